@@ -1,0 +1,17 @@
+# Standalone Asio, header-only. For the cross build only Asio's own headers are
+# made visible (never /usr/include itself).
+add_library(dlt645_asio INTERFACE)
+target_compile_definitions(dlt645_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+if(WIN32)
+  set(_asio_inc ${CMAKE_BINARY_DIR}/asio-include)
+  file(MAKE_DIRECTORY ${_asio_inc})
+  file(CREATE_LINK /usr/include/asio ${_asio_inc}/asio SYMBOLIC)
+  file(CREATE_LINK /usr/include/asio.hpp ${_asio_inc}/asio.hpp SYMBOLIC)
+  target_include_directories(dlt645_asio SYSTEM INTERFACE ${_asio_inc})
+  target_compile_definitions(dlt645_asio INTERFACE _WIN32_WINNT=0x0601)
+  target_link_libraries(dlt645_asio INTERFACE ws2_32 mswsock)
+else()
+  find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
+  find_package(Threads REQUIRED)
+  target_link_libraries(dlt645_asio INTERFACE Threads::Threads)
+endif()

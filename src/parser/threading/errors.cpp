@@ -1,0 +1,1 @@
+#include "parser/threading/errors.h"

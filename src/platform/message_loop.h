@@ -1,0 +1,55 @@
+#pragma once
+// Message windows: the thread-bound message queue that carries timers, posted
+// messages and sent messages. On Windows these are hidden windows of the
+// system; on POSIX (and on Windows while a VirtualClock is active) they are a
+// portable per-thread loop that runs on platform::Tick64(), pumped by
+// PumpMessages.
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace platform {
+
+// HWND on Windows; an identifier of the portable loop otherwise. 0 = none.
+using WindowHandle = uintptr_t;
+
+constexpr uint32_t WM_TIMER_ = 275;
+
+class MessageWindow {
+ public:
+  // Called in the owner thread for every message, timer ticks included
+  // (WM_TIMER_ with the timer id as wparam).
+  using Procedure = std::function<intptr_t(uint32_t msg, uintptr_t wparam, intptr_t lparam)>;
+
+  // Creates a window owned by the calling thread.
+  static std::unique_ptr<MessageWindow> Create(Procedure procedure);
+  // Destroys a window from any thread. From the owner thread at once; from
+  // another thread the procedure is detached first (waiting for a call in
+  // progress to return), so no message reaches it after this returns, and the
+  // window itself is released by its owner thread later.
+  static void Destroy(std::unique_ptr<MessageWindow> window);
+
+  virtual ~MessageWindow() = default;
+  virtual WindowHandle Handle() const = 0;
+  virtual uint32_t OwnerThread() const = 0;
+  // Owner thread only. (Re)starts timer `id` with the period; false when the
+  // system refuses the timer.
+  virtual bool SetTimer(uintptr_t id, uint32_t period_ms) = 0;
+  virtual void KillTimer(uintptr_t id) = 0;
+};
+
+// Any thread. False when the window does not exist or the queue refuses.
+bool PostMessageTo(WindowHandle window, uint32_t msg, uintptr_t wparam, intptr_t lparam);
+// Any thread. From the window's own thread the procedure is called directly;
+// otherwise the caller waits at most timeout_ms for the owner thread to handle
+// it (false on time-out, on a hung or missing window).
+bool SendMessageTimeoutTo(WindowHandle window, uint32_t msg, uintptr_t wparam, intptr_t lparam,
+                          uint32_t timeout_ms, intptr_t* result);
+
+// Runs the due timers and the posted and sent messages of the calling thread,
+// waiting at most max_wait_ms (real time; never under a VirtualClock) for the
+// first one. Returns how many it ran. On Windows it also dispatches the
+// thread's system window messages.
+int PumpMessages(uint32_t max_wait_ms);
+
+}  // namespace platform
