@@ -70,6 +70,7 @@ void TqonParamsListWrapDestroyer::operator()(TqonParamsListWrap* wrap) const noe
 TqonParamsListWrap::TqonParamsListWrap(TqonParamsList* list, bool borrowed,
                                        std::unique_ptr<TqonParamsList> owned, bool owner_held)
     : life_(owner_held ? 1 : 0),
+      owner_held_(owner_held),
       borrowed_(borrowed),
       list_(list ? list : (owned ? owned.get() : &detached_)),
       owned_(std::move(owned)) {

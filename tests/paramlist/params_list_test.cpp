@@ -5,6 +5,7 @@
 
 #include "paramlist/parsed_data_list.h"
 #include "parser/threading/errors.h"
+#include "platform/strings.h"
 
 namespace {
 
@@ -38,9 +39,11 @@ TEST(ParamsListLookUp, KeysCompareLowerCasedNames) {
   EXPECT_EQ(list.Items(0)->Key, "temp");
   EXPECT_EQ(list.Items(0)->Name, "TEMP");
   EXPECT_EQ(list.GetValue("tEmP").ToInt(), 21);
-  // Letters beyond ASCII fold as well.
-  list.Add("\xD0\x9D\xD0\x90", 1);  // Cyrillic EN, A
-  EXPECT_EQ(list.IndexOf("\xD0\xBD\xD0\xB0"), 1);
+  // Letters beyond ASCII fold as well (E acute, in the ANSI code page).
+  const std::string upper = platform::WideToAnsi(platform::WString(1, platform::WChar(0xC9)));
+  const std::string lower = platform::WideToAnsi(platform::WString(1, platform::WChar(0xE9)));
+  list.Add("X" + upper, 1);
+  EXPECT_EQ(list.IndexOf("x" + lower), 1);
 }
 
 TEST(ParamsListLookUp, MinusTwoStopsAtTheEndOfTheRow) {
