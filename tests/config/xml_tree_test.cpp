@@ -253,6 +253,35 @@ TEST_F(XmlTree, DeepNestingNeitherOverflowsSearchNorDestruction) {
   tree.reset();
 }
 
+// Random markup fragments: the reader must neither fail nor read outside the
+// text (run under AddressSanitizer), and every node must sit under its parent.
+TEST_F(XmlTree, RandomFragmentsBuildConsistentTrees) {
+  static constexpr std::string_view kPieces[] = {
+      "<",  ">", "/", "=",     "'", "\"", "<!--", "-->", "<![CDATA[", "]]>",  "<?",
+      "?>", "a", " ", "&amp;", "&", ";",  "\r",   "\n",  "\t",        "\\n ", "x=\"1\""};
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7FFF;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const int pieces = static_cast<int>(next() % 40);
+    for (int i = 0; i < pieces; ++i)
+      text += kPieces[next() % std::size(kPieces)];
+    Parse(text);
+    std::vector<const TdovXMLNode*> stack{&tree_};
+    while (!stack.empty()) {
+      const TdovXMLNode* node = stack.back();
+      stack.pop_back();
+      for (size_t i = 0; i < node->ChildCount(); ++i) {
+        ASSERT_EQ(node->Child(i)->Parent(), node) << text;
+        stack.push_back(node->Child(i));
+      }
+    }
+  }
+}
+
 TEST(XmlNode, OwnsChildrenAndAttributes) {
   TdovXMLNode node("n", "v", nullptr);
   EXPECT_EQ(node.Text(), "v");
