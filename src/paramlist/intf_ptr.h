@@ -39,6 +39,9 @@ class IntfPtr {
     Reset();
     return &p_;
   }
+  // The variable holding the reference: what a kind-9 descriptor or a Params
+  // pointer carries.
+  T* const* Address() const noexcept { return &p_; }
   // Hands the counted reference to the caller.
   T* Detach() noexcept { return std::exchange(p_, nullptr); }
 

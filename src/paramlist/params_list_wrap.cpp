@@ -83,9 +83,9 @@ TqonParamsListWrapPtr TqonParamsListWrap::Create(TqonParamsList* list, bool borr
   return TqonParamsListWrapPtr(new TqonParamsListWrap(list, borrowed, nullptr, true));
 }
 
-TqonParamsListWrapPtr TqonParamsListWrap::Create() {
-  return TqonParamsListWrapPtr(
-      new TqonParamsListWrap(nullptr, false, std::make_unique<TqonParamsList>(), true));
+TqonParamsListWrapPtr TqonParamsListWrap::Create(std::unique_ptr<TqonParamsList> owned) {
+  if (!owned) owned = std::make_unique<TqonParamsList>();
+  return TqonParamsListWrapPtr(new TqonParamsListWrap(nullptr, false, std::move(owned), true));
 }
 
 IntfPtr<IqonParamsListA> TqonParamsListWrap::NewIntf(TqonParamsList* list, bool borrowed) {

@@ -33,8 +33,8 @@ class TqonParamsListWrap final : public IqonParamsListW, public IqonParamsListA 
 
   // Around the given list; `borrowed`: the list is not freed with the wrap.
   static TqonParamsListWrapPtr Create(TqonParamsList* list, bool borrowed);
-  // Around a new list of its own.
-  static TqonParamsListWrapPtr Create();
+  // Around a list it owns (a new empty one when none is given).
+  static TqonParamsListWrapPtr Create(std::unique_ptr<TqonParamsList> owned = nullptr);
   // Reference-counted only: the caller holds the one reference.
   static IntfPtr<IqonParamsListA> NewIntf(TqonParamsList* list, bool borrowed);
   static IntfPtr<IqonParamsListA> NewIntf(std::unique_ptr<TqonParamsList> owned);

@@ -56,6 +56,11 @@ TEST(ParamsEdgeReceive, CopiesAndReleasesTheHostsReference) {
     EXPECT_EQ(wrap->RefCount(), 2);
   }
   EXPECT_EQ(wrap->RefCount(), 1);
+  // The call copy keeps its reference in a slot and hands out the slot.
+  IntfPtr<IqonParamsListA> slot = ReceiveListIntf(variable);
+  EXPECT_EQ(ReceiveListIntf(slot.Address()).get(), *variable);
+  slot.Reset();
+  EXPECT_EQ(wrap->RefCount(), 1);
   IqonParamsListA* none = nullptr;
   EXPECT_FALSE(ReceiveListIntf(&none));
   EXPECT_FALSE(ReceiveListIntf(nullptr));

@@ -540,7 +540,7 @@ TEST(ParamsListWrapLifetime, FreeingAWrapTheHostStillHoldsReportsAndDetaches) {
 TEST(ParamsListWrapLifetime, OwnedListsGoWithTheWrap) {
   DebugCapture capture;
   bool freed = false;
-  auto wrap = TqonParamsListWrap::Create(new WatchedList(&freed), false);
+  auto wrap = TqonParamsListWrap::Create(std::make_unique<WatchedList>(&freed));
   wrap->GetIntfRef();
   wrap.reset();
   EXPECT_TRUE(freed);
@@ -548,13 +548,18 @@ TEST(ParamsListWrapLifetime, OwnedListsGoWithTheWrap) {
 
   // Freed at Destroy even while the host holds the wrap.
   freed = false;
-  auto wrap2 = TqonParamsListWrap::Create(new WatchedList(&freed), false);
+  auto wrap2 = TqonParamsListWrap::Create(std::make_unique<WatchedList>(&freed));
   void* held = *wrap2->GetIntfRef();
   Slot<uint32_t>(held, kAddRef);
   wrap2.reset();
   EXPECT_TRUE(freed);
   EXPECT_EQ(DebugCapture::Lines().size(), 1u);
   ReleaseRaw(held);
+
+  // A list given with borrowed = false belongs to the wrap as well.
+  freed = false;
+  TqonParamsListWrap::Create(std::make_unique<WatchedList>(&freed).release(), false).reset();
+  EXPECT_TRUE(freed);
 }
 
 TEST(ParamsListWrapLifetime, AnOwnedWrapSurvivesTheHostsCountReachingZero) {
