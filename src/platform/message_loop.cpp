@@ -112,7 +112,7 @@ struct Timer {
   uint64_t seq;  // changes with every SetTimer; breaks ties between equal due times
 };
 
-struct ThreadQueue {
+struct ThreadQueue : std::enable_shared_from_this<ThreadQueue> {
   explicit ThreadQueue(uint32_t id) : thread_id(id) {}
   std::mutex mutex;
   std::condition_variable wake;
@@ -161,25 +161,35 @@ void Shutdown(ThreadQueue& q) {
   }
 }
 
+// The holder (whose end the thread's exit runs) is touched only where a queue
+// is made; everything else reads the plain pointer, so that threads of a host
+// that never use the portable loop get no exit handler from this library.
+thread_local ThreadQueue* t_current = nullptr;
+
 struct QueueHolder {
   std::shared_ptr<ThreadQueue> queue;
   ~QueueHolder() {
+    t_current = nullptr;
     if (queue) Shutdown(*queue);
   }
 };
 
-thread_local QueueHolder t_queue;
-
-const std::shared_ptr<ThreadQueue>& CurrentQueue() {
-  if (!t_queue.queue) {
+ThreadQueue& CurrentQueue() {
+  if (!t_current) {
+    static thread_local QueueHolder holder;
     detail::SystemPrepareThread();
-    t_queue.queue = std::make_shared<ThreadQueue>(CurrentThreadId());
+    holder.queue = std::make_shared<ThreadQueue>(CurrentThreadId());
+    t_current = holder.queue.get();
   }
-  return t_queue.queue;
+  return *t_current;
+}
+
+std::shared_ptr<ThreadQueue> CurrentQueueShared() {
+  return CurrentQueue().shared_from_this();
 }
 
 bool IsOwner(const WindowState& s) {
-  return t_queue.queue.get() == s.queue.get();
+  return t_current == s.queue.get();
 }
 
 // Live portable windows by handle, so that a stale handle simply fails.
@@ -336,7 +346,7 @@ bool SendTo(const std::shared_ptr<WindowState>& w, uint32_t msg, uintptr_t wpara
     if (result) *result = r;
     return true;
   }
-  const std::shared_ptr<ThreadQueue>& me = CurrentQueue();
+  const std::shared_ptr<ThreadQueue> me = CurrentQueueShared();
   auto call = std::make_shared<SentCall>();
   call->window = w;
   call->msg = msg;
@@ -446,14 +456,14 @@ class PortableWindow final : public MessageWindow {
 namespace detail {
 
 int AnswerSentMessages() {
-  return t_queue.queue ? AnswerSent(*t_queue.queue) : 0;
+  return t_current ? AnswerSent(*t_current) : 0;
 }
 
 }  // namespace detail
 
 std::unique_ptr<MessageWindow> MessageWindow::Create(Procedure procedure) {
   if (detail::UseSystemWindows()) return detail::CreateSystemWindow(std::move(procedure));
-  const std::shared_ptr<ThreadQueue>& queue = CurrentQueue();
+  std::shared_ptr<ThreadQueue> queue = CurrentQueueShared();
   Registry& r = Windows();
   std::lock_guard<std::mutex> lock(r.mutex);
   WindowHandle handle;
@@ -483,7 +493,16 @@ bool SendMessageTimeoutTo(WindowHandle window, uint32_t msg, uintptr_t wparam, i
 }
 
 int PumpMessages(uint32_t max_wait_ms) {
-  ThreadQueue& q = *CurrentQueue();
+  // Where the system waits for its own messages, a thread without portable
+  // windows needs no queue.
+  ThreadQueue* queue = detail::SystemWaitsForInput() ? t_current : &CurrentQueue();
+  if (!queue) {
+    int n = detail::SystemPumpMessages();
+    if (n > 0 || max_wait_ms == 0 || VirtualClock::Active()) return n;
+    detail::SystemWaitForInput(max_wait_ms);
+    return detail::SystemPumpMessages();
+  }
+  ThreadQueue& q = *queue;
   int n = PumpQueue(q) + detail::SystemPumpMessages();
   if (n > 0 || max_wait_ms == 0 || VirtualClock::Active()) return n;
   using Clock = std::chrono::steady_clock;

@@ -2,14 +2,16 @@
 
 #include <algorithm>
 
+#include "platform/thread.h"
+
 TMultiReadExclusiveWriteSynchronizer::Reader* TMultiReadExclusiveWriteSynchronizer::FindReader(
-    std::thread::id id) {
+    uint32_t id) {
   for (Reader& r : readers_)
     if (r.thread == id) return &r;
   return nullptr;
 }
 
-void TMultiReadExclusiveWriteSynchronizer::DropReader(std::thread::id id) {
+void TMultiReadExclusiveWriteSynchronizer::DropReader(uint32_t id) {
   auto it = std::find_if(readers_.begin(), readers_.end(),
                          [id](const Reader& r) { return r.thread == id; });
   if (it == readers_.end()) return;
@@ -18,7 +20,7 @@ void TMultiReadExclusiveWriteSynchronizer::DropReader(std::thread::id id) {
 }
 
 void TMultiReadExclusiveWriteSynchronizer::BeginRead() {
-  const std::thread::id id = std::this_thread::get_id();
+  const uint32_t id = platform::CurrentThreadId();
   std::unique_lock<std::mutex> lock(mutex_);
   if (Reader* r = FindReader(id)) {
     // Already inside: never wait, or a waiting writer would deadlock us.
@@ -30,13 +32,13 @@ void TMultiReadExclusiveWriteSynchronizer::BeginRead() {
     readers_.push_back(Reader{id, 1});
     return;
   }
-  changed_.wait(lock, [this] { return writer_ == std::thread::id() && waiting_writers_ == 0; });
+  changed_.wait(lock, [this] { return writer_ == 0 && waiting_writers_ == 0; });
   readers_.push_back(Reader{id, 1});
   ++active_readers_;
 }
 
 void TMultiReadExclusiveWriteSynchronizer::EndRead() {
-  const std::thread::id id = std::this_thread::get_id();
+  const uint32_t id = platform::CurrentThreadId();
   std::lock_guard<std::mutex> lock(mutex_);
   Reader* r = FindReader(id);
   if (!r) return;  // not held: nothing to release
@@ -47,7 +49,7 @@ void TMultiReadExclusiveWriteSynchronizer::EndRead() {
 }
 
 bool TMultiReadExclusiveWriteSynchronizer::BeginWrite() {
-  const std::thread::id id = std::this_thread::get_id();
+  const uint32_t id = platform::CurrentThreadId();
   std::unique_lock<std::mutex> lock(mutex_);
   if (writer_ == id) {
     ++write_depth_;
@@ -57,7 +59,7 @@ bool TMultiReadExclusiveWriteSynchronizer::BeginWrite() {
   if (promoting && --active_readers_ == 0) changed_.notify_all();
   const uint64_t seen = revision_;
   ++waiting_writers_;
-  changed_.wait(lock, [this] { return writer_ == std::thread::id() && active_readers_ == 0; });
+  changed_.wait(lock, [this] { return writer_ == 0 && active_readers_ == 0; });
   --waiting_writers_;
   writer_ = id;
   write_depth_ = 1;
@@ -67,11 +69,11 @@ bool TMultiReadExclusiveWriteSynchronizer::BeginWrite() {
 }
 
 void TMultiReadExclusiveWriteSynchronizer::EndWrite() {
-  const std::thread::id id = std::this_thread::get_id();
+  const uint32_t id = platform::CurrentThreadId();
   std::lock_guard<std::mutex> lock(mutex_);
   if (writer_ != id) return;  // not held: nothing to release
   if (--write_depth_ > 0) return;
-  writer_ = std::thread::id();
+  writer_ = 0;
   // Back to the read share held before the promotion (or taken meanwhile).
   if (FindReader(id)) ++active_readers_;
   changed_.notify_all();
@@ -79,7 +81,7 @@ void TMultiReadExclusiveWriteSynchronizer::EndWrite() {
 
 bool TMultiReadExclusiveWriteSynchronizer::IsWriter() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return writer_ == std::this_thread::get_id();
+  return writer_ == platform::CurrentThreadId();
 }
 
 uint32_t TMultiReadExclusiveWriteSynchronizer::WaitingWriters() const {

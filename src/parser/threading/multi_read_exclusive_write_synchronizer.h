@@ -9,7 +9,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 class TMultiReadExclusiveWriteSynchronizer {
@@ -39,18 +38,18 @@ class TMultiReadExclusiveWriteSynchronizer {
 
  private:
   struct Reader {
-    std::thread::id thread;
+    uint32_t thread;
     uint32_t count;
   };
-  Reader* FindReader(std::thread::id id);
-  void DropReader(std::thread::id id);
+  Reader* FindReader(uint32_t id);
+  void DropReader(uint32_t id);
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Reader> readers_;  // read locks per thread (also those of the writer)
   uint32_t active_readers_ = 0;  // threads whose read share counts against writers
   uint32_t waiting_writers_ = 0;
-  std::thread::id writer_;
+  uint32_t writer_ = 0;  // thread id; 0: none
   uint32_t write_depth_ = 0;
   uint64_t revision_ = 0;  // counts write-lock acquisitions
 };
