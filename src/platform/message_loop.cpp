@@ -201,8 +201,9 @@ struct Registry {
 };
 
 Registry& Windows() {
-  static Registry registry;
-  return registry;
+  // Never destroyed: windows may go with other static objects at exit.
+  static Registry* const registry = std::make_unique<Registry>().release();
+  return *registry;
 }
 
 std::shared_ptr<WindowState> Find(WindowHandle handle) {

@@ -26,8 +26,9 @@ struct Registry {
 };
 
 Registry& Windows() {
-  static Registry registry;
-  return registry;
+  // Never destroyed: windows may go with other static objects at exit.
+  static Registry* const registry = std::make_unique<Registry>().release();
+  return *registry;
 }
 
 std::shared_ptr<Core> FindCore(HWND hwnd) {
@@ -47,17 +48,7 @@ std::shared_ptr<Core> TakeCore(HWND hwnd) {
   return core;
 }
 
-// Asks the owner thread to destroy a window that another thread let go.
-UINT ReleaseMessage() {
-  static const UINT msg = RegisterWindowMessageW(L"Dlt645.ReleaseMessageWindow");
-  return msg;
-}
-
 LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  if (msg == ReleaseMessage() && msg != 0) {
-    DestroyWindow(hwnd);
-    return 0;
-  }
   if (msg == WM_NCDESTROY) {
     const std::shared_ptr<Core> core = TakeCore(hwnd);
     return DefWindowProcW(hwnd, msg, wparam, lparam);
@@ -102,10 +93,15 @@ class SystemWindow final : public MessageWindow {
     core_->gate.Close(!owner);
     if (owner) {
       DestroyWindow(hwnd_);
-    } else if (!PostMessageW(hwnd_, ReleaseMessage(), 0, 0)) {
-      // The owner thread has ended, and its windows with it.
-      TakeCore(hwnd_);
+      return;
     }
+    // Only the owner thread may destroy the window. Hand it to the system's
+    // default procedure, which destroys it on WM_CLOSE, so that none of our
+    // code is needed any more (the library may be unloaded before the owner
+    // thread gets to it).
+    SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcW));
+    TakeCore(hwnd_);
+    PostMessageW(hwnd_, WM_CLOSE, 0, 0);
   }
 
   WindowHandle Handle() const override { return reinterpret_cast<WindowHandle>(hwnd_); }
