@@ -56,6 +56,7 @@ void ProcedureGate::Close(bool wait) {
         break;
       lock.unlock();
       AnswerSentMessages();
+      SystemAnswerSentMessages();
       lock.lock();
     }
   }
@@ -112,6 +113,13 @@ struct Timer {
   uint64_t seq;  // changes with every SetTimer; breaks ties between equal due times
 };
 
+struct DueTimer {
+  std::shared_ptr<WindowState> window;
+  uintptr_t id;
+  uint64_t due;
+  uint64_t seq;
+};
+
 struct ThreadQueue : std::enable_shared_from_this<ThreadQueue> {
   explicit ThreadQueue(uint32_t id) : thread_id(id) {}
   std::mutex mutex;
@@ -122,6 +130,10 @@ struct ThreadQueue : std::enable_shared_from_this<ThreadQueue> {
   std::deque<std::shared_ptr<SentCall>> sent;
   std::vector<Timer> timers;
   uint64_t next_seq = 0;
+  // The owner thread's list of due timers, kept so that ticks do not
+  // allocate; busy while a pass uses it (a handler may pump again).
+  std::vector<DueTimer> due_scratch;
+  bool due_scratch_busy = false;
 };
 
 void Wake(ThreadQueue& q) {
@@ -274,15 +286,7 @@ int RunPosted(ThreadQueue& q) {
   return n;
 }
 
-int RunTimers(ThreadQueue& q) {
-  struct DueTimer {
-    std::shared_ptr<WindowState> window;
-    uintptr_t id;
-    uint64_t due;
-    uint64_t seq;
-  };
-  const uint64_t now = Tick64();
-  std::vector<DueTimer> due;
+int FireDue(ThreadQueue& q, uint64_t now, std::vector<DueTimer>& due) {
   {
     std::lock_guard<std::mutex> lock(q.mutex);
     for (const Timer& t : q.timers)
@@ -307,6 +311,26 @@ int RunTimers(ThreadQueue& q) {
     }
     if (CallProcedure(*d.window, WM_TIMER_, d.id, 0, nullptr)) ++n;
   }
+  return n;
+}
+
+int RunTimers(ThreadQueue& q) {
+  const uint64_t now = Tick64();
+  if (q.due_scratch_busy) {
+    std::vector<DueTimer> due;
+    return FireDue(q, now, due);
+  }
+  q.due_scratch_busy = true;
+  int n = 0;
+  try {
+    n = FireDue(q, now, q.due_scratch);
+  } catch (...) {
+    q.due_scratch.clear();
+    q.due_scratch_busy = false;
+    throw;
+  }
+  q.due_scratch.clear();
+  q.due_scratch_busy = false;
   return n;
 }
 

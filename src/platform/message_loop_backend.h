@@ -55,6 +55,8 @@ int SystemPumpMessages();
 bool SystemWaitsForInput();
 void SystemWaitForInput(uint32_t max_wait_ms);
 void SystemWakeThread(uint32_t thread_id);
+// Lets the system deliver the messages sent to the calling thread.
+void SystemAnswerSentMessages();
 // Prepares the calling thread to be woken by SystemWakeThread.
 void SystemPrepareThread();
 

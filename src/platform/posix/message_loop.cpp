@@ -23,6 +23,7 @@ bool SystemWaitsForInput() {
 }
 void SystemWaitForInput(uint32_t) {}
 void SystemWakeThread(uint32_t) {}
+void SystemAnswerSentMessages() {}
 void SystemPrepareThread() {}
 
 }  // namespace platform::detail

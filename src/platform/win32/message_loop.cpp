@@ -181,6 +181,11 @@ void SystemWakeThread(uint32_t thread_id) {
   PostThreadMessageW(thread_id, WM_NULL, 0, 0);
 }
 
+void SystemAnswerSentMessages() {
+  MSG m;
+  PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
 void SystemPrepareThread() {
   MSG m;
   PeekMessageW(&m, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // creates the thread's queue
