@@ -1,19 +1,13 @@
 #include "paramlist/edge_platform.h"
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
+
+#include "platform/debug.h"
 
 namespace {
 
-// Stand-in for the platform's debugger output until it is linked in.
 void DefaultSink(std::string_view text) {
-  if (!std::getenv("DLT645_DEBUG")) return;
-  std::string line(text);
-  line += '\n';
-  std::fputs(line.c_str(), stderr);
+  platform::DebugOutput(text);
 }
 
 std::atomic<ParamsListDebugSink> g_sink{&DefaultSink};
@@ -28,15 +22,10 @@ void ParamsListDebugOutput(std::string_view text) {
   g_sink.load()(text);
 }
 
-// Stand-ins for the platform's fault-safe reads until they are linked in.
 bool EdgeReadU32(const void* address, uint32_t* value) {
-  if (!address) return false;
-  std::memcpy(value, address, sizeof *value);
-  return true;
+  return platform::SafeReadU32(address, value);
 }
 
 bool EdgeReadPointer(const void* address, uintptr_t* value) {
-  if (!address) return false;
-  std::memcpy(value, address, sizeof *value);
-  return true;
+  return platform::SafeReadPointer(address, value);
 }

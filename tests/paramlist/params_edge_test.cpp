@@ -22,12 +22,12 @@ TEST(ParamsEdgeProbe, TellsListObjectsFromInterfaceVariables) {
   EXPECT_TRUE(IsParamsListObject(&parsed));
   EXPECT_EQ(AsParamsListObject(static_cast<TqonParamsList*>(&parsed)), &parsed);
   EXPECT_FALSE(IsParamsListObject(nullptr));
+  // Unreadable memory answers false instead of faulting.
+  EXPECT_FALSE(IsParamsListObject(reinterpret_cast<void*>(uintptr_t{16})));
+  EXPECT_FALSE(ReceiveListIntf(reinterpret_cast<void*>(uintptr_t{16})));
 
   auto wrap = TqonParamsListWrap::Create(&list, true);
-  struct {
-    IqonParamsListA* intf;
-    void* after;
-  } variable{*wrap->GetIntfRef(), nullptr};
+  IqonParamsListA* variable = *wrap->GetIntfRef();
   EXPECT_FALSE(IsParamsListObject(&variable));
   // A wrap is not a list object either.
   EXPECT_FALSE(IsParamsListObject(wrap.get()));
