@@ -4,8 +4,11 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "paramlist/params_edge.h"
 #include "paramlist/parsed_data_list.h"
+#include "plugin/host_services.h"
 
 namespace {
 
@@ -292,6 +295,78 @@ TEST(QonPluginAppendResult, NothingWithoutAnOutputList) {
   t.m.AppendResult(&rec, &list, "text", false);
   EXPECT_EQ(rec.Output.Count, 0u);
   EXPECT_EQ(rec.Input.Data, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+struct Sent {
+  uint32_t host_module_id, data_source_no, kind, size;
+  uintptr_t client_id;
+  std::string input_text;
+  std::vector<std::string> names;
+  int32_t out_kind = -1;
+};
+std::vector<Sent> g_sent;
+int32_t g_answer = 0;
+
+int32_t QON_STDCALL FakeSendDataEx(uint32_t host_module_id, uint32_t data_source_no,
+                                   uintptr_t client_id, uintptr_t, uint32_t kind, const void* data,
+                                   uint32_t size) {
+  Sent s{host_module_id, data_source_no, kind, size, client_id, {}, {}, -1};
+  if (kind == kSendParsedList) {
+    const auto* rec = static_cast<const TPluginCallRec*>(data);
+    EXPECT_EQ(rec->Size, kCallRecSize);
+    EXPECT_EQ(rec->Flags, 1);
+    s.out_kind = rec->Output.Kind;
+    IntfPtr<IqonParamsListA> list = ReceiveListIntf(reinterpret_cast<void*>(rec->Output.Data));
+    for (int i = 0; list && i < list->GetCount(); ++i) {
+      IqonParamsListItemA* item = nullptr;
+      list->GetItem(i, &item);
+      s.names.emplace_back(item->GetName());
+      item->Release();
+    }
+    if (rec->Input.Kind == kKindText)
+      s.input_text.assign(reinterpret_cast<const char*>(rec->Input.Data), rec->Input.Size);
+  } else {
+    s.input_text.assign(static_cast<const char*>(data), size);
+  }
+  g_sent.push_back(s);
+  return g_answer;
+}
+
+TEST(QonPluginHostOutput, ListsAndBytesGoToTheHostFunction) {
+  Module t;
+  TParsedDataList list;
+  list.Add("VOLTAGE_A", 220.5);
+  list.Text = "raw";
+  t.m.OutputList(1, 9, &list);  // no host function yet: nothing happens
+  EXPECT_EQ(t.m.WriteText(1, 9, "x"), -1);
+  EXPECT_TRUE(g_sent.empty());
+
+  t.m.HostFunctions.SendDataEx = &FakeSendDataEx;
+  t.m.HostModuleId = 4;
+  g_answer = -12;
+  t.m.OutputList(1, 9, &list);
+  const uint8_t frame[] = {0xFE, 0x68};
+  EXPECT_EQ(t.m.WriteData(2, 8, frame, 2), -12);
+  EXPECT_EQ(t.m.WriteText(3, 7, "<<CLOSE>>"), -12);
+  EXPECT_EQ(t.m.WriteText(3, 7, ""), -1);
+  ASSERT_EQ(g_sent.size(), 3u);
+  EXPECT_EQ(g_sent[0].kind, kSendParsedList);
+  EXPECT_EQ(g_sent[0].host_module_id, 4u);
+  EXPECT_EQ(g_sent[0].client_id, 9u);
+  EXPECT_EQ(g_sent[0].size, 0u);
+  EXPECT_EQ(g_sent[0].out_kind, kKindListIntf);
+  EXPECT_EQ(g_sent[0].names, (std::vector<std::string>{"VOLTAGE_A"}));
+  EXPECT_EQ(g_sent[0].input_text, "raw");
+  EXPECT_EQ(g_sent[1].kind, kSendRawBytes);
+  EXPECT_EQ(g_sent[1].input_text, std::string("\xFE\x68"));
+  EXPECT_EQ(g_sent[2].kind, kSendText);
+  EXPECT_EQ(g_sent[2].input_text, "<<CLOSE>>");
+  EXPECT_EQ(g_sent[2].data_source_no, 3u);
+  g_sent.clear();
 }
 
 }  // namespace
