@@ -75,8 +75,10 @@ void PluginLibraryFinalize() {
     for (TqonPlugin* m : modules)
       w->Extract(m);
   }
+  // No waiting here: at process exit the threads of calls still counted are
+  // gone. A module still in a call is left to that call.
   for (TqonPlugin* m : modules)
-    Retire(m);
+    DropReference(m);
   delete registry;
 }
 

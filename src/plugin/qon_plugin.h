@@ -82,6 +82,11 @@ constexpr uint8_t kParserTypeInteger = 8;
 constexpr uint8_t kParserTypeDateTime = 11;
 constexpr uint8_t kParserTypeNone = 17;
 
+// The messages of the data call, in the built-in language.
+constexpr char kDefaultMsgNoData[] = "No data for processing";
+constexpr char kDefaultMsgWriteComplete[] = "Data have been processed successfully";
+constexpr char kDefaultMsgWriteCompleteError[] = "Data have been processed with errors";
+
 // Command results.
 constexpr int32_t kCmdDone = 0;
 constexpr int32_t kCmdRefused = -1;
@@ -231,9 +236,9 @@ class TqonPlugin : public IParserModule {
   std::unique_ptr<TLogDataList> LogList;
   std::atomic<bool> Unloaded{false};
   std::string DataSourceLoadFor;
-  TLockedString MsgNoData{"No data for processing"};
-  TLockedString MsgWriteComplete{"Data have been processed successfully"};
-  TLockedString MsgWriteCompleteError{"Data have been processed with errors"};
+  TLockedString MsgNoData{kDefaultMsgNoData};
+  TLockedString MsgWriteComplete{kDefaultMsgWriteComplete};
+  TLockedString MsgWriteCompleteError{kDefaultMsgWriteCompleteError};
   std::atomic<float> ModuleVersion{4.0f};
   TLockedString IniFile;
   uint8_t RegistryRoot1 = 2;
@@ -306,7 +311,9 @@ class TqonPlugin : public IParserModule {
   std::unique_ptr<TqonThreadParamsList> module_params_;
 
   std::mutex language_lock_;
-  std::array<std::string, 3> builtin_texts_;
+  // The texts translations start from (set again once the create handler ran).
+  std::array<std::string, 3> builtin_texts_{kDefaultMsgNoData, kDefaultMsgWriteComplete,
+                                            kDefaultMsgWriteCompleteError};
 
   std::mutex text_blocks_lock_;
   std::vector<std::pair<const TPluginCallRec*, void*>> text_blocks_;

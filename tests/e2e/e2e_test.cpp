@@ -10,6 +10,8 @@
 #include "pe_image.h"
 #include "plugin_host.h"
 
+// Fields of the packed records are compared as values (+field): a reference
+// to one may be misaligned.
 namespace {
 
 using host::Call;
@@ -63,7 +65,7 @@ TEST_F(E2e, TheWindowsLibraryExportsEightNamesAndImportsOnlyTheSystem) {
 TEST_F(E2e, CreateRefusesARecordThatNamesAnInstance) {
   Call c(0x1000);
   EXPECT_EQ(Fns().CreatePluginInstance(&c.rec), -1);
-  EXPECT_EQ(c.rec.Instance, 0x1000u);
+  EXPECT_EQ(+c.rec.Instance, 0x1000u);
   Instance a, b;
   EXPECT_NE(a.Handle(), 0u);
   EXPECT_NE(b.Handle(), 0u);
@@ -79,14 +81,14 @@ TEST_F(E2e, AFreedHandleIsRefusedEverywhere) {
   EXPECT_EQ(Fns().ProcessData(&c.rec), -1);
   EXPECT_EQ(Fns().FreePluginInstance(&c.rec), -1);
   EXPECT_EQ(Fns().GetLogEx(&c.rec), 0);
-  EXPECT_EQ(c.rec.Output.Kind, 5);
+  EXPECT_EQ(+c.rec.Output.Kind, 5);
   uint32_t needed = 7;
   EXPECT_FALSE(Fns().GetModuleInfo(&c.rec, nullptr, &needed));
   EXPECT_EQ(needed, 0u);
   Fns().GetOptionsDialog(&c.rec);
-  EXPECT_EQ(c.rec.Output.Data, 1u);
+  EXPECT_EQ(+c.rec.Output.Data, 1u);
   Fns().ShowOptionsDialog(&c.rec);
-  EXPECT_EQ(c.rec.Output.Data, 2u);
+  EXPECT_EQ(+c.rec.Output.Data, 2u);
 }
 
 TEST_F(E2e, TheUnloadMarkerFreesNoInstance) {
@@ -116,20 +118,20 @@ TEST_F(E2e, ModuleInfoOfTheProtocolModule) {
   info = reinterpret_cast<host::ModuleInfo*>(header.data());
   info->Size = host::kInfoHeader;
   EXPECT_FALSE(Fns().GetModuleInfo(&c.rec, info, &needed));
-  EXPECT_EQ(info->Size, host::kInfoHeader);
-  EXPECT_EQ(info->Capabilities, 3u | (4u << 16));
-  EXPECT_EQ(info->InterfaceVersion, 4u);
-  EXPECT_EQ(info->ModuleVersion, 5.0f);
-  EXPECT_EQ(info->Options, 1);
-  EXPECT_EQ(info->TitleLen, 0u);
-  EXPECT_EQ(info->TitlePtr, 0u);
+  EXPECT_EQ(+info->Size, host::kInfoHeader);
+  EXPECT_EQ(+info->Capabilities, 3u | (4u << 16));
+  EXPECT_EQ(+info->InterfaceVersion, 4u);
+  EXPECT_EQ(+info->ModuleVersion, 5.0f);
+  EXPECT_EQ(+info->Options, 1);
+  EXPECT_EQ(+info->TitleLen, 0u);
+  EXPECT_EQ(+info->TitlePtr, 0u);
 
   std::vector<uint8_t> full(need);
   info = reinterpret_cast<host::ModuleInfo*>(full.data());
   info->Size = need;
   EXPECT_TRUE(Fns().GetModuleInfo(&c.rec, info, nullptr));
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(info->TitlePtr), info->TitleLen), title);
-  EXPECT_EQ(info->CommandsLen, 0u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(+info->TitlePtr), +info->TitleLen), title);
+  EXPECT_EQ(+info->CommandsLen, 0u);
 
   // Custom commands travel in the same record.
   EXPECT_TRUE(a.SetParameter("CustomCommands", Value::Text("SYNC|Sync clock||1|0")));
@@ -137,7 +139,7 @@ TEST_F(E2e, ModuleInfoOfTheProtocolModule) {
   info = reinterpret_cast<host::ModuleInfo*>(more.data());
   info->Size = need + 100;
   EXPECT_TRUE(Fns().GetModuleInfo(&c.rec, info, &needed));
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(info->CommandsPtr), info->CommandsLen),
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(+info->CommandsPtr), +info->CommandsLen),
             "SYNC|Sync clock||1|0\r\n");
 }
 
@@ -148,17 +150,17 @@ TEST_F(E2e, OptionsDialogAnswers) {
   c.rec.Input.Size = 64;
   c.rec.Input.Data = reinterpret_cast<uintptr_t>(buffer.data());
   Fns().GetOptionsDialog(&c.rec);
-  EXPECT_EQ(c.rec.Output.Kind, 5);
-  EXPECT_EQ(c.rec.Output.Data, 2u);  // no description in this build yet
+  EXPECT_EQ(+c.rec.Output.Kind, 5);
+  EXPECT_EQ(+c.rec.Output.Data, 2u);  // no description in this build yet
 
   Call show(a.Handle());
   show.rec.Input.Kind = 9;
   host::List input;
   show.rec.Input.Data = input.ParamsPointer();
   Fns().ShowOptionsDialog(&show.rec);
-  EXPECT_EQ(show.rec.Output.Kind, 5);
-  EXPECT_EQ(show.rec.Output.Size, 4u);
-  EXPECT_EQ(show.rec.Output.Data, 1u);  // the protocol module reports a change
+  EXPECT_EQ(+show.rec.Output.Kind, 5);
+  EXPECT_EQ(+show.rec.Output.Size, 4u);
+  EXPECT_EQ(+show.rec.Output.Data, 1u);  // the protocol module reports a change
   EXPECT_EQ(input.refs, 1);
 }
 
@@ -169,8 +171,8 @@ TEST_F(E2e, ParamsAndFlagsComeBackAsTheHostPassedThem) {
   const uintptr_t params = c.rec.Params;
   EXPECT_EQ(a.Command(c), 0);
   EXPECT_EQ(c.Result().AsText(), "PORT-OPEN;PORT-CLOSE");
-  EXPECT_EQ(c.rec.Params, params);
-  EXPECT_EQ(c.rec.Flags, 1);
+  EXPECT_EQ(+c.rec.Params, params);
+  EXPECT_EQ(+c.rec.Flags, 1);
   EXPECT_EQ(c.params.refs, 1);  // every reference the call took is back
   EXPECT_EQ(c.params.unexpected_calls, 0);
 }
@@ -286,14 +288,14 @@ TEST_F(E2e, TheLogFoldsRepeatsAndIsTakenOnce) {
   small.rec.Input.Size = static_cast<uint32_t>(buffer.size());
   small.rec.Input.Data = reinterpret_cast<uintptr_t>(buffer.data());
   EXPECT_EQ(Fns().GetLogEx(&small.rec), 0);
-  EXPECT_EQ(small.rec.Output.Data, expected.size());
+  EXPECT_EQ(+small.rec.Output.Data, expected.size());
   EXPECT_EQ(a.TakeLog(), expected);
   EXPECT_EQ(a.TakeLog(), "");
 
   EXPECT_EQ(bad_state(), -3);
   Call discard(a.Handle());
   EXPECT_EQ(Fns().GetLogEx(&discard.rec), 0);  // a zero-size buffer discards
-  EXPECT_EQ(discard.rec.Output.Data, line.size() + 2);
+  EXPECT_EQ(+discard.rec.Output.Data, line.size() + 2);
   EXPECT_EQ(a.TakeLog(), "");
 }
 
@@ -338,8 +340,8 @@ TEST_F(E2e, BadInputIsAnsweredNotFollowed) {
   data.rec.Roles = 1;
   data.rec.Output = host::Desc{0, 4, 1, reinterpret_cast<uintptr_t>(&raw)};
   EXPECT_EQ(Fns().ProcessData(&data.rec), 0);
-  EXPECT_EQ(data.rec.Output.Kind, 1);
-  EXPECT_EQ(data.rec.Output.Data, reinterpret_cast<uintptr_t>(&raw));
+  EXPECT_EQ(+data.rec.Output.Kind, 1);
+  EXPECT_EQ(+data.rec.Output.Data, reinterpret_cast<uintptr_t>(&raw));
 
   // Oversized texts.
   const std::string huge(1 << 20, 'X');
@@ -354,7 +356,7 @@ TEST_F(E2e, BadInputIsAnsweredNotFollowed) {
   tiny.rec.Input.Size = 1;
   tiny.rec.Input.Data = reinterpret_cast<uintptr_t>(&one);
   EXPECT_EQ(Fns().GetLogEx(&tiny.rec), 0);
-  EXPECT_GT(tiny.rec.Output.Data, huge.size());
+  EXPECT_GT(+tiny.rec.Output.Data, huge.size());
   EXPECT_GT(a.TakeLog().size(), huge.size());
 }
 

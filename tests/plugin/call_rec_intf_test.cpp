@@ -5,6 +5,8 @@
 #include "paramlist/params_edge.h"
 #include "paramlist/params_list_wrap.h"
 
+// Fields of the packed records are compared as values (+field): a reference
+// to one may be misaligned.
 namespace {
 
 TPluginCallRec Record() {
@@ -21,16 +23,16 @@ TEST(CallRecIntf, ListObjectParamsAreServedThroughAnInterfaceAndPutBack) {
   rec.Params = reinterpret_cast<uintptr_t>(&params);
   {
     TPluginCallRecIntf call(&rec);
-    EXPECT_NE(rec.Params, reinterpret_cast<uintptr_t>(&params));
+    EXPECT_NE(+rec.Params, reinterpret_cast<uintptr_t>(&params));
     // Params now holds an interface variable, as the newer hosts pass it.
     IntfPtr<IqonParamsListA> intf = ReceiveListIntf(reinterpret_cast<void*>(rec.Params));
     ASSERT_TRUE(intf);
     EXPECT_EQ(ReadIntfValue(intf.get(), "COMMAND").ToString(), "LOAD");
     EXPECT_EQ(call.Value("command").ToString(), "LOAD");
-    EXPECT_EQ(rec.Flags, 1);
+    EXPECT_EQ(+rec.Flags, 1);
   }
-  EXPECT_EQ(rec.Params, reinterpret_cast<uintptr_t>(&params));
-  EXPECT_EQ(rec.Flags, 1);
+  EXPECT_EQ(+rec.Params, reinterpret_cast<uintptr_t>(&params));
+  EXPECT_EQ(+rec.Flags, 1);
 }
 
 TEST(CallRecIntf, InterfaceParamsSetTheFlagForTheCallOnly) {
@@ -41,12 +43,12 @@ TEST(CallRecIntf, InterfaceParamsSetTheFlagForTheCallOnly) {
   rec.Params = reinterpret_cast<uintptr_t>(wrap->GetIntfRef());
   {
     TPluginCallRecIntf call(&rec);
-    EXPECT_EQ(rec.Flags, 1 | kFlagParamsIntf);
+    EXPECT_EQ(+rec.Flags, 1 | kFlagParamsIntf);
     EXPECT_EQ(call.Value("X").ToInt(), 7);
     EXPECT_EQ(wrap->RefCount(), 2);
   }
-  EXPECT_EQ(rec.Flags, 1);
-  EXPECT_EQ(rec.Params, reinterpret_cast<uintptr_t>(wrap->GetIntfRef()));
+  EXPECT_EQ(+rec.Flags, 1);
+  EXPECT_EQ(+rec.Params, reinterpret_cast<uintptr_t>(wrap->GetIntfRef()));
   EXPECT_EQ(wrap->RefCount(), 1);
 }
 
@@ -61,8 +63,8 @@ TEST(CallRecIntf, ListDescriptorsBecomeKindNineAndComeBackUnlessReplaced) {
   static const char kText[] = "left by the call";
   {
     TPluginCallRecIntf call(&rec);
-    EXPECT_EQ(rec.Input.Kind, kKindListIntf);
-    EXPECT_EQ(rec.Output.Kind, kKindListIntf);
+    EXPECT_EQ(+rec.Input.Kind, kKindListIntf);
+    EXPECT_EQ(+rec.Output.Kind, kKindListIntf);
     ASSERT_TRUE(call.InputList());
     EXPECT_EQ(call.InputList()->GetCount(), 1);
     IntfPtr<IqonParamsListA> o = DescriptorList(rec.Output);
@@ -75,11 +77,11 @@ TEST(CallRecIntf, ListDescriptorsBecomeKindNineAndComeBackUnlessReplaced) {
     rec.Input.Kind = kKindText;
     rec.Input.Data = reinterpret_cast<uintptr_t>(kText);
   }
-  EXPECT_EQ(rec.Output.Kind, kKindListObject2);
-  EXPECT_EQ(rec.Output.Data, reinterpret_cast<uintptr_t>(&out));
+  EXPECT_EQ(+rec.Output.Kind, kKindListObject2);
+  EXPECT_EQ(+rec.Output.Data, reinterpret_cast<uintptr_t>(&out));
   EXPECT_EQ(out.GetValue("B").ToInt(), 5);
-  EXPECT_EQ(rec.Input.Kind, kKindText);
-  EXPECT_EQ(rec.Input.Data, reinterpret_cast<uintptr_t>(kText));
+  EXPECT_EQ(+rec.Input.Kind, kKindText);
+  EXPECT_EQ(+rec.Input.Data, reinterpret_cast<uintptr_t>(kText));
 }
 
 TEST(CallRecIntf, DescriptorsThatHoldNoListAreLeftAlone) {
@@ -91,12 +93,12 @@ TEST(CallRecIntf, DescriptorsThatHoldNoListAreLeftAlone) {
   rec.Output.Data = 0;
   {
     TPluginCallRecIntf call(&rec);
-    EXPECT_EQ(rec.Input.Kind, kKindListObject);
-    EXPECT_EQ(rec.Output.Kind, kKindListObject2);
+    EXPECT_EQ(+rec.Input.Kind, kKindListObject);
+    EXPECT_EQ(+rec.Output.Kind, kKindListObject2);
     EXPECT_FALSE(call.InputList());
     EXPECT_FALSE(call.Params());
   }
-  EXPECT_EQ(rec.Input.Data, reinterpret_cast<uintptr_t>(&raw));
+  EXPECT_EQ(+rec.Input.Data, reinterpret_cast<uintptr_t>(&raw));
   TPluginCallRecIntf none(nullptr);
   EXPECT_FALSE(none.Active());
 }

@@ -11,6 +11,8 @@
 #include "plugin/plugin_resources.h"
 #include "plugin_test_support.h"
 
+// Fields of the packed records are compared as values (+field): a reference
+// to one may be misaligned.
 namespace {
 
 using plugin_test::Call;
@@ -20,7 +22,7 @@ TEST(PluginEntryCreate, ARecordThatNamesAnInstanceAlreadyIsRefused) {
   Library lib;
   Call c(0x1234);
   EXPECT_EQ(plugin_entry::CreatePluginInstance(&c.rec), -1);
-  EXPECT_EQ(c.rec.Instance, 0x1234u);
+  EXPECT_EQ(+c.rec.Instance, 0x1234u);
   EXPECT_EQ(PluginRegistry()->Count(), 0);
   EXPECT_EQ(plugin_entry::CreatePluginInstance(nullptr), -1);
 }
@@ -30,16 +32,16 @@ TEST(PluginEntryCreate, TemporaryLoadFollowsTheParameters) {
   Call without;
   without.rec.Params = 0;
   ASSERT_EQ(plugin_entry::CreatePluginInstance(&without.rec), 0);
-  EXPECT_TRUE(Library::Module(without.rec.Instance).TemporaryLoad());
+  EXPECT_TRUE(Library::Module(+without.rec.Instance).TemporaryLoad());
   Call with;
   ASSERT_EQ(plugin_entry::CreatePluginInstance(&with.rec), 0);
-  EXPECT_FALSE(Library::Module(with.rec.Instance).TemporaryLoad());
+  EXPECT_FALSE(Library::Module(+with.rec.Instance).TemporaryLoad());
   Call told;
   told.Set("TEMPORARY-LOAD", true);
   ASSERT_EQ(plugin_entry::CreatePluginInstance(&told.rec), 0);
-  EXPECT_TRUE(Library::Module(told.rec.Instance).TemporaryLoad());
+  EXPECT_TRUE(Library::Module(+told.rec.Instance).TemporaryLoad());
   // The call copy gave the host its record back.
-  EXPECT_EQ(told.rec.Params, reinterpret_cast<uintptr_t>(&told.params));
+  EXPECT_EQ(+told.rec.Params, reinterpret_cast<uintptr_t>(&told.params));
 }
 
 std::unique_ptr<TqonPlugin> FailingModule(TPluginCallRec*) {
@@ -51,7 +53,7 @@ TEST(PluginEntryCreate, AFailedConstructionRegistersNothing) {
   SetPluginModuleClass(&FailingModule);
   Call c;
   EXPECT_EQ(plugin_entry::CreatePluginInstance(&c.rec), -1);
-  EXPECT_EQ(c.rec.Instance, 0u);
+  EXPECT_EQ(+c.rec.Instance, 0u);
   EXPECT_EQ(PluginRegistry()->Count(), 0);
   SetPluginModuleClass(nullptr);
   PluginLibraryFinalize();
@@ -68,19 +70,19 @@ TEST(PluginEntryHandles, OnlyLiveInstancesAreAccepted) {
     c.Set("COMMAND", "LOAD");
     EXPECT_EQ(plugin_entry::ExecutePluginCommand(&c.rec), -1);
     EXPECT_EQ(plugin_entry::GetLogEx(&c.rec), 0);
-    EXPECT_EQ(c.rec.Output.Kind, kKindStatus);
+    EXPECT_EQ(+c.rec.Output.Kind, kKindStatus);
     uint32_t needed = 99;
     EXPECT_FALSE(plugin_entry::GetModuleInfo(&c.rec, nullptr, &needed));
     EXPECT_EQ(needed, 0u);
     plugin_entry::GetOptionsDialog(&c.rec);
-    EXPECT_EQ(c.rec.Output.Data, plugin_entry::kDialogNotAcceptable);
+    EXPECT_EQ(+c.rec.Output.Data, plugin_entry::kDialogNotAcceptable);
     plugin_entry::ShowOptionsDialog(&c.rec);
-    EXPECT_EQ(c.rec.Output.Data, plugin_entry::kShowNotAcceptable);
+    EXPECT_EQ(+c.rec.Output.Data, plugin_entry::kShowNotAcceptable);
     EXPECT_EQ(plugin_entry::FreePluginInstance(&c.rec), -1);
   }
   Call free(h);
   EXPECT_EQ(plugin_entry::FreePluginInstance(&free.rec), 0);
-  EXPECT_EQ(free.rec.Instance, h);
+  EXPECT_EQ(+free.rec.Instance, h);
   // The handle is stale now: refused, never followed.
   EXPECT_EQ(plugin_entry::FreePluginInstance(&free.rec), -1);
   EXPECT_EQ(plugin_entry::ProcessData(&free.rec), -1);
@@ -143,8 +145,8 @@ TEST(PluginEntryRecords, InterfaceParamsWorkLikeListObjects) {
   rec.Params = reinterpret_cast<uintptr_t>(wrap->GetIntfRef());
   EXPECT_EQ(plugin_entry::ExecutePluginCommand(&rec), 0);
   EXPECT_EQ(params.GetValue("RESULT").ToString(), "A;B");
-  EXPECT_EQ(rec.Flags, 1);
-  EXPECT_EQ(rec.Params, reinterpret_cast<uintptr_t>(wrap->GetIntfRef()));
+  EXPECT_EQ(+rec.Flags, 1);
+  EXPECT_EQ(+rec.Params, reinterpret_cast<uintptr_t>(wrap->GetIntfRef()));
 }
 
 TEST(PluginEntryData, UnloadedInstancesRefuseData) {
@@ -192,23 +194,23 @@ TEST(PluginEntryModuleInfo, BuffersOfTheHeaderSizeAndOneLess) {
   info = reinterpret_cast<TPluginModuleInfo*>(header.data());
   info->Size = kModuleInfoHeaderSize;
   EXPECT_FALSE(plugin_entry::GetModuleInfo(&c.rec, info, &needed));
-  EXPECT_EQ(info->Size, kModuleInfoHeaderSize);
-  EXPECT_EQ(info->Capabilities, 3u | (4u << 16));
-  EXPECT_EQ(info->InterfaceVersion, 4u);
-  EXPECT_EQ(info->ModuleVersion, 4.0f);
-  EXPECT_EQ(info->Options, 1);
-  EXPECT_EQ(info->TitleLen, 0u);
-  EXPECT_EQ(info->TitlePtr, 0u);
-  EXPECT_EQ(info->CommandsPtr, 0u);
+  EXPECT_EQ(+info->Size, kModuleInfoHeaderSize);
+  EXPECT_EQ(+info->Capabilities, 3u | (4u << 16));
+  EXPECT_EQ(+info->InterfaceVersion, 4u);
+  EXPECT_EQ(+info->ModuleVersion, 4.0f);
+  EXPECT_EQ(+info->Options, 1);
+  EXPECT_EQ(+info->TitleLen, 0u);
+  EXPECT_EQ(+info->TitlePtr, 0u);
+  EXPECT_EQ(+info->CommandsPtr, 0u);
 
   std::vector<uint8_t> full(need, 0xAA);
   info = reinterpret_cast<TPluginModuleInfo*>(full.data());
   info->Size = need;
   EXPECT_TRUE(plugin_entry::GetModuleInfo(&c.rec, info, nullptr));
-  ASSERT_EQ(info->TitleLen, 5u);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(info->TitlePtr), 5), "Title");
-  EXPECT_EQ(info->TitlePtr, reinterpret_cast<uintptr_t>(full.data()) + kModuleInfoHeaderSize);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(info->CommandsPtr), info->CommandsLen),
+  ASSERT_EQ(+info->TitleLen, 5u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(+info->TitlePtr), 5), "Title");
+  EXPECT_EQ(+info->TitlePtr, reinterpret_cast<uintptr_t>(full.data()) + kModuleInfoHeaderSize);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(+info->CommandsPtr), +info->CommandsLen),
             commands);
 }
 
@@ -248,16 +250,16 @@ TEST(PluginEntryOptionsDialog, PackagesTheResourcesAndAsksForRoom) {
   c.rec.Input.Size = static_cast<uint32_t>(buffer.size());
   c.rec.Input.Data = reinterpret_cast<uintptr_t>(buffer.data());
   plugin_entry::GetOptionsDialog(&c.rec);
-  EXPECT_EQ(c.rec.Output.Kind, kKindStatus);
-  EXPECT_EQ(c.rec.Output.Data, plugin_entry::kDialogBufferTooSmall);
-  ASSERT_EQ(c.rec.Output.Size, 24u + 4 + 0 + 6);
+  EXPECT_EQ(+c.rec.Output.Kind, kKindStatus);
+  EXPECT_EQ(+c.rec.Output.Data, plugin_entry::kDialogBufferTooSmall);
+  ASSERT_EQ(+c.rec.Output.Size, 24u + 4 + 0 + 6);
 
   buffer.assign(c.rec.Output.Size, 0);
   c.rec.Input.Size = static_cast<uint32_t>(buffer.size());
   c.rec.Input.Data = reinterpret_cast<uintptr_t>(buffer.data());
   plugin_entry::GetOptionsDialog(&c.rec);
-  EXPECT_EQ(c.rec.Output.Kind, kKindDialogLength);
-  EXPECT_EQ(c.rec.Output.Data, 34u);
+  EXPECT_EQ(+c.rec.Output.Kind, kKindDialogLength);
+  EXPECT_EQ(+c.rec.Output.Data, 34u);
   Package p = Unpack(buffer);
   EXPECT_EQ(p.form, "form");
   EXPECT_EQ(p.script, "schema");
@@ -268,7 +270,7 @@ TEST(PluginEntryOptionsDialog, PackagesTheResourcesAndAsksForRoom) {
   c.rec.Input.Size = 64;
   c.rec.Input.Data = reinterpret_cast<uintptr_t>(buffer.data());
   plugin_entry::GetOptionsDialog(&c.rec);
-  EXPECT_EQ(c.rec.Output.Data, 27u);
+  EXPECT_EQ(+c.rec.Output.Data, 27u);
   p = Unpack(buffer);
   EXPECT_EQ(p.form, "o");
   EXPECT_EQ(p.script, "oc");
@@ -276,10 +278,10 @@ TEST(PluginEntryOptionsDialog, PackagesTheResourcesAndAsksForRoom) {
   // Nothing to show; a buffer without an address is too small.
   c.rec.Input.Data = 0;
   plugin_entry::GetOptionsDialog(&c.rec);
-  EXPECT_EQ(c.rec.Output.Data, plugin_entry::kDialogBufferTooSmall);
+  EXPECT_EQ(+c.rec.Output.Data, plugin_entry::kDialogBufferTooSmall);
   Resources().clear();
   plugin_entry::GetOptionsDialog(&c.rec);
-  EXPECT_EQ(c.rec.Output.Data, plugin_entry::kDialogNone);
+  EXPECT_EQ(+c.rec.Output.Data, plugin_entry::kDialogNone);
   SetPluginResourceLoader(previous);
 }
 
@@ -300,10 +302,10 @@ TEST(PluginEntryOptionsDialog, TheDescriptionEventNamesTheForm) {
   c.rec.Input.Size = 64;
   c.rec.Input.Data = reinterpret_cast<uintptr_t>(buffer.data());
   plugin_entry::GetOptionsDialog(&c.rec);
-  EXPECT_EQ(c.rec.Output.Data, plugin_entry::kDialogNone);
+  EXPECT_EQ(+c.rec.Output.Data, plugin_entry::kDialogNone);
   name = "main";
   plugin_entry::GetOptionsDialog(&c.rec);
-  ASSERT_EQ(c.rec.Output.Kind, kKindDialogLength);
+  ASSERT_EQ(+c.rec.Output.Kind, kKindDialogLength);
   const Package p = Unpack(buffer);
   EXPECT_EQ(p.form, "form");
   EXPECT_EQ(p.extra, "xx");
@@ -339,20 +341,20 @@ TEST(PluginEntryShowDialog, KeepsTheInputListAndReloadsSharedSettings) {
   c.rec.Input.Data = reinterpret_cast<uintptr_t>(&input);
   c.Set("INI-FILE", "dialog.ini");
   plugin_entry::ShowOptionsDialog(&c.rec);
-  EXPECT_EQ(c.rec.Output.Kind, kKindStatus);
-  EXPECT_EQ(c.rec.Output.Data, 1u);
+  EXPECT_EQ(+c.rec.Output.Kind, kKindStatus);
+  EXPECT_EQ(+c.rec.Output.Data, 1u);
   EXPECT_EQ(input_count, 2);
   EXPECT_EQ(reloads, 2);  // a and b share the settings; other does not
   EXPECT_EQ(Library::Module(a).IniFile.Get(), "dialog.ini");
   EXPECT_FALSE(Library::Module(a).DialogShown);
   EXPECT_FALSE(Library::Module(a).DialogList);
-  EXPECT_EQ(c.rec.Input.Kind, kKindListObject2);
-  EXPECT_EQ(c.rec.Input.Data, reinterpret_cast<uintptr_t>(&input));
+  EXPECT_EQ(+c.rec.Input.Kind, kKindListObject2);
+  EXPECT_EQ(+c.rec.Input.Data, reinterpret_cast<uintptr_t>(&input));
 
   Library bare;
   Call none(bare.Create());
   plugin_entry::ShowOptionsDialog(&none.rec);
-  EXPECT_EQ(none.rec.Output.Data, plugin_entry::kShowNoDialog);
+  EXPECT_EQ(+none.rec.Output.Data, plugin_entry::kShowNoDialog);
 }
 
 TEST(PluginEntryLog, ZeroSizeDiscardsAndSmallBuffersKeep) {
@@ -366,7 +368,7 @@ TEST(PluginEntryLog, ZeroSizeDiscardsAndSmallBuffersKeep) {
   c.rec.Input.Size = 3;
   c.rec.Input.Data = reinterpret_cast<uintptr_t>(buffer.data());
   EXPECT_EQ(plugin_entry::GetLogEx(&c.rec), 0);
-  EXPECT_EQ(c.rec.Output.Data, expected.size());
+  EXPECT_EQ(+c.rec.Output.Data, expected.size());
   c.rec.Input.Size = 100;
   c.rec.Input.Data = 0;
   EXPECT_EQ(plugin_entry::GetLogEx(&c.rec), 0);  // no address: kept
@@ -375,12 +377,12 @@ TEST(PluginEntryLog, ZeroSizeDiscardsAndSmallBuffersKeep) {
   EXPECT_EQ(plugin_entry::GetLogEx(&c.rec), static_cast<int32_t>(expected.size()));
   EXPECT_EQ(std::string(buffer.data()), expected);
   EXPECT_EQ(plugin_entry::GetLogEx(&c.rec), 0);
-  EXPECT_EQ(c.rec.Output.Data, 0u);
+  EXPECT_EQ(+c.rec.Output.Data, 0u);
 
   m.Log(2, "dropped");
   c.rec.Input.Size = 0;
   EXPECT_EQ(plugin_entry::GetLogEx(&c.rec), 0);
-  EXPECT_EQ(c.rec.Output.Data, 10u);
+  EXPECT_EQ(+c.rec.Output.Data, 10u);
   EXPECT_EQ(m.LogList->Count(), 0);
 }
 

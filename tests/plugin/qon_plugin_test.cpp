@@ -10,6 +10,8 @@
 #include "paramlist/parsed_data_list.h"
 #include "plugin/host_services.h"
 
+// Fields of the packed records are compared as values (+field): a reference
+// to one may be misaligned.
 namespace {
 
 struct Module {
@@ -157,7 +159,7 @@ TEST(QonPluginDataCall, EmptyInputListIsDroppedUnlessRoleZeroAsks) {
   EXPECT_EQ(t.m.DataCall(&keep.rec), 1);
   EXPECT_NE(seen, 0u);
   // The input was consumed: the host's descriptor no longer names it.
-  EXPECT_EQ(keep.rec.Input.Data, 0u);
+  EXPECT_EQ(+keep.rec.Input.Data, 0u);
 }
 
 TEST(QonPluginDataCall, WriteRoleClosesTheInputRowAndLogsCompletion) {
@@ -203,9 +205,9 @@ TEST(QonPluginDataCall, PassThroughCopiesInputToOutputWithoutAHandler) {
   DataRec d(32 | 2);
   d.rec.Input = TPluginDataDesc{3, 2, 0, reinterpret_cast<uintptr_t>(bytes)};
   EXPECT_EQ(t.m.DataCall(&d.rec), 0);
-  EXPECT_EQ(d.rec.Output.Count, 3u);
-  EXPECT_EQ(d.rec.Output.Size, 2u);
-  EXPECT_EQ(d.rec.Output.Data, reinterpret_cast<uintptr_t>(bytes));
+  EXPECT_EQ(+d.rec.Output.Count, 3u);
+  EXPECT_EQ(+d.rec.Output.Size, 2u);
+  EXPECT_EQ(+d.rec.Output.Data, reinterpret_cast<uintptr_t>(bytes));
 
   // A list passed through still names the host's list afterwards.
   TqonParamsList list;
@@ -213,8 +215,8 @@ TEST(QonPluginDataCall, PassThroughCopiesInputToOutputWithoutAHandler) {
   DataRec l(32 | 1);
   l.InputList(&list);
   t.m.DataCall(&l.rec);
-  EXPECT_EQ(l.rec.Output.Kind, kKindListObject2);
-  EXPECT_EQ(l.rec.Output.Data, reinterpret_cast<uintptr_t>(&list));
+  EXPECT_EQ(+l.rec.Output.Kind, kKindListObject2);
+  EXPECT_EQ(+l.rec.Output.Data, reinterpret_cast<uintptr_t>(&list));
 }
 
 std::string InputText(const TPluginCallRec& rec) {
@@ -240,9 +242,9 @@ TEST(QonPluginAppendResult, TextsAreJoinedWithTheSeparatorAndListsCopied) {
   d.rec.Input = TPluginDataDesc{0, 1, 0, reinterpret_cast<uintptr_t>(bytes)};
   d.OutputList(&out);
   t.m.DataCall(&d.rec);
-  EXPECT_EQ(d.rec.Input.Kind, kKindText);
+  EXPECT_EQ(+d.rec.Input.Kind, kKindText);
   EXPECT_EQ(InputText(d.rec), "first result<{[::]}>2nd<{[::]}>3");
-  EXPECT_EQ(d.rec.Output.Count, 3u);
+  EXPECT_EQ(+d.rec.Output.Count, 3u);
   ASSERT_EQ(out.Count(), 3);  // cleared by the first, appended to by the others
   EXPECT_EQ(out.Items(0)->Name, "A");
   EXPECT_EQ(out.Items(0)->DataType, 8);
@@ -262,7 +264,7 @@ TEST(QonPluginAppendResult, HostTextIsNeverReallocated) {
   d.rec.Input = TPluginDataDesc{0, 10, kKindText, reinterpret_cast<uintptr_t>(host_text)};
   d.OutputList(&out);
   t.m.DataCall(&d.rec);
-  EXPECT_NE(d.rec.Input.Data, reinterpret_cast<uintptr_t>(host_text));
+  EXPECT_NE(+d.rec.Input.Data, reinterpret_cast<uintptr_t>(host_text));
   EXPECT_EQ(InputText(d.rec), "mine");
   EXPECT_STREQ(host_text, "host owned");
   // The next call of the same record frees the block (the leak check sees
@@ -293,8 +295,8 @@ TEST(QonPluginAppendResult, NothingWithoutAnOutputList) {
   TqonParamsList list;
   list.Add("A", 1);
   t.m.AppendResult(&rec, &list, "text", false);
-  EXPECT_EQ(rec.Output.Count, 0u);
-  EXPECT_EQ(rec.Input.Data, 0u);
+  EXPECT_EQ(+rec.Output.Count, 0u);
+  EXPECT_EQ(+rec.Input.Data, 0u);
 }
 
 }  // namespace
