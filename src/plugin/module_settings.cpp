@@ -199,5 +199,5 @@ void SetupPropertiesHolder(TqonStrHolder& holder) {
   holder.KeyString.clear();
   std::vector<std::string> lines = options_form::KeptProperties();
   lines.emplace_back();
-  holder.SetStrings(std::move(lines));
+  holder.SetStrings(TStringList(std::move(lines)));
 }

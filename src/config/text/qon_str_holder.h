@@ -21,7 +21,6 @@ class TqonStrHolder : public TComponent {
   const TStringList& Strings() const { return strings_; }
   // Copies the list.
   void SetStrings(const TStringList& list) { strings_.Assign(list); }
-  void SetStrings(std::vector<std::string> items) { strings_.SetItems(std::move(items)); }
 
   size_t Capacity() const { return strings_.Capacity(); }
   void SetCapacity(size_t c) { strings_.SetCapacity(c); }
