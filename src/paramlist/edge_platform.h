@@ -1,0 +1,16 @@
+#pragma once
+// The few platform services the parameter lists use at the ABI edge, behind
+// one seam so that tests can watch the debugger output.
+#include <cstdint>
+#include <string_view>
+
+using ParamsListDebugSink = void (*)(std::string_view text);
+
+// Where misuse reports go: the debugger output unless replaced. Answers the
+// previous sink.
+ParamsListDebugSink SetParamsListDebugSink(ParamsListDebugSink sink);
+void ParamsListDebugOutput(std::string_view text);
+
+// Fault-safe reads of foreign memory (pointers a host hands in).
+bool EdgeReadU32(const void* address, uint32_t* value);
+bool EdgeReadPointer(const void* address, uintptr_t* value);

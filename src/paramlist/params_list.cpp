@@ -1,0 +1,254 @@
+#include "paramlist/params_list.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "paramlist/intf_ptr.h"
+#include "paramlist/params_list_intf.h"
+#include "parser/threading/errors.h"
+#include "platform/strings.h"
+
+// Hosts find the signature at this offset, so it must not move.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+static_assert(offsetof(TqonParamsList, Signature) == sizeof(void*),
+              "the list signature follows the vtable pointer");
+#pragma GCC diagnostic pop
+
+namespace {
+
+std::string_view TrimControls(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32)
+    s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32)
+    s.remove_suffix(1);
+  return s;
+}
+
+[[noreturn]] void ThrowIndex(int index) {
+  throw EAssertionFailed("List index out of bounds (" + std::to_string(index) + ")");
+}
+
+// The value of an item behind an interface, by the narrow string-form rule.
+QON_FOREIGN_CALLS OleVariant ReadIntfItemValue(IqonParamsListItemA* item) {
+  platform::VARIANT raw;
+  platform::VariantInit(&raw);
+  if (item->GetValue(&raw) != kQonOk) {
+    platform::VariantClear(&raw);
+    throw EqonError("The item's value could not be read");
+  }
+  return TakeHostValue(&raw, HostStringForm::Narrow);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+TqonParamsListItem::TqonParamsListItem(std::string name, OleVariant value)
+    : Name(std::move(name)), Key(MakeKey(Name)), Value(std::move(value)) {}
+
+TqonParamsListItem::~TqonParamsListItem() {
+  if (anchor_) anchor_->item = nullptr;
+}
+
+void TqonParamsListItem::Assign(const TqonParamsListItem& source) {
+  Name = source.Name;
+  Key = source.Key;
+  DataType = source.DataType;
+  Flags = source.Flags;
+}
+
+std::string TqonParamsListItem::MakeKey(std::string_view name) {
+  return platform::AnsiLowerCase(name);
+}
+
+std::shared_ptr<ParamsListItemAnchor> TqonParamsListItem::Anchor() {
+  if (!anchor_) {
+    anchor_ = std::make_shared<ParamsListItemAnchor>();
+    anchor_->item = this;
+  }
+  return anchor_;
+}
+
+// ---------------------------------------------------------------------------
+
+TqonParamsList::~TqonParamsList() {
+  Signature = 0;
+  TqonParamsList::Clear();
+}
+
+void TqonParamsList::CheckSignature() const {
+  if (Signature != kParamsListSignature)
+    throw EAssertionFailed("Invalid parameter list (signature " + std::to_string(Signature) + ")");
+}
+
+TqonParamsListItem* TqonParamsList::Items(int index) const noexcept {
+  if (index < 0 || index >= Count()) return nullptr;
+  return items_[static_cast<size_t>(index)].get();
+}
+
+int TqonParamsList::LastIndex(int to) const noexcept {
+  const int last = Count() - 1;
+  return (to < 0 || to > last) ? last : to;
+}
+
+std::unique_ptr<TqonParamsListItem> TqonParamsList::NewItem(std::string name, OleVariant value) {
+  return std::make_unique<TqonParamsListItem>(std::move(name), std::move(value));
+}
+
+TqonParamsListItem* TqonParamsList::Append(std::unique_ptr<TqonParamsListItem> item, int index) {
+  TqonParamsListItem* raw = item.get();
+  items_.insert(items_.begin() + index, std::move(item));
+  return raw;
+}
+
+TqonParamsListItem* TqonParamsList::Add(std::string_view name, OleVariant value) {
+  return Insert(Count(), name, std::move(value));
+}
+
+TqonParamsListItem* TqonParamsList::Insert(int index, std::string_view name, OleVariant value) {
+  CheckSignature();
+  if (index < 0 || index > Count()) ThrowIndex(index);
+  if (TrimControls(name).empty()) return nullptr;
+  auto item = NewItem(std::string(name), std::move(value));
+  item->Flags = kAddedItemFlags;
+  return Append(std::move(item), index);
+}
+
+int TqonParamsList::IndexOf(std::string_view name, int from, int to) const {
+  CheckSignature();
+  if (items_.empty()) return -1;
+  const std::string key = TqonParamsListItem::MakeKey(name);
+  const int last = LastIndex(to);
+  for (int i = std::max(from, 0); i <= last; ++i) {
+    const TqonParamsListItem& item = *items_[static_cast<size_t>(i)];
+    if (item.Key == key) return i;
+    if (to == -2 && item.IsNewRow()) break;
+  }
+  return -1;
+}
+
+TqonParamsListItem* TqonParamsList::FindItem(std::string_view name, int from, int to) const {
+  return Items(IndexOf(name, from, to));
+}
+
+OleVariant TqonParamsList::GetValue(std::string_view name, int from, int to) const {
+  const TqonParamsListItem* item = FindItem(name, from, to);
+  return item ? item->Value : OleVariant();
+}
+
+OleVariant TqonParamsList::GetValueDef(std::string_view name, const OleVariant& fallback, int from,
+                                       int to) const {
+  const TqonParamsListItem* item = FindItem(name, from, to);
+  return item ? item->Value : fallback;
+}
+
+TqonParamsListItem* TqonParamsList::SetValue(std::string_view name, OleVariant value, bool create) {
+  TqonParamsListItem* item = FindItem(name);
+  if (!item && create) item = Add(name, OleVariant::Null());
+  if (!item) return nullptr;
+  item->Value = std::move(value);
+  return item;
+}
+
+OleVariant TqonParamsList::GetParam(std::string_view name) const {
+  const TqonParamsListItem* item = FindItem(name);
+  if (!item) throw EAssertionFailed("Parameter is not defined: " + std::string(name));
+  return item->Value;
+}
+
+TqonParamsListItem* TqonParamsList::SetParam(std::string_view name, OleVariant value) {
+  TqonParamsListItem* item = FindItem(name);
+  if (!item) throw EAssertionFailed("Parameter is not defined: " + std::string(name));
+  item->Value = std::move(value);
+  return item;
+}
+
+void TqonParamsList::Delete(int index) {
+  if (index < 0) ThrowIndex(index);
+  if (index >= Count()) return;
+  items_.erase(items_.begin() + index);
+}
+
+void TqonParamsList::Clear() {
+  for (auto& item : items_)
+    item.reset();
+  items_.clear();
+}
+
+bool TqonParamsList::AddItems(const TqonParamsList& source) {
+  return AddItemsRange(source, 0, -1);
+}
+
+bool TqonParamsList::AddItemsRange(const TqonParamsList& source, int from, int to) {
+  source.CheckSignature();
+  CheckSignature();
+  if (source.items_.empty()) return false;
+  // Bounds are taken first: the source may be this list.
+  const int first = std::max(from, 0);
+  const int last = source.LastIndex(to);
+  for (int i = first; i <= last; ++i)
+    AddItemCopy(*source.items_[static_cast<size_t>(i)]);
+  return true;
+}
+
+QON_FOREIGN_CALLS bool TqonParamsList::CopyFromIntf(IqonParamsListA* source, int from, int to) {
+  if (!source) return false;
+  CheckSignature();
+  const int count = source->GetCount();
+  const int last = (to < 0 || to >= count) ? count - 1 : to;
+  if (from > last) return true;
+  if (from < 0) ThrowIndex(from);
+  for (int i = from; i <= last; ++i) {
+    IntfPtr<IqonParamsListItemA> item;
+    if (source->GetItem(i, item.Receive()) != kQonOk)
+      throw EqonError("Item " + std::to_string(i) + " of the source list could not be read");
+    if (!item) continue;
+    const char* name = item->GetName();
+    TqonParamsListItem* added = Add(name ? name : "", ReadIntfItemValue(item.get()));
+    if (!added) continue;
+    // The key stays the one our own rule made, so look-ups find the item.
+    added->DataType = item->GetDataType();
+    added->Flags = item->GetFlags();
+  }
+  return true;
+}
+
+void TqonParamsList::AddNewRow() {
+  if (!items_.empty() && items_.back()->IsNewRow()) return;
+  TqonParamsListItem* row = Add(kNewRowName, OleVariant::Null());
+  row->DataType = kNewRowDataType;
+}
+
+bool TqonParamsList::FindEndOfRow(int from, int* index, bool* is_separator) const {
+  from = std::max(from, 0);
+  if (from >= Count()) return false;
+  int i = from;
+  while (i < Count() - 1 && !items_[static_cast<size_t>(i)]->IsNewRow())
+    ++i;
+  if (index) *index = i;
+  if (is_separator) *is_separator = items_[static_cast<size_t>(i)]->IsNewRow();
+  return true;
+}
+
+void TqonParamsList::AddRows(const TqonParamsList& source) {
+  const bool ends_row = source.Count() > 0 && source.items_.back()->IsNewRow();
+  AddItems(source);
+  if (!ends_row) AddNewRow();
+}
+
+TqonParamsListItem* TqonParamsList::AddItemCopy(const TqonParamsListItem& item) {
+  TqonParamsListItem* added = Add(item.Name, item.Value);
+  if (added) added->Assign(item);
+  return added;
+}
+
+QON_FOREIGN_CALLS TqonParamsListItem* TqonParamsList::AddItemFromIntf(IqonParamsListItemA* item) {
+  if (!item) return nullptr;
+  CheckSignature();
+  const char* name = item->GetName();
+  auto added = NewItem(name ? name : "", ReadIntfItemValue(item));
+  added->DataType = item->GetDataType();
+  added->Flags = item->GetFlags();
+  return Append(std::move(added), Count());
+}
