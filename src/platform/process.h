@@ -9,7 +9,4 @@ namespace platform {
 // or -1 when it could not be started.
 int RunProgram(const std::string& program, const std::vector<std::string>& args);
 
-// The full file name of the running program.
-std::string CurrentProgramFile();
-
 }  // namespace platform

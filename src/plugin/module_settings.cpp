@@ -48,7 +48,7 @@ class BusyFlag {
   bool* flag_;
 };
 
-bool SettingsPass(bool save, const TSettingsLocation& location, const TStringList& lines,
+bool SettingsPass(bool save, const TSettingsLocation& location, const TStrings& lines,
                   TPersistent* config, const std::string* ini_file, bool* busy) {
   if (lines.Empty()) return false;
   BusyFlag flag(busy);
@@ -73,49 +73,37 @@ uint32_t ModuleConfigIdOf(std::string_view name) {
 }
 
 void TModuleConfigList::AddConfig(const std::string& name) {
-  const uint32_t id = ModuleConfigIdOf(name);
-  std::lock_guard<std::mutex> guard(lock_);
-  entries_.emplace_back(name, id);
+  AddObject(name, ModuleConfigIdOf(name));
 }
 
-std::string TModuleConfigList::ConfigsText() const {
-  std::lock_guard<std::mutex> guard(lock_);
+std::string TModuleConfigList::ConfigsText() {
+  auto r = ReadLocked();
   std::string out;
-  for (size_t i = 0; i < entries_.size(); ++i) {
+  for (int i = 0; i < r->Count(); ++i) {
     if (i) out += "\r\n";
-    out += entries_[i].first;
+    out += (*r)[i];
   }
   return out;
 }
 
-int TModuleConfigList::FindConfig(uint32_t id, std::string* name) const {
+int TModuleConfigList::FindConfig(uint32_t id, std::string* name) {
   if (id == 0) return -1;
-  std::lock_guard<std::mutex> guard(lock_);
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    if (entries_[i].second == id) {
-      if (name) *name = entries_[i].first;
-      return static_cast<int>(i);
+  auto r = ReadLocked();
+  for (int i = 0; i < r->Count(); ++i) {
+    if (r->Objects(i) == id) {
+      if (name) *name = (*r)[i];
+      return i;
     }
   }
   return -1;
 }
 
-size_t TModuleConfigList::Count() const {
-  std::lock_guard<std::mutex> guard(lock_);
-  return entries_.size();
-}
-
-std::vector<std::pair<std::string, uint32_t>> TModuleConfigList::Entries() const {
-  std::lock_guard<std::mutex> guard(lock_);
-  return entries_;
-}
-
-bool LoadSettings(const TSettingsLocation& location, const TStringList& lines, TPersistent* config,
+bool LoadSettings(const TSettingsLocation& location, const TStrings& lines, TPersistent* config,
                   const std::string* ini_file, bool* busy) {
   return SettingsPass(false, location, lines, config, ini_file, busy);
 }
 
-bool SaveSettings(const TSettingsLocation& location, const TStringList& lines, TPersistent* config,
+bool SaveSettings(const TSettingsLocation& location, const TStrings& lines, TPersistent* config,
                   const std::string* ini_file, bool* busy) {
   return SettingsPass(true, location, lines, config, ini_file, busy);
 }
@@ -172,8 +160,8 @@ std::string GetSubFolder(const std::string& ini_section_prefix) {
   return s.empty() ? std::string() : SanitizeFileName(s, '-');
 }
 
-std::string GetConfigName(const TModuleConfigList* configs, uint32_t config_id,
-                          const std::string& title, const std::string& library_file_name) {
+std::string GetConfigName(TModuleConfigList* configs, uint32_t config_id, const std::string& title,
+                          const std::string& library_file_name) {
   std::string name;
   if (configs && configs->Count() > 0 && configs->FindConfig(config_id, &name) >= 0) {
     return SanitizeFileName(name, '-');
@@ -199,5 +187,5 @@ void SetupPropertiesHolder(TqonStrHolder& holder) {
   holder.KeyString.clear();
   std::vector<std::string> lines = options_form::KeptProperties();
   lines.emplace_back();
-  holder.SetStrings(TStringList(std::move(lines)));
+  holder.SetStrings(TStrings(std::move(lines)));
 }

@@ -3,14 +3,13 @@
 // over its configuration object, the list of module configurations that one
 // library serves, and the data folders derived from the settings location.
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "config/text/component.h"
-#include "config/text/string_list.h"
+#include "config/text/strings.h"
+#include "parser/threading/thread_string_list.h"
 
 class TqonStrHolder;
 
@@ -18,22 +17,16 @@ class TqonStrHolder;
 // start 0xFFFFFFFF) without the final inversion; "abc" gives 0xCADBBE3D.
 uint32_t ModuleConfigIdOf(std::string_view name);
 
-// Configuration names with their identifiers, in the order added. Every
-// access is locked.
-class TModuleConfigList {
+// Configuration names with their identifiers (the entries' objects), in the
+// order added. Every access is locked.
+class TModuleConfigList : public TThreadStringList<uint32_t> {
  public:
   void AddConfig(const std::string& name);
   // The names joined by CR LF (none after the last).
-  std::string ConfigsText() const;
+  std::string ConfigsText();
   // Index of the first entry with that identifier and its name; -1 when the
   // identifier is 0 or not listed.
-  int FindConfig(uint32_t id, std::string* name = nullptr) const;
-  size_t Count() const;
-  std::vector<std::pair<std::string, uint32_t>> Entries() const;
-
- private:
-  mutable std::mutex lock_;
-  std::vector<std::pair<std::string, uint32_t>> entries_;
+  int FindConfig(uint32_t id, std::string* name = nullptr);
 };
 
 // The settings location the host gives at "LOAD". The roots are numbered as
@@ -50,9 +43,9 @@ struct TSettingsLocation {
 // ini_file, when given, stands in for the location's INI file. False without
 // lines or when the store could not be opened (or, saving, written). *busy is
 // true while the pass runs and false afterwards in every case.
-bool LoadSettings(const TSettingsLocation& location, const TStringList& lines, TPersistent* config,
+bool LoadSettings(const TSettingsLocation& location, const TStrings& lines, TPersistent* config,
                   const std::string* ini_file = nullptr, bool* busy = nullptr);
-bool SaveSettings(const TSettingsLocation& location, const TStringList& lines, TPersistent* config,
+bool SaveSettings(const TSettingsLocation& location, const TStrings& lines, TPersistent* config,
                   const std::string* ini_file = nullptr, bool* busy = nullptr);
 
 // A name made safe as one folder name: the double quote, "*", "/", ":", "<",
@@ -71,8 +64,8 @@ std::string GetSubFolder(const std::string& ini_section_prefix);
 // The configuration's name when the list holds config_id, else the first
 // line of the title, else the library's file name without extension in
 // lower case.
-std::string GetConfigName(const TModuleConfigList* configs, uint32_t config_id,
-                          const std::string& title, const std::string& library_file_name);
+std::string GetConfigName(TModuleConfigList* configs, uint32_t config_id, const std::string& title,
+                          const std::string& library_file_name);
 // AppDataPath + SubFolder + delimiter + ConfigName + delimiter, a delimiter
 // added only where missing.
 std::string GetModuleDataPath(const std::string& app_data_path, const std::string& sub_folder,

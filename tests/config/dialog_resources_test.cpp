@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "config/dialog/gzip.h"
+#include "config/dialog/options_dialog.h"
 #include "config/dialog/options_form.h"
 #include "config/text/qon_str_holder.h"
+#include "config/text/translator.h"
 #include "platform/files.h"
 #include "platform/resources.h"
 #include "plugin/module_settings.h"
@@ -369,6 +371,38 @@ TEST(DialogResources, ScriptTreeIsWellFormedWithPositions) {
   EXPECT_NE(xml.find("text=\"&lt;&gt;\""), std::string::npos);
   EXPECT_NE(xml.find("<compoundstmt pos=\""), std::string::npos);
   EXPECT_NE(xml.find("<types pos=\""), std::string::npos);
+}
+
+TEST(DialogResources, PackagesCutOutAgain) {
+  const TDialogTexts t = LoadDialogTexts("");
+  EXPECT_EQ(t.Form, Resource("TFRMOPTION"));
+  EXPECT_EQ(t.Script, Resource("FORM_DATA"));
+  EXPECT_TRUE(t.Extra.empty());
+  const TDialogTexts named = LoadDialogTexts("tfrmOption");
+  EXPECT_EQ(named.Form, t.Form);
+  EXPECT_TRUE(named.Script.empty());  // there is no TFRMOPTION_CODE
+  EXPECT_TRUE(LoadDialogTexts("missing").Form.empty());
+
+  const TDialogTexts parts{"form", "extra!", "script"};
+  const std::string p = PackDialogTexts(parts);
+  ASSERT_EQ(p.size(), 24u + 4 + 6 + 6);
+  auto le32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+      v = (v << 8) | static_cast<uint8_t>(p[at + static_cast<size_t>(i)]);
+    return v;
+  };
+  EXPECT_EQ(p.substr(le32(0), le32(4)), "form");
+  EXPECT_EQ(p.substr(le32(8), le32(12)), "extra!");
+  EXPECT_EQ(p.substr(le32(16), le32(20)), "script");
+}
+
+TEST(TranslatorProperties, ListsGrowFromSeparatedText) {
+  TTranslator tr;
+  tr.AddComponentProperties("Filter;columns|| caption ;MsgNoData");
+  EXPECT_EQ(tr.ComponentProperties.Items(),
+            (std::vector<std::string>{"CAPTION", "HINT", "TEXT", "TITLE", "CAPTIONS", "FILTER",
+                                      "COLUMNS", "MSGNODATA"}));
 }
 
 }  // namespace

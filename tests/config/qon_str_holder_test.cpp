@@ -142,10 +142,10 @@ TEST(StrHolder, AssignCopiesStrings) {
   a.SetStrings({"1", "2"});
   b.Assign(a);
   EXPECT_EQ(b.Strings().Items(), a.Strings().Items());
-  TStringList list;
+  TStrings list;
   list.Assign(a);
   EXPECT_EQ(list.Items(), a.Strings().Items());
-  b.Assign(TStringList{"x"});
+  b.Assign(TStrings{"x"});
   EXPECT_EQ(b.Strings().Items(), std::vector<std::string>{"x"});
 }
 

@@ -43,7 +43,7 @@ class Item : public TComponent {
     return props;
   }
   std::string Caption, Hint, Filter = "Request";
-  TStringList Captions;
+  TStrings Captions;
 };
 
 const char kFile[] =

@@ -10,6 +10,7 @@
 #include "config/store/proxy_code_object.h"
 #include "config/store/wreg.h"
 #include "platform/environment.h"
+#include "platform/module.h"
 #include "platform/process.h"
 #include "test_folder.h"
 
@@ -64,7 +65,7 @@ TEST(IniStoreConcurrency, TwoProcessesLoseNoValue) {
   TestFolder folder;
   const std::string file = folder.File("shared.ini");
   ASSERT_TRUE(platform::SetEnvironmentValue(kChildFile, file));
-  const std::string self = platform::CurrentProgramFile();
+  const std::string self = platform::ProgramFileName();
   ASSERT_FALSE(self.empty());
   int rc_a = -1, rc_b = -1;
   std::thread a([&] {

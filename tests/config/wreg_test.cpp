@@ -391,7 +391,7 @@ class TestForm : public TComponent {
     return props;
   }
   TestFont font;
-  TStringList lines;
+  TStrings lines;
   TComponent* link = nullptr;
   int mode = 0;
   int count = 3;

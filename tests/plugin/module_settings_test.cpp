@@ -140,7 +140,7 @@ TEST(SettingsPasses, RunOnTheStoreOfTheLocation) {
   TSettingsLocation loc;
   loc.IniFile = folder.File("module.ini");
   loc.IniSectionPrefix = "{Cfg:Main}";
-  TStringList lines(
+  TStrings lines(
       std::vector<std::string>{"Left,Left", "Busy,Busy", "lblParams.Caption,Parser config"});
   bool busy = false;
   Probe cfg;
@@ -148,7 +148,7 @@ TEST(SettingsPasses, RunOnTheStoreOfTheLocation) {
   cfg.Left = 12;
   cfg.lblParams_Caption = "<a>\r\n  x</a>";
 
-  EXPECT_FALSE(SaveSettings(loc, TStringList(), &cfg, nullptr, &busy));
+  EXPECT_FALSE(SaveSettings(loc, TStrings(), &cfg, nullptr, &busy));
   EXPECT_FALSE(platform::FileExists(loc.IniFile));
 
   ASSERT_TRUE(SaveSettings(loc, lines, &cfg, nullptr, &busy));
@@ -179,7 +179,7 @@ TEST(SettingsPasses, AnUnreadableStoreAnswersFalseAndClearsBusy) {
   loc.RegistryPath = "\\Software\\dlt645-tests\\never";
   TDataSourceCfg cfg;
   bool busy = true;
-  TStringList lines(std::vector<std::string>{"Left,Left"});
+  TStrings lines(std::vector<std::string>{"Left,Left"});
   EXPECT_FALSE(LoadSettings(loc, lines, &cfg, nullptr, &busy));
   EXPECT_FALSE(busy);
   busy = true;

@@ -435,7 +435,7 @@ bool ToStored(const TPropValue& v, TTypeKind kind, const TPropInfo* prop, Form f
   } else if (kind == TTypeKind::tkClass) {
     const auto* obj = std::get_if<TPersistent*>(&v);
     if (!obj || !*obj) return false;
-    if (const auto* list = dynamic_cast<const TStringList*>(*obj)) {
+    if (const auto* list = dynamic_cast<const TStrings*>(*obj)) {
       out->text = EncodeSettingText(list->Text());
     } else if (const auto* c = dynamic_cast<const TComponent*>(*obj)) {
       out->text = c->Owner() ? c->Owner()->Name() + "." + c->Name() : c->Name();
@@ -478,7 +478,7 @@ void SetFromStored(TPersistent* root, const TResolvedProperty& r, TTypeKind kind
     const TPropValue cur = p->Get ? p->Get(*r.Object) : TPropValue{};
     const auto* obj = std::get_if<TPersistent*>(&cur);
     if (obj && *obj) {
-      if (auto* list = dynamic_cast<TStringList*>(*obj)) {
+      if (auto* list = dynamic_cast<TStrings*>(*obj)) {
         list->SetText(DecodeSettingText(sv.text));
         return;
       }

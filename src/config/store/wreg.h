@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "config/text/component.h"
-#include "config/text/string_list.h"
+#include "config/text/strings.h"
 
 enum TRegistryRoot : uint8_t {
   rrHKEY_CLASSES_ROOT,
@@ -39,7 +39,7 @@ class TWreg : public TComponent {
   // An INI file name, "$CUSTOM$" for the custom store, or empty for the registry.
   std::string INIFile;
   std::string INIFileSectionPrefix;
-  TStringList Components;
+  TStrings Components;
 
   TSetValueProc SetValue;
   TGetValueProc GetValue;

@@ -55,10 +55,10 @@ std::string DecodeV0(const std::string& s, const std::string& key_full) {
 }  // namespace
 
 TqonStrHolder::TqonStrHolder(TComponent* owner) : TComponent(owner) {
-  strings_.OnChanging = [this](TStringList&) {
+  strings_.OnChanging = [this](TStrings&) {
     if (!reading_ && OnChanging) OnChanging(*this);
   };
-  strings_.OnChange = [this](TStringList&) {
+  strings_.OnChange = [this](TStrings&) {
     if (!reading_ && OnChange) OnChange(*this);
   };
 }
@@ -81,7 +81,7 @@ std::span<const TPropInfo> TqonStrHolder::PublishedProperties() const {
            },
            [](TPersistent& s, const TPropValue& v) {
              const int64_t d = PropAsInt(v);
-             if (d >= dupIgnore && d <= dupError)
+             if (d >= 0 && d <= 2)
                PropSelf<TqonStrHolder>(s).SetDuplicates(static_cast<TDuplicates>(d));
            },
            kDuplicatesNames, 3},
@@ -101,7 +101,7 @@ std::span<const TPropInfo> TqonStrHolder::PublishedProperties() const {
           {"Strings", TTypeKind::tkClass,
            [](const TPersistent& s) -> TPropValue {
              return static_cast<TPersistent*>(
-                 const_cast<TStringList*>(&PropSelf<TqonStrHolder>(s).Strings()));
+                 const_cast<TStrings*>(&PropSelf<TqonStrHolder>(s).Strings()));
            },
            [](TPersistent& s, const TPropValue& v) {
              const auto* obj = std::get_if<TPersistent*>(&v);
@@ -112,7 +112,7 @@ std::span<const TPropInfo> TqonStrHolder::PublishedProperties() const {
 }
 
 void TqonStrHolder::Assign(const TPersistent& source) {
-  if (const auto* list = dynamic_cast<const TStringList*>(&source)) {
+  if (const auto* list = dynamic_cast<const TStrings*>(&source)) {
     strings_.Assign(*list);
   } else if (const auto* holder = dynamic_cast<const TqonStrHolder*>(&source)) {
     strings_.Assign(holder->strings_);
@@ -122,7 +122,7 @@ void TqonStrHolder::Assign(const TPersistent& source) {
 }
 
 void TqonStrHolder::AssignTo(TPersistent& dest) const {
-  if (auto* list = dynamic_cast<TStringList*>(&dest)) {
+  if (auto* list = dynamic_cast<TStrings*>(&dest)) {
     list->Assign(strings_);
     return;
   }
@@ -185,9 +185,9 @@ void TqonStrHolder::WriteComponent(TFormStreamWriter& w, const TqonStrHolder* an
     w.WritePropName("Capacity");
     w.WriteInteger(static_cast<int64_t>(Capacity()));
   }
-  if (Duplicates() != dupIgnore) {
+  if (Duplicates() != TDuplicates::dupIgnore) {
     w.WritePropName("Duplicates");
-    w.WriteIdent(kDuplicatesNames[Duplicates()]);
+    w.WriteIdent(kDuplicatesNames[static_cast<int>(Duplicates())]);
   }
   if (Sorted()) {
     w.WritePropName("Sorted");

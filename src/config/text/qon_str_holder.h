@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "config/text/component.h"
-#include "config/text/string_list.h"
+#include "config/text/strings.h"
 
 class TFormStreamWriter;
 class TFormStreamReader;
@@ -18,9 +18,9 @@ class TqonStrHolder : public TComponent {
   const char* ClassName() const override { return "TqonStrHolder"; }
   std::span<const TPropInfo> PublishedProperties() const override;
 
-  const TStringList& Strings() const { return strings_; }
+  const TStrings& Strings() const { return strings_; }
   // Copies the list.
-  void SetStrings(const TStringList& list) { strings_.Assign(list); }
+  void SetStrings(const TStrings& list) { strings_.Assign(list); }
 
   size_t Capacity() const { return strings_.Capacity(); }
   void SetCapacity(size_t c) { strings_.SetCapacity(c); }
@@ -58,6 +58,6 @@ class TqonStrHolder : public TComponent {
   void ReadComponent(TFormStreamReader& reader);
 
  private:
-  TStringList strings_;
+  TStrings strings_;
   bool reading_ = false;
 };

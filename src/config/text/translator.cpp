@@ -210,6 +210,17 @@ void TTranslator::AddComponentProperty(std::string_view name) {
   if (!upper.empty() && ComponentProperties.IndexOf(upper) < 0) ComponentProperties.Add(upper);
 }
 
+void TTranslator::AddComponentProperties(std::string_view names) {
+  size_t start = 0;
+  for (;;) {
+    const size_t sep = names.find_first_of(";|", start);
+    AddComponentProperty(
+        names.substr(start, sep == std::string_view::npos ? std::string_view::npos : sep - start));
+    if (sep == std::string_view::npos) break;
+    start = sep + 1;
+  }
+}
+
 std::string TTranslator::DefaultLanguage() const {
   for (const auto& file : Candidates(LanguageFiles)) {
     std::string bytes;
@@ -309,7 +320,7 @@ void TTranslator::TranslateProperty(TComponent& c, const TPropInfo& p) {
   }
   if (p.Kind != TTypeKind::tkClass) return;
   const auto* obj = std::get_if<TPersistent*>(&v);
-  auto* list = obj ? dynamic_cast<TStringList*>(*obj) : nullptr;
+  auto* list = obj ? dynamic_cast<TStrings*>(*obj) : nullptr;
   if (!list) return;
   std::vector<std::string> items = list->Items();
   bool changed = false;

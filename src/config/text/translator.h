@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "config/text/component.h"
-#include "config/text/string_list.h"
+#include "config/text/strings.h"
 
 // What reading the language files yields for one pair of languages.
 struct TLanguageData {
@@ -44,12 +44,14 @@ class TTranslator : public TComponent {
   std::string LanguageFiles;
   std::string SourceLanguage = "EN";
   // Upper-case names of the translatable properties.
-  TStringList ComponentProperties;
+  TStrings ComponentProperties;
   // Given every translated component, and the components with tag 9997.
   std::function<void(TTranslator&, TComponent&)> OnCustomTranslate;
 
   // Adds a name (upper-cased) unless it is listed already.
   void AddComponentProperty(std::string_view name);
+  // Adds every name of a text separated by ";" or "|".
+  void AddComponentProperties(std::string_view names);
   // The "Default" language of the first candidate whose [Languages] section
   // lists at least one language; "" when none.
   std::string DefaultLanguage() const;

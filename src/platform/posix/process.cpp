@@ -27,10 +27,4 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args)
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string CurrentProgramFile() {
-  char buf[4096];
-  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
-}
-
 }  // namespace platform

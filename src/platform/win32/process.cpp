@@ -48,10 +48,4 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args)
   return ok ? static_cast<int>(code) : -1;
 }
 
-std::string CurrentProgramFile() {
-  char buf[MAX_PATH + 1];
-  const DWORD n = GetModuleFileNameA(nullptr, buf, MAX_PATH);
-  return n ? std::string(buf, n) : std::string();
-}
-
 }  // namespace platform

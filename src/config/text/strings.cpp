@@ -1,4 +1,4 @@
-#include "config/text/string_list.h"
+#include "config/text/strings.h"
 
 #include <algorithm>
 
@@ -14,34 +14,34 @@ int CompareText(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-TStringList& TStringList::operator=(const TStringList& other) {
+TStrings& TStrings::operator=(const TStrings& other) {
   if (this != &other) SetItems(other.items_);
   return *this;
 }
 
-void TStringList::Assign(const TPersistent& source) {
-  if (const auto* list = dynamic_cast<const TStringList*>(&source)) {
+void TStrings::Assign(const TPersistent& source) {
+  if (const auto* list = dynamic_cast<const TStrings*>(&source)) {
     SetItems(list->items_);
     return;
   }
   TPersistent::Assign(source);
 }
 
-void TStringList::AssignTo(TPersistent& dest) const {
-  if (auto* list = dynamic_cast<TStringList*>(&dest)) {
+void TStrings::AssignTo(TPersistent& dest) const {
+  if (auto* list = dynamic_cast<TStrings*>(&dest)) {
     list->SetItems(items_);
     return;
   }
   TPersistent::AssignTo(dest);
 }
 
-void TStringList::Put(size_t i, std::string value) {
+void TStrings::Put(size_t i, std::string value) {
   Changing();
   items_.at(i) = std::move(value);
   Changed();
 }
 
-int TStringList::Add(std::string value) {
+int TStrings::Add(std::string value) {
   if (!sorted_) {
     Changing();
     items_.push_back(std::move(value));
@@ -52,8 +52,9 @@ int TStringList::Add(std::string value) {
       items_.begin(), items_.end(), value,
       [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
   if (it != items_.end() && CompareText(*it, value) == 0) {
-    if (duplicates_ == dupIgnore) return -1;
-    if (duplicates_ == dupError) throw EqonError("String list does not allow duplicates");
+    if (duplicates_ == TDuplicates::dupIgnore) return -1;
+    if (duplicates_ == TDuplicates::dupError)
+      throw EqonError("String list does not allow duplicates");
   }
   const auto index = it - items_.begin();
   Changing();
@@ -62,7 +63,7 @@ int TStringList::Add(std::string value) {
   return static_cast<int>(index);
 }
 
-void TStringList::Insert(size_t index, std::string value) {
+void TStrings::Insert(size_t index, std::string value) {
   if (sorted_) throw EqonError("Operation not allowed on sorted list");
   if (index > items_.size())
     throw EqonError("List index out of bounds (" + std::to_string(index) + ")");
@@ -71,7 +72,7 @@ void TStringList::Insert(size_t index, std::string value) {
   Changed();
 }
 
-void TStringList::Delete(size_t index) {
+void TStrings::Delete(size_t index) {
   if (index >= items_.size())
     throw EqonError("List index out of bounds (" + std::to_string(index) + ")");
   Changing();
@@ -79,21 +80,21 @@ void TStringList::Delete(size_t index) {
   Changed();
 }
 
-void TStringList::Clear() {
+void TStrings::Clear() {
   if (items_.empty()) return;
   Changing();
   items_.clear();
   Changed();
 }
 
-int TStringList::IndexOf(std::string_view value) const {
+int TStrings::IndexOf(std::string_view value) const {
   for (size_t i = 0; i < items_.size(); ++i) {
     if (platform::SameTextAscii(items_[i], value)) return static_cast<int>(i);
   }
   return -1;
 }
 
-std::string TStringList::Text() const {
+std::string TStrings::Text() const {
   std::string out;
   for (const auto& s : items_) {
     out += s;
@@ -102,7 +103,7 @@ std::string TStringList::Text() const {
   return out;
 }
 
-void TStringList::SetText(std::string_view text) {
+void TStrings::SetText(std::string_view text) {
   std::vector<std::string> items;
   size_t i = 0;
   while (i < text.size()) {
@@ -121,14 +122,14 @@ void TStringList::SetText(std::string_view text) {
   SetItems(std::move(items));
 }
 
-void TStringList::SetItems(std::vector<std::string> items) {
+void TStrings::SetItems(std::vector<std::string> items) {
   Changing();
   items_ = std::move(items);
   if (sorted_) Sort();
   Changed();
 }
 
-void TStringList::SetSorted(bool sorted) {
+void TStrings::SetSorted(bool sorted) {
   if (sorted == sorted_) return;
   if (sorted) {
     Changing();
@@ -138,27 +139,27 @@ void TStringList::SetSorted(bool sorted) {
   sorted_ = sorted;
 }
 
-void TStringList::SetCapacity(size_t c) {
+void TStrings::SetCapacity(size_t c) {
   capacity_ = c;
   items_.reserve(c);
 }
 
-void TStringList::BeginUpdate() {
+void TStrings::BeginUpdate() {
   ++update_count_;
 }
 
-void TStringList::EndUpdate() {
+void TStrings::EndUpdate() {
   if (update_count_ > 0 && --update_count_ == 0 && changed_in_update_) {
     changed_in_update_ = false;
     if (OnChange) OnChange(*this);
   }
 }
 
-void TStringList::Changing() {
+void TStrings::Changing() {
   if (update_count_ == 0 && OnChanging) OnChanging(*this);
 }
 
-void TStringList::Changed() {
+void TStrings::Changed() {
   if (update_count_ > 0) {
     changed_in_update_ = true;
     return;
@@ -166,7 +167,7 @@ void TStringList::Changed() {
   if (OnChange) OnChange(*this);
 }
 
-void TStringList::Sort() {
+void TStrings::Sort() {
   std::stable_sort(items_.begin(), items_.end(), [](const std::string& a, const std::string& b) {
     return CompareText(a, b) < 0;
   });

@@ -1,24 +1,24 @@
 #pragma once
-// A list of byte strings with the host framework's text form: Text ends every
-// line with CR LF; assigning Text splits at CR LF, LF or CR.
+// A list of byte strings that can be the value of a published property (a
+// string-list property), with the host framework's text form: Text ends
+// every line with CR LF; assigning Text splits at CR LF, LF or CR.
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "config/text/component.h"
+#include "parser/threading/thread_string_list.h"
 
-enum TDuplicates : uint8_t { dupIgnore, dupAccept, dupError };
-
-class TStringList : public TPersistent {
+class TStrings : public TPersistent {
  public:
-  TStringList() = default;
-  TStringList(std::initializer_list<std::string> items) : items_(items) {}
-  explicit TStringList(std::vector<std::string> items) : items_(std::move(items)) {}
-  TStringList(const TStringList& other) : TPersistent(), items_(other.items_) {}
-  TStringList& operator=(const TStringList& other);
+  TStrings() = default;
+  TStrings(std::initializer_list<std::string> items) : items_(items) {}
+  explicit TStrings(std::vector<std::string> items) : items_(std::move(items)) {}
+  TStrings(const TStrings& other) : TPersistent(), items_(other.items_) {}
+  TStrings& operator=(const TStrings& other);
 
-  const char* ClassName() const override { return "TStringList"; }
+  const char* ClassName() const override { return "TStrings"; }
   void Assign(const TPersistent& source) override;
   void AssignTo(TPersistent& dest) const override;
 
@@ -52,8 +52,8 @@ class TStringList : public TPersistent {
   void BeginUpdate();
   void EndUpdate();
 
-  std::function<void(TStringList&)> OnChange;
-  std::function<void(TStringList&)> OnChanging;
+  std::function<void(TStrings&)> OnChange;
+  std::function<void(TStrings&)> OnChanging;
 
  private:
   void Changing();
@@ -62,7 +62,7 @@ class TStringList : public TPersistent {
 
   std::vector<std::string> items_;
   bool sorted_ = false;
-  TDuplicates duplicates_ = dupIgnore;
+  TDuplicates duplicates_ = TDuplicates::dupIgnore;
   size_t capacity_ = 0;
   int update_count_ = 0;
   bool changed_in_update_ = false;
