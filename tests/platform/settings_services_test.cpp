@@ -10,6 +10,7 @@
 #include "platform/named_lock.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
+#include "platform/strings.h"
 #include "platform/thread.h"
 #include "test_folder.h"
 
@@ -74,6 +75,32 @@ TEST_F(RegistryTest, DeleteTreeRemovesSubKeys) {
   ASSERT_NE(RegistryKey::Open(RegistryRootKey::CurrentUser, base_ + "\\X\\Y", true), nullptr);
   EXPECT_TRUE(platform::DeleteRegistryTree(RegistryRootKey::CurrentUser, base_));
   EXPECT_EQ(RegistryKey::Open(RegistryRootKey::CurrentUser, base_ + "\\X", false), nullptr);
+}
+
+// The POSIX key store keeps a key's values in a file "values" of the key's
+// folder; damage to that file costs only the damaged lines.
+TEST_F(RegistryTest, DamagedKeyFilesLoseOnlyTheirDamagedLines) {
+  using platform::RegistryKey;
+  using platform::RegistryRootKey;
+  auto key = RegistryKey::Open(RegistryRootKey::CurrentUser, base_ + "\\K", true);
+  ASSERT_NE(key, nullptr);
+  ASSERT_TRUE(key->WriteString("Good", "yes"));
+  std::string file = folder_.Path() + "/HKEY_CURRENT_USER/software/dlt645-tests/";
+  file += platform::AsciiLowerCase(platform::ExtractFileName(folder_.Path()));
+  file += "/k/values";
+  std::string content;
+  if (!platform::ReadWholeFile(file, &content)) GTEST_SKIP() << "not the file-backed store";
+  content = "s zz 00\nd 41 0102\n\x01\xff garbage\nb 42 4\n" + content + "s 43";
+  ASSERT_TRUE(platform::ReplaceFileContent(file, content));
+  platform::RegValue v;
+  ASSERT_TRUE(key->ReadValue("Good", &v));
+  EXPECT_EQ(v.data, "yes");
+  EXPECT_FALSE(key->ReadValue("A", &v));
+  EXPECT_FALSE(key->ReadValue("B", &v));
+  ASSERT_TRUE(key->WriteInteger("Next", 5));
+  ASSERT_TRUE(key->ReadValue("Good", &v));
+  ASSERT_TRUE(key->ReadValue("Next", &v));
+  EXPECT_EQ(v.integer, 5u);
 }
 
 TEST(SettingsFiles, ReplaceKeepsOldContentUntilTheNewOneIsComplete) {
