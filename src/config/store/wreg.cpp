@@ -531,6 +531,11 @@ bool TWreg::Save(TPersistent* root) {
 }
 
 bool TWreg::Pass(TPersistent* root, bool save) {
+  // The root is the pass's own: it is forgotten however the pass ends.
+  struct RootScope {
+    TPersistent*& slot;
+    ~RootScope() { slot = nullptr; }
+  } scope{root_};
   root_ = root;
   opened_root_ = rrNone;
   try {
@@ -633,10 +638,8 @@ bool TWreg::Pass(TPersistent* root, bool save) {
       }
     }
     if (!store->Finish()) result = false;
-    root_ = nullptr;
     return result;
   } catch (const std::exception&) {
-    root_ = nullptr;
     return false;
   }
 }
