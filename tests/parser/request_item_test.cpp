@@ -22,22 +22,11 @@ class RequestItemLoad : public ::testing::Test {
   std::unique_ptr<TBasicRequestItem> item_;
 };
 
-TEST(BasicRequestItem, Defaults) {
+TEST(BasicRequestItem, EventParamsAreMadeOnFirstUse) {
   TBasicRequestItem item;
-  EXPECT_FALSE(item.Enabled);
-  EXPECT_FALSE(item.Busy);
-  EXPECT_EQ(item.Method, kMethodOnce);
-  EXPECT_EQ(item.PollInterval, 1000);
-  EXPECT_EQ(item.RequestId, 4294967295u);
-  EXPECT_EQ(item.Attempts, 0);
-  EXPECT_EQ(item.MaxAttempts, 1);
-  EXPECT_EQ(item.Mode.Method, 0);
-  EXPECT_TRUE(item.Mode.MethodText.empty());
-  EXPECT_TRUE(item.PollTimer.IsClear());
-  EXPECT_EQ(item.LastSent, 0u);
-  EXPECT_TRUE(item.SubItems.Empty());
   EXPECT_EQ(item.EventParams, nullptr);
   TqonParamsList& params = item.GetEventParams();
+  EXPECT_EQ(item.EventParams.get(), &params);
   EXPECT_EQ(&item.GetEventParams(), &params);
 }
 
