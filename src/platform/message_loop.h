@@ -14,19 +14,27 @@ namespace platform {
 using WindowHandle = uintptr_t;
 
 constexpr uint32_t WM_TIMER_ = 275;
+// The first message number of the application's own range.
+constexpr uint32_t WM_USER_ = 1024;
+// Timer periods below this are raised to it, as the system does.
+constexpr uint32_t USER_TIMER_MINIMUM_ = 10;
 
 class MessageWindow {
  public:
-  // Called in the owner thread for every message, timer ticks included
-  // (WM_TIMER_ with the timer id as wparam).
+  // Called in the owner thread for timer ticks (WM_TIMER_ with the timer id as
+  // wparam) and for every message from WM_USER_ up; the system's own messages
+  // get default handling. An exception escaping it is reported through
+  // DebugOutput and answered with 0.
   using Procedure = std::function<intptr_t(uint32_t msg, uintptr_t wparam, intptr_t lparam)>;
 
-  // Creates a window owned by the calling thread.
+  // Creates a window owned by the calling thread; null when the system
+  // refuses one.
   static std::unique_ptr<MessageWindow> Create(Procedure procedure);
   // Destroys a window from any thread. From the owner thread at once; from
   // another thread the procedure is detached first (waiting for a call in
   // progress to return), so no message reaches it after this returns, and the
-  // window itself is released by its owner thread later.
+  // window itself is released by its owner thread later. Deleting the object
+  // does the same.
   static void Destroy(std::unique_ptr<MessageWindow> window);
 
   virtual ~MessageWindow() = default;

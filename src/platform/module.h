@@ -9,7 +9,9 @@ namespace platform {
 // HMODULE on Windows; a dlopen handle on POSIX. 0 = none.
 using ModuleHandle = uintptr_t;
 
-// The already loaded module of that name (GetModuleHandle / dlopen with RTLD_NOLOAD); 0 when none.
+// The already loaded module of that name (GetModuleHandle / dlopen with
+// RTLD_NOLOAD; on POSIX the program's own file or base name gives the program,
+// as on Windows); 0 when none. The handle holds no reference.
 ModuleHandle FindLoadedModule(const std::string& name);
 void* FindProcedure(ModuleHandle module, const char* name);
 // The full file name of the module that contains the address (of this library when 0).

@@ -1,0 +1,54 @@
+#pragma once
+// A bounded byte buffer: bytes are appended at the end and taken from the
+// front. The stored bytes always start at the beginning of the storage block,
+// so a reader parses them in place:
+//
+//   auto w = fifo.WriteLocked();          // w.get(): the first stored byte
+//   size_t n = Parse(w.get(), fifo.Count());
+//   fifo.Consume(n);                       // the writer may lock again
+//
+// With AutoDiscard a write that does not fit discards the oldest bytes, at
+// least DiscardStep of them; Count() never exceeds Capacity.
+#include <cstdint>
+#include <memory>
+
+#include "parser/threading/errors.h"
+#include "parser/threading/thread_object.h"
+
+class EFIFOStream : public EqonError {
+ public:
+  using EqonError::EqonError;
+};
+
+class TFIFOStream : public TThreadGuarded<uint8_t> {
+ public:
+  TFIFOStream(uint32_t capacity, uint32_t discard_step, bool auto_discard);
+  ~TFIFOStream() override;
+
+  uint32_t Capacity() const { return capacity_; }
+  uint32_t DiscardStep() const { return discard_step_; }
+  bool AutoDiscard() const { return auto_discard_; }
+
+  // Bytes stored.
+  uint32_t Count();
+  uint32_t FreeSpace();
+  void Clear();
+  // Removes n bytes (at most Count()) from the front. Only with AutoDiscard;
+  // otherwise it does nothing.
+  void Consume(uint32_t n);
+  // Appends the bytes. Without AutoDiscard a write that does not fit raises
+  // EFIFOStream "Buffer over-run." and stores nothing. With it, a write of
+  // Capacity bytes or more leaves its last Capacity bytes; a shorter one
+  // first discards min(Count, max(length - FreeSpace, DiscardStep)) bytes.
+  void Write(const void* data, uint32_t length);
+
+ private:
+  void Discard(uint32_t n);
+
+  std::unique_ptr<uint8_t[]> Storage;  // twice Capacity bytes
+  uint32_t capacity_;
+  uint32_t discard_step_;
+  uint32_t WritePos = 0;
+  uint32_t ReadPos = 0;  // always 0: the stored bytes start at Storage
+  bool auto_discard_;
+};

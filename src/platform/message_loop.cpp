@@ -1,0 +1,554 @@
+// The portable message loop: one queue per thread with posted messages,
+// messages sent from other threads, and timers on platform::Tick64(). It is
+// the only loop on POSIX and the virtual-time loop on Windows.
+#include "platform/message_loop.h"
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/debug.h"
+#include "platform/message_loop_backend.h"
+#include "platform/thread.h"
+#include "platform/tick.h"
+
+namespace platform {
+namespace detail {
+
+bool ProcedureGate::Call(uint32_t msg, uintptr_t wparam, intptr_t lparam, intptr_t* result) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return false;
+    ++calls_;
+  }
+  intptr_t r = 0;
+  try {
+    r = procedure_(msg, wparam, lparam);
+  } catch (const std::exception& e) {
+    DebugOutput(std::string("Exception in a window procedure: ") + e.what());
+  } catch (...) {
+    DebugOutput("Exception in a window procedure");
+  }
+  MessageWindow::Procedure released;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--calls_ == 0) {
+      if (closed_) released = std::move(procedure_);
+      idle_.notify_all();
+    }
+  }
+  if (result) *result = r;
+  return true;
+}
+
+void ProcedureGate::Close(bool wait) {
+  MessageWindow::Procedure released;
+  std::unique_lock<std::mutex> lock(mutex_);
+  closed_ = true;
+  if (calls_ > 0) {
+    // The owner closing from inside its own procedure: the call on its stack
+    // releases the procedure when it returns.
+    if (!wait) return;
+    while (calls_ > 0) {
+      if (idle_.wait_for(lock, std::chrono::milliseconds(10), [this] { return calls_ == 0; }))
+        break;
+      lock.unlock();
+      AnswerSentMessages();
+      SystemAnswerSentMessages();
+      lock.lock();
+    }
+  }
+  released = std::move(procedure_);
+  lock.unlock();
+}
+
+bool ProcedureGate::Closed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return closed_;
+}
+
+}  // namespace detail
+
+namespace {
+
+struct ThreadQueue;
+
+// One portable window; shared by the window object, the handle registry and
+// the messages queued for it.
+struct WindowState {
+  WindowState(WindowHandle h, std::shared_ptr<ThreadQueue> q, MessageWindow::Procedure p)
+      : handle(h), owner_thread(CurrentThreadId()), queue(std::move(q)), gate(std::move(p)) {}
+  const WindowHandle handle;
+  const uint32_t owner_thread;
+  const std::shared_ptr<ThreadQueue> queue;
+  detail::ProcedureGate gate;
+};
+
+struct Posted {
+  std::shared_ptr<WindowState> window;
+  uint32_t msg;
+  uintptr_t wparam;
+  intptr_t lparam;
+};
+
+enum class SendStatus { Pending, Running, Done, Failed, Abandoned };
+
+struct SentCall {
+  std::shared_ptr<WindowState> window;
+  uint32_t msg;
+  uintptr_t wparam;
+  intptr_t lparam;
+  std::shared_ptr<ThreadQueue> sender;  // its mutex guards status and result
+  SendStatus status = SendStatus::Pending;
+  intptr_t result = 0;
+};
+
+struct Timer {
+  std::shared_ptr<WindowState> window;
+  uintptr_t id;
+  uint32_t period;
+  uint64_t due;
+  uint64_t seq;  // changes with every SetTimer; breaks ties between equal due times
+};
+
+struct DueTimer {
+  std::shared_ptr<WindowState> window;
+  uintptr_t id;
+  uint64_t due;
+  uint64_t seq;
+};
+
+struct ThreadQueue : std::enable_shared_from_this<ThreadQueue> {
+  explicit ThreadQueue(uint32_t id) : thread_id(id) {}
+  std::mutex mutex;
+  std::condition_variable wake;
+  const uint32_t thread_id;
+  bool dead = false;  // the thread has ended
+  std::deque<Posted> posted;
+  std::deque<std::shared_ptr<SentCall>> sent;
+  std::vector<Timer> timers;
+  uint64_t next_seq = 0;
+  // The owner thread's list of due timers, kept so that ticks do not
+  // allocate; busy while a pass uses it (a handler may pump again).
+  std::vector<DueTimer> due_scratch;
+  bool due_scratch_busy = false;
+};
+
+void Wake(ThreadQueue& q) {
+  q.wake.notify_all();
+  if (detail::SystemWaitsForInput()) detail::SystemWakeThread(q.thread_id);
+}
+
+void Finish(SentCall& call, bool ok, intptr_t result) {
+  {
+    std::lock_guard<std::mutex> lock(call.sender->mutex);
+    if (call.status != SendStatus::Running) return;  // the sender gave up
+    call.status = ok ? SendStatus::Done : SendStatus::Failed;
+    call.result = result;
+  }
+  call.sender->wake.notify_all();
+}
+
+// Ends the queue with its thread: senders waiting on it are released and the
+// windows it owned refuse further messages.
+void Shutdown(ThreadQueue& q) {
+  std::deque<std::shared_ptr<SentCall>> sent;
+  std::deque<Posted> posted;
+  std::vector<Timer> timers;
+  {
+    std::lock_guard<std::mutex> lock(q.mutex);
+    q.dead = true;
+    sent.swap(q.sent);
+    posted.swap(q.posted);
+    timers.swap(q.timers);
+  }
+  for (auto& call : sent) {
+    {
+      std::lock_guard<std::mutex> lock(call->sender->mutex);
+      if (call->status == SendStatus::Pending) call->status = SendStatus::Failed;
+    }
+    call->sender->wake.notify_all();
+  }
+}
+
+// The holder (whose end the thread's exit runs) is touched only where a queue
+// is made; everything else reads the plain pointer, so that threads of a host
+// that never use the portable loop get no exit handler from this library.
+thread_local ThreadQueue* t_current = nullptr;
+
+struct QueueHolder {
+  std::shared_ptr<ThreadQueue> queue;
+  ~QueueHolder() {
+    t_current = nullptr;
+    if (queue) Shutdown(*queue);
+  }
+};
+
+ThreadQueue& CurrentQueue() {
+  if (!t_current) {
+    static thread_local QueueHolder holder;
+    detail::SystemPrepareThread();
+    holder.queue = std::make_shared<ThreadQueue>(CurrentThreadId());
+    t_current = holder.queue.get();
+  }
+  return *t_current;
+}
+
+std::shared_ptr<ThreadQueue> CurrentQueueShared() {
+  return CurrentQueue().shared_from_this();
+}
+
+bool IsOwner(const WindowState& s) {
+  return t_current == s.queue.get();
+}
+
+// Live portable windows by handle, so that a stale handle simply fails.
+struct Registry {
+  std::mutex mutex;
+  std::unordered_map<WindowHandle, std::shared_ptr<WindowState>> windows;
+  // Far from the values that system window handles take.
+  WindowHandle next = 0x7E000000u;
+};
+
+Registry& Windows() {
+  // Never destroyed: windows may go with other static objects at exit.
+  static Registry* const registry = std::make_unique<Registry>().release();
+  return *registry;
+}
+
+std::shared_ptr<WindowState> Find(WindowHandle handle) {
+  Registry& r = Windows();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  auto it = r.windows.find(handle);
+  return it == r.windows.end() ? nullptr : it->second;
+}
+
+bool Delivered(uint32_t msg) {
+  return msg == WM_TIMER_ || msg >= WM_USER_;
+}
+
+bool CallProcedure(WindowState& w, uint32_t msg, uintptr_t wparam, intptr_t lparam,
+                   intptr_t* result) {
+  if (!Delivered(msg)) {
+    if (result) *result = 0;
+    return !w.gate.Closed();
+  }
+  return w.gate.Call(msg, wparam, lparam, result);
+}
+
+void RunSent(SentCall& call) {
+  {
+    std::lock_guard<std::mutex> lock(call.sender->mutex);
+    if (call.status != SendStatus::Pending) return;
+    call.status = SendStatus::Running;
+  }
+  intptr_t result = 0;
+  const bool ok = CallProcedure(*call.window, call.msg, call.wparam, call.lparam, &result);
+  Finish(call, ok, result);
+}
+
+int AnswerSent(ThreadQueue& q) {
+  int n = 0;
+  for (;;) {
+    std::shared_ptr<SentCall> call;
+    {
+      std::lock_guard<std::mutex> lock(q.mutex);
+      if (q.sent.empty()) return n;
+      call = std::move(q.sent.front());
+      q.sent.pop_front();
+    }
+    RunSent(*call);
+    ++n;
+  }
+}
+
+int RunPosted(ThreadQueue& q) {
+  int n = 0;
+  size_t count;
+  {
+    std::lock_guard<std::mutex> lock(q.mutex);
+    count = q.posted.size();
+  }
+  // Only what was there at the start: a procedure that posts to itself must
+  // not keep this call busy for ever.
+  for (; count > 0; --count) {
+    Posted p;
+    {
+      std::lock_guard<std::mutex> lock(q.mutex);
+      if (q.posted.empty()) break;
+      p = std::move(q.posted.front());
+      q.posted.pop_front();
+    }
+    if (CallProcedure(*p.window, p.msg, p.wparam, p.lparam, nullptr)) ++n;
+  }
+  return n;
+}
+
+int FireDue(ThreadQueue& q, uint64_t now, std::vector<DueTimer>& due) {
+  {
+    std::lock_guard<std::mutex> lock(q.mutex);
+    for (const Timer& t : q.timers)
+      if (t.due <= now) due.push_back({t.window, t.id, t.due, t.seq});
+  }
+  if (due.empty()) return 0;
+  std::sort(due.begin(), due.end(), [](const DueTimer& a, const DueTimer& b) {
+    return a.due != b.due ? a.due < b.due : a.seq < b.seq;
+  });
+  int n = 0;
+  for (const DueTimer& d : due) {
+    {
+      // An earlier handler may have killed or reset this timer.
+      std::lock_guard<std::mutex> lock(q.mutex);
+      auto it = std::find_if(q.timers.begin(), q.timers.end(), [&](const Timer& t) {
+        return t.window == d.window && t.id == d.id && t.seq == d.seq;
+      });
+      if (it == q.timers.end()) continue;
+      // Like the system's timers: no catching up, the next tick is a period
+      // after this one.
+      it->due = now + it->period;
+    }
+    if (CallProcedure(*d.window, WM_TIMER_, d.id, 0, nullptr)) ++n;
+  }
+  return n;
+}
+
+int RunTimers(ThreadQueue& q) {
+  const uint64_t now = Tick64();
+  if (q.due_scratch_busy) {
+    std::vector<DueTimer> due;
+    return FireDue(q, now, due);
+  }
+  q.due_scratch_busy = true;
+  int n = 0;
+  try {
+    n = FireDue(q, now, q.due_scratch);
+  } catch (...) {
+    q.due_scratch.clear();
+    q.due_scratch_busy = false;
+    throw;
+  }
+  q.due_scratch.clear();
+  q.due_scratch_busy = false;
+  return n;
+}
+
+int PumpQueue(ThreadQueue& q) {
+  int n = AnswerSent(q);
+  n += RunPosted(q);
+  n += RunTimers(q);
+  return n;
+}
+
+// Milliseconds until the first timer of the queue is due (max when none).
+uint64_t UntilNextTimer(ThreadQueue& q) {
+  const uint64_t now = Tick64();
+  uint64_t best = UINT64_MAX;
+  std::lock_guard<std::mutex> lock(q.mutex);
+  for (const Timer& t : q.timers)
+    best = std::min(best, t.due <= now ? 0 : t.due - now);
+  return best;
+}
+
+bool PostTo(const std::shared_ptr<WindowState>& w, uint32_t msg, uintptr_t wparam,
+            intptr_t lparam) {
+  ThreadQueue& q = *w->queue;
+  {
+    std::lock_guard<std::mutex> lock(q.mutex);
+    if (q.dead || w->gate.Closed()) return false;
+    q.posted.push_back(Posted{w, msg, wparam, lparam});
+  }
+  Wake(q);
+  return true;
+}
+
+bool SendTo(const std::shared_ptr<WindowState>& w, uint32_t msg, uintptr_t wparam, intptr_t lparam,
+            uint32_t timeout_ms, intptr_t* result) {
+  intptr_t r = 0;
+  if (IsOwner(*w)) {
+    if (!CallProcedure(*w, msg, wparam, lparam, &r)) return false;
+    if (result) *result = r;
+    return true;
+  }
+  const std::shared_ptr<ThreadQueue> me = CurrentQueueShared();
+  auto call = std::make_shared<SentCall>();
+  call->window = w;
+  call->msg = msg;
+  call->wparam = wparam;
+  call->lparam = lparam;
+  call->sender = me;
+  ThreadQueue& target = *w->queue;
+  {
+    std::lock_guard<std::mutex> lock(target.mutex);
+    if (target.dead || w->gate.Closed()) return false;
+    target.sent.push_back(call);
+  }
+  Wake(target);
+  // Real time: the sender waits for another thread, not for the clock.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::unique_lock<std::mutex> lock(me->mutex);
+  for (;;) {
+    if (call->status == SendStatus::Done) {
+      if (result) *result = call->result;
+      return true;
+    }
+    if (call->status == SendStatus::Failed) return false;
+    if (!me->sent.empty()) {
+      // Answer what is sent to us meanwhile: two threads sending to each
+      // other must not deadlock.
+      lock.unlock();
+      AnswerSent(*me);
+      lock.lock();
+      continue;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      call->status = SendStatus::Abandoned;
+      return false;
+    }
+    me->wake.wait_until(lock, deadline);
+  }
+}
+
+class PortableWindow final : public MessageWindow {
+ public:
+  explicit PortableWindow(std::shared_ptr<WindowState> state) : state_(std::move(state)) {}
+
+  ~PortableWindow() override {
+    {
+      Registry& r = Windows();
+      std::lock_guard<std::mutex> lock(r.mutex);
+      r.windows.erase(state_->handle);
+    }
+    state_->gate.Close(!IsOwner(*state_));
+    // Whatever is still queued for the window goes; the timers first, as
+    // they refer back to it.
+    std::vector<Timer> timers;
+    std::deque<Posted> posted;
+    ThreadQueue& q = *state_->queue;
+    {
+      std::lock_guard<std::mutex> lock(q.mutex);
+      auto mine = [this](const auto& item) { return item.window == state_; };
+      auto t = std::stable_partition(q.timers.begin(), q.timers.end(),
+                                     [&](const Timer& x) { return !mine(x); });
+      std::move(t, q.timers.end(), std::back_inserter(timers));
+      q.timers.erase(t, q.timers.end());
+      auto p = std::stable_partition(q.posted.begin(), q.posted.end(),
+                                     [&](const Posted& x) { return !mine(x); });
+      std::move(p, q.posted.end(), std::back_inserter(posted));
+      q.posted.erase(p, q.posted.end());
+    }
+  }
+
+  WindowHandle Handle() const override { return state_->handle; }
+  uint32_t OwnerThread() const override { return state_->owner_thread; }
+
+  bool SetTimer(uintptr_t id, uint32_t period_ms) override {
+    if (!IsOwner(*state_)) return false;
+    period_ms = std::max(period_ms, USER_TIMER_MINIMUM_);
+    ThreadQueue& q = *state_->queue;
+    const uint64_t due = Tick64() + period_ms;
+    std::lock_guard<std::mutex> lock(q.mutex);
+    if (q.dead) return false;
+    const uint64_t seq = ++q.next_seq;
+    for (Timer& t : q.timers) {
+      if (t.window == state_ && t.id == id) {
+        t.period = period_ms;
+        t.due = due;
+        t.seq = seq;
+        return true;
+      }
+    }
+    q.timers.push_back(Timer{state_, id, period_ms, due, seq});
+    return true;
+  }
+
+  void KillTimer(uintptr_t id) override {
+    if (!IsOwner(*state_)) return;
+    ThreadQueue& q = *state_->queue;
+    std::lock_guard<std::mutex> lock(q.mutex);
+    auto it = std::find_if(q.timers.begin(), q.timers.end(),
+                           [&](const Timer& t) { return t.window == state_ && t.id == id; });
+    if (it != q.timers.end()) q.timers.erase(it);
+  }
+
+ private:
+  std::shared_ptr<WindowState> state_;
+};
+
+}  // namespace
+
+namespace detail {
+
+int AnswerSentMessages() {
+  return t_current ? AnswerSent(*t_current) : 0;
+}
+
+}  // namespace detail
+
+std::unique_ptr<MessageWindow> MessageWindow::Create(Procedure procedure) {
+  if (detail::UseSystemWindows()) return detail::CreateSystemWindow(std::move(procedure));
+  std::shared_ptr<ThreadQueue> queue = CurrentQueueShared();
+  Registry& r = Windows();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  WindowHandle handle;
+  do {
+    handle = r.next++;
+  } while (handle == 0 || r.windows.count(handle) != 0);
+  auto state = std::make_shared<WindowState>(handle, queue, std::move(procedure));
+  r.windows.emplace(handle, state);
+  return std::make_unique<PortableWindow>(std::move(state));
+}
+
+void MessageWindow::Destroy(std::unique_ptr<MessageWindow> window) {
+  window.reset();
+}
+
+bool PostMessageTo(WindowHandle window, uint32_t msg, uintptr_t wparam, intptr_t lparam) {
+  if (window == 0) return false;
+  if (auto w = Find(window)) return PostTo(w, msg, wparam, lparam);
+  return detail::SystemPostMessage(window, msg, wparam, lparam);
+}
+
+bool SendMessageTimeoutTo(WindowHandle window, uint32_t msg, uintptr_t wparam, intptr_t lparam,
+                          uint32_t timeout_ms, intptr_t* result) {
+  if (window == 0) return false;
+  if (auto w = Find(window)) return SendTo(w, msg, wparam, lparam, timeout_ms, result);
+  return detail::SystemSendMessageTimeout(window, msg, wparam, lparam, timeout_ms, result);
+}
+
+int PumpMessages(uint32_t max_wait_ms) {
+  // Where the system waits for its own messages, a thread without portable
+  // windows needs no queue.
+  ThreadQueue* queue = detail::SystemWaitsForInput() ? t_current : &CurrentQueue();
+  if (!queue) {
+    int n = detail::SystemPumpMessages();
+    if (n > 0 || max_wait_ms == 0 || VirtualClock::Active()) return n;
+    detail::SystemWaitForInput(max_wait_ms);
+    return detail::SystemPumpMessages();
+  }
+  ThreadQueue& q = *queue;
+  int n = PumpQueue(q) + detail::SystemPumpMessages();
+  if (n > 0 || max_wait_ms == 0 || VirtualClock::Active()) return n;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(max_wait_ms);
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return 0;
+    const uint64_t wait =
+        std::min<uint64_t>(static_cast<uint64_t>(left.count()), UntilNextTimer(q));
+    if (wait > 0) {
+      if (detail::SystemWaitsForInput()) {
+        detail::SystemWaitForInput(static_cast<uint32_t>(wait));
+      } else {
+        std::unique_lock<std::mutex> lock(q.mutex);
+        q.wake.wait_for(lock, std::chrono::milliseconds(wait),
+                        [&q] { return !q.posted.empty() || !q.sent.empty(); });
+      }
+    }
+    n = PumpQueue(q) + detail::SystemPumpMessages();
+    if (n > 0 || VirtualClock::Active()) return n;
+  }
+}
+
+}  // namespace platform

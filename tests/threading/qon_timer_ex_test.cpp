@@ -1,0 +1,201 @@
+#include "parser/threading/qon_timer_ex.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/tick.h"
+
+namespace {
+
+using platform::PumpMessages;
+
+// Advances virtual time in steps of `step` ms, pumping after each.
+void RunFor(platform::VirtualClock& clock, uint64_t ms, uint64_t step = 10) {
+  for (uint64_t t = 0; t < ms; t += step) {
+    clock.Advance(step);
+    PumpMessages(0);
+  }
+}
+
+TEST(QonTimerEx, RunsOnlyWithIntervalEnabledAndHandler) {
+  platform::VirtualClock clock;
+  TqonTimerEx timer;
+  EXPECT_TRUE(timer.Enabled());
+  EXPECT_EQ(timer.Interval(), 1000u);
+  int ticks = 0;
+  RunFor(clock, 2000);
+  EXPECT_EQ(ticks, 0);  // no handler yet
+  timer.SetOnTimer([&](TqonTimerEx&) { ++ticks; });
+  RunFor(clock, 2000);
+  EXPECT_EQ(ticks, 2);
+  timer.SetInterval(0);
+  RunFor(clock, 2000);
+  EXPECT_EQ(ticks, 2);
+  timer.SetInterval(100);
+  RunFor(clock, 1000);
+  EXPECT_EQ(ticks, 12);
+  timer.SetEnabled(false);
+  RunFor(clock, 1000);
+  EXPECT_EQ(ticks, 12);
+  timer.SetEnabled(true);
+  timer.SetOnTimer(nullptr);
+  RunFor(clock, 1000);
+  EXPECT_EQ(ticks, 12);
+}
+
+TEST(QonTimerEx, TimersOfOneThreadTickInDueOrder) {
+  platform::VirtualClock clock;
+  std::string order;
+  TqonTimerEx slow, fast;
+  slow.SetInterval(150);
+  fast.SetInterval(50);
+  slow.SetOnTimer([&](TqonTimerEx&) { order += 's'; });
+  fast.SetOnTimer([&](TqonTimerEx&) { order += 'f'; });
+  RunFor(clock, 300, 50);
+  // At 150 and 300 both are due: the timer set first goes first.
+  EXPECT_EQ(order, "ffsfffsf");
+}
+
+TEST(QonTimerEx, HandlerExceptionsStayInside) {
+  platform::VirtualClock clock;
+  TqonTimerEx timer;
+  timer.SetInterval(10);
+  int ticks = 0;
+  timer.SetOnTimer([&](TqonTimerEx&) {
+    ++ticks;
+    throw std::runtime_error("handler failed");
+  });
+  EXPECT_NO_THROW(RunFor(clock, 30));
+  EXPECT_EQ(ticks, 3);  // and it keeps ticking
+}
+
+TEST(QonTimerEx, TheHandlerMayFreeItsOwnTimer) {
+  platform::VirtualClock clock;
+  auto timer = std::make_unique<TqonTimerEx>();
+  timer->SetInterval(10);
+  int ticks = 0;
+  timer->SetOnTimer([&](TqonTimerEx&) {
+    ++ticks;
+    FreeTimer(timer);
+  });
+  RunFor(clock, 50);
+  EXPECT_EQ(ticks, 1);
+  EXPECT_EQ(timer, nullptr);
+}
+
+TEST(QonTimerExConcurrency, SetEnabledFromAnotherThreadWaitsForTheOwner) {
+  platform::VirtualClock clock;
+  TqonTimerEx timer;
+  timer.SetEnabled(false);
+  timer.SetInterval(100);
+  int ticks = 0;
+  timer.SetOnTimer([&](TqonTimerEx&) { ++ticks; });
+  std::thread([&] { timer.SetEnabled(true); }).join();
+  EXPECT_FALSE(timer.Enabled());
+  clock.Advance(1000);
+  EXPECT_EQ(ticks, 0);
+  PumpMessages(0);  // applies the change; the first period starts now
+  EXPECT_TRUE(timer.Enabled());
+  EXPECT_EQ(ticks, 0);
+  RunFor(clock, 100);
+  EXPECT_EQ(ticks, 1);
+  std::thread([&] { timer.SetEnabled(false); }).join();
+  PumpMessages(0);
+  RunFor(clock, 500);
+  EXPECT_EQ(ticks, 1);
+}
+
+TEST(QonTimerExConcurrency, IntervalAndHandlerFromAnotherThreadApplyInOrder) {
+  platform::VirtualClock clock;
+  TqonTimerEx timer;
+  int first = 0, second = 0;
+  std::thread([&] {
+    timer.SetOnTimer([&](TqonTimerEx&) { ++first; });
+    timer.SetInterval(20);
+    timer.SetOnTimer([&](TqonTimerEx&) { ++second; });
+  }).join();
+  EXPECT_EQ(timer.Interval(), 1000u);
+  PumpMessages(0);
+  EXPECT_EQ(timer.Interval(), 20u);
+  RunFor(clock, 100);
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(second, 5);
+}
+
+TEST(QonTimerExConcurrency, DestroyedFromAnotherThreadWhileTheOwnerPumps) {
+  auto timer = std::make_unique<TqonTimerEx>();
+  timer->SetInterval(10);
+  std::atomic<int> ticks{0};
+  std::promise<void> ticking;
+  timer->SetOnTimer([&](TqonTimerEx&) {
+    if (++ticks == 3) ticking.set_value();
+  });
+  std::atomic<bool> destroyed{false};
+  std::thread destroyer([&] {
+    ticking.get_future().wait();
+    timer->SetEnabled(true);  // a late change queued for the owner
+    timer.reset();
+    destroyed = true;
+  });
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!destroyed && std::chrono::steady_clock::now() < limit)
+    PumpMessages(5);
+  destroyer.join();
+  ASSERT_TRUE(destroyed);
+  const int seen = ticks;
+  for (int i = 0; i < 5; ++i)
+    PumpMessages(10);
+  EXPECT_EQ(ticks.load(), seen);
+}
+
+TEST(QonTimerExConcurrency, DestroyFromAnotherThreadWaitsForARunningTick) {
+  platform::VirtualClock clock;
+  auto timer = std::make_unique<TqonTimerEx>();
+  timer->SetInterval(10);
+  std::promise<void> entered;
+  std::atomic<bool> destroying{false};
+  std::atomic<bool> tick_done{false};
+  timer->SetOnTimer([&](TqonTimerEx& self) {
+    entered.set_value();
+    while (!destroying)
+      std::this_thread::yield();
+    for (int i = 0; i < 1000; ++i)
+      std::this_thread::yield();
+    EXPECT_EQ(self.Interval(), 10u);  // still alive
+    tick_done = true;
+  });
+  bool done_when_destroyed = false;
+  std::thread destroyer([&] {
+    entered.get_future().wait();
+    destroying = true;
+    FreeTimer(timer);
+    done_when_destroyed = tick_done;
+  });
+  clock.Advance(10);
+  PumpMessages(0);
+  destroyer.join();
+  EXPECT_TRUE(done_when_destroyed);
+  EXPECT_EQ(timer, nullptr);
+}
+
+TEST(QonTimerExRealTime, TicksOnTheSystemTimer) {
+  TqonTimerEx timer;
+  timer.SetInterval(15);
+  int ticks = 0;
+  timer.SetOnTimer([&](TqonTimerEx&) { ++ticks; });
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (ticks < 3 && std::chrono::steady_clock::now() < limit)
+    PumpMessages(50);
+  EXPECT_GE(ticks, 3);
+  timer.SetEnabled(false);
+  const int seen = ticks;
+  PumpMessages(50);
+  EXPECT_EQ(ticks, seen);
+}
+
+}  // namespace
