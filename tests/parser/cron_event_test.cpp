@@ -373,3 +373,35 @@ TEST(CronThreadEventConcurrency, FinishedAfterTheLastMoment) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CronTimerEventConcurrency, StopFromAnotherThreadWhileTicking) {
+  platform::VirtualClock clock(1'000'000, At(2023, 6, 1, 10));
+  for (int round = 0; round < 20; ++round) {
+    std::atomic<int> fired{0};
+    std::atomic<bool> stopped{false};
+    TScheduledEvent e("x");
+    e.SetSignalType(TScheduledEvent::kSignalTimer);
+    e.Schedule.SetCronText("* * * * * *");
+    e.OnSchedule = [&](TScheduledEvent&, void*) { ++fired; };
+    ASSERT_TRUE(e.Start(false));
+    std::thread other([&] {
+      while (fired.load() < 3)
+        std::this_thread::yield();
+      e.Stop();
+      stopped = true;
+    });
+    while (!stopped.load()) {
+      clock.Advance(250);
+      platform::PumpMessages(0);
+    }
+    other.join();
+    const int after = fired.load();
+    RunFor(clock, 5000, 250);
+    EXPECT_EQ(fired.load(), after);
+    EXPECT_EQ(e.Waiter, nullptr);
+  }
+}
+
+}  // namespace

@@ -93,6 +93,12 @@ TScheduleThread::~TScheduleThread() {
     if (WakeEvent) WakeEvent->Set();
     thread_.join();
   }
+  if (Timer && Timer->OwnerThread() != platform::CurrentThreadId()) {
+    // From another thread the changes FreeTimer makes would only be posted
+    // to a timer that is going away; no tick re-arms it once terminated.
+    Terminate();
+    Timer.reset();
+  }
   FreeTimer(Timer);
 }
 
@@ -117,7 +123,12 @@ void TScheduleThread::SetOnTerminate(TNotifyEvent handler) {
 }
 
 void TScheduleThread::Terminate() {
-  terminated_ = true;
+  {
+    // Waits for a tick in progress in the timer's thread, so that no tick
+    // re-arms the timer once it is being freed.
+    std::lock_guard<std::recursive_mutex> lock(tick_mutex_);
+    terminated_ = true;
+  }
   { std::lock_guard<std::mutex> lock(sync_mutex_); }
   sync_cv_.notify_all();
 }
@@ -172,6 +183,8 @@ void TScheduleThread::SkipMissed() {
 }
 
 void TScheduleThread::TimerTick() {
+  std::lock_guard<std::recursive_mutex> lock(tick_mutex_);
+  if (terminated_) return;
   Timer->SetEnabled(false);
   if (!Step()) return;  // the timer stays off
   Timer->SetInterval(TimerPeriod(MsUntil(Event->Schedule.NextTime)));
@@ -259,6 +272,9 @@ bool TScheduledEvent::Start(bool run_at_start) {
   owner_thread_ = platform::CurrentThreadId();
   const uint8_t kind = signal_type_;
   try {
+    // Set up under the lock, so that a Stop from another thread finds the
+    // event either stopped or complete.
+    std::lock_guard<std::mutex> lock(state_mutex_);
     if (kind == kSignalMessage || kind == kSignalSynchronize) {
       // Type 1 runs its firings through this thread's messages as well.
       MessageWindow =
@@ -276,23 +292,21 @@ bool TScheduledEvent::Start(bool run_at_start) {
         if (Schedule.State == TSchedule::kDueLast && OnFinished) OnFinished(*this);
       });
     }
-    TScheduleThread* w = waiter.get();
-    {
-      std::lock_guard<std::mutex> lock(state_mutex_);
-      Waiter = std::move(waiter);
-    }
-    w->Run();
+    Waiter = std::move(waiter);
+    Waiter->Run();
   } catch (...) {
     // Nothing stays half started.
     std::unique_ptr<TScheduleThread> waiter;
+    std::unique_ptr<platform::MessageWindow> window;
     {
       std::lock_guard<std::mutex> lock(state_mutex_);
       waiter = std::move(Waiter);
+      window = std::move(MessageWindow);
+      WakeEvent.reset();
       Running = false;
     }
     waiter.reset();
-    if (MessageWindow) platform::MessageWindow::Destroy(std::move(MessageWindow));
-    WakeEvent.reset();
+    if (window) platform::MessageWindow::Destroy(std::move(window));
     throw;
   }
   if (OnStart) OnStart(*this);

@@ -89,6 +89,7 @@ class TScheduleThread {
   void SyncDone(uintptr_t sequence);
 
   std::atomic<bool> terminated_{false};
+  std::recursive_mutex tick_mutex_;  // held by a timer tick
   TIntervalMeter meter_;
   std::thread thread_;
   std::recursive_mutex terminate_mutex_;
