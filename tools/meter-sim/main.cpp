@@ -60,8 +60,8 @@ int Run(const SimConfig& config) {
     case SimMode::kDtu: {
       metersim::DtuPool pool(io, config);
       if (!pool.Open(&error)) return Fail(error);
-      metersim::LogLine("%zu DTUs connecting to %s:%u", pool.DtuCount(), config.host.c_str(),
-                        static_cast<unsigned>(config.port));
+      metersim::LogLine("%lu DTUs connecting to %s:%u", static_cast<unsigned long>(pool.DtuCount()),
+                        config.host.c_str(), static_cast<unsigned>(config.port));
       pool.Start();
       io.run();
       pool.Stop();

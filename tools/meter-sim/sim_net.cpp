@@ -84,8 +84,8 @@ void TcpServer::Accept() {
     if (ec) {
       if (platform::IsOutOfDescriptors(ec.value())) {
         // Try again once connections have gone away.
-        LogError("cannot accept more connections (%zu open): %s", links_.size(),
-                 ec.message().c_str());
+        LogError("cannot accept more connections (%lu open): %s",
+                 static_cast<unsigned long>(links_.size()), ec.message().c_str());
         retry_timer_.expires_after(std::chrono::seconds(1));
         retry_timer_.async_wait([this](asio::error_code e) {
           if (!e) Accept();
@@ -290,8 +290,8 @@ void DtuPool::OnConnected() {
   ++connected_;
   if (!announced_ && connected_ == clients_.size()) {
     announced_ = true;
-    std::printf("connected %zu DTUs to %s:%u\n", clients_.size(), config_.host.c_str(),
-                static_cast<unsigned>(config_.port));
+    std::printf("connected %lu DTUs to %s:%u\n", static_cast<unsigned long>(clients_.size()),
+                config_.host.c_str(), static_cast<unsigned>(config_.port));
     std::fflush(stdout);
   }
 }

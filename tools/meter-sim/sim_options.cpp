@@ -126,10 +126,9 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimConfig* config, st
     c.meters.push_back(a);
     return true;
   };
-  const auto set_mode = [&](SimMode mode, const std::string& name) {
+  const auto set_mode = [&](SimMode mode) {
     if (c.mode != SimMode::kNone) return fail("only one of --listen, --dtu and --pty may be given");
     c.mode = mode;
-    (void)name;
     return true;
   };
 
@@ -163,11 +162,11 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimConfig* config, st
     } else if (name == "--listen" || name == "--dtu") {
       if (!take()) return needs();
       const SimMode mode = name == "--listen" ? SimMode::kListen : SimMode::kDtu;
-      if (!set_mode(mode, name)) return false;
+      if (!set_mode(mode)) return false;
       if (!SplitHostPort(value, &c.host, &c.port) || (mode == SimMode::kDtu && c.port == 0))
         return fail("option " + name + ": '" + value + "' is not HOST:PORT");
     } else if (name == "--pty") {
-      if (!set_mode(SimMode::kPty, name)) return false;
+      if (!set_mode(SimMode::kPty)) return false;
     } else if (name == "--meter") {
       if (!take()) return needs();
       MeterAddress a{};
@@ -260,15 +259,13 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimConfig* config, st
   if (!meters_given) {
     MeterAddress first{};
     ParseAddress("000000000001", &first);
-    c.meters.push_back(first);
+    add_meter(first);
   }
   for (const std::string& text : silent) {
     MeterAddress a{};
     if (!ParseMeterAddress(text, &a))
       return fail("option --silent: '" + text + "' is not a meter address");
-    if (!seen.count(Packed(a)) && meters_given)
-      return fail("option --silent: " + AddressText(a) + " is not one of the simulated meters");
-    if (!meters_given && a != c.meters.front())
+    if (!seen.count(Packed(a)))
       return fail("option --silent: " + AddressText(a) + " is not one of the simulated meters");
     c.faults.silent.push_back(a);
   }
