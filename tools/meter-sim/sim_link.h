@@ -38,6 +38,8 @@ class LinkBase {
 template <class Stream>
 class Link : public LinkBase, public std::enable_shared_from_this<Link<Stream>> {
  public:
+  static constexpr size_t kMaxQueued = 4096;  // chunks waiting to be written
+
   Link(Stream stream, std::span<const MeterAddress> meters, const SimConfig& config, uint64_t seed,
        std::string label, LinkObserver* observer)
       : stream_(std::move(stream)),
@@ -100,6 +102,12 @@ class Link : public LinkBase, public std::enable_shared_from_this<Link<Stream>> 
 
   void Queue(std::vector<OutChunk> chunks) {
     if (chunks.empty()) return;
+    if (queue_.size() - head_ > kMaxQueued) {
+      // A peer that asks far faster than answers can go out (long delays):
+      // drop rather than grow without bound.
+      LogLine("%s output queue full: answer dropped", session_.Label().c_str());
+      return;
+    }
     for (OutChunk& c : chunks)
       queue_.push_back(std::move(c));
     Pump();
