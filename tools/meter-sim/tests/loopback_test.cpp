@@ -222,3 +222,36 @@ TEST(DtuLoopback, UnresolvableHostIsAClearError) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PtyLoopback, AMeterOnAPseudoTerminal) {
+  asio::io_context io;
+  SimConfig config = ServerConfig();
+  config.mode = metersim::SimMode::kPty;
+  std::string path, error;
+  const auto pty = metersim::StartPty(io, config, &path, &error);
+  if (!pty) GTEST_SKIP() << error;  // systems without pseudo-terminals
+  // The slave side opens like any serial port.
+  asio::serial_port port(io, path);
+  port.set_option(asio::serial_port::baud_rate(2400));
+  asio::write(port, asio::buffer(ReadRequest(config.meters[1], 0x02800002)));
+  Bytes received;
+  std::array<uint8_t, 64> buffer{};
+  std::function<void()> read = [&] {
+    port.async_read_some(asio::buffer(buffer), [&](asio::error_code ec, size_t n) {
+      if (ec) return;
+      received.insert(received.end(), buffer.begin(), buffer.begin() + static_cast<long>(n));
+      read();
+    });
+  };
+  read();
+  const Bytes answer =
+      metersim::BuildAnswer(config.meters[1], 0x02800002, false,
+                            metersim::ReadMeter(config.meters[1], 0x02800002, false, config.clock));
+  ASSERT_TRUE(RunUntil(io, [&] { return received.size() >= answer.size(); }));
+  EXPECT_EQ(received, answer);
+  port.close();
+}
+
+}  // namespace
