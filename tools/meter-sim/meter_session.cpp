@@ -128,6 +128,7 @@ void MeterSession::Handle(const Frame& frame, SimTime now, std::vector<OutChunk>
   }
   LogLine("%s tx %s", label_.c_str(), HexText(answer).c_str());
   Emit(answer, out);
+  if (faults_.duplicate) Emit(answer, out);
 }
 
 uint8_t MeterSession::Garbage() {

@@ -14,10 +14,11 @@
 namespace metersim {
 
 struct FaultOptions {
-  bool echo = false;      // every received byte is sent back at once (half-duplex converter)
-  double noise = 0;       // chance per byte sent of a garbage byte before it
-  uint32_t delay_ms = 0;  // before every answer
-  bool split = false;     // answers in pieces of 1..6 bytes, 2..20 ms apart
+  bool echo = false;       // every received byte is sent back at once (half-duplex converter)
+  double noise = 0;        // chance per byte sent of a garbage byte before it
+  uint32_t delay_ms = 0;   // before every answer
+  bool split = false;      // answers in pieces of 1..6 bytes, 2..20 ms apart
+  bool duplicate = false;  // every answer goes out twice
   std::vector<MeterAddress> silent;  // meters that never answer
 };
 

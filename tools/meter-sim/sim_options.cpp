@@ -93,6 +93,7 @@ const char* SimUsage() {
          "  --silent ADDRESS        that meter never answers; repeatable\n"
          "  --delay MS              wait MS milliseconds before every answer\n"
          "  --split                 send answers in random pieces of 1..6 bytes, 2..20 ms apart\n"
+         "  --duplicate             send every answer twice\n"
          "  --unsolicited           send 0x9F frames now and then (and accept the 0x1F reply)\n"
          "  --unsolicited-every S   seconds between 0x9F frames (default 15; implies "
          "--unsolicited)\n"
@@ -199,6 +200,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimConfig* config, st
       c.faults.echo = true;
     } else if (name == "--split") {
       c.faults.split = true;
+    } else if (name == "--duplicate") {
+      c.faults.duplicate = true;
     } else if (name == "--noise") {
       if (!take()) return needs();
       if (!ParseDouble(value, 0, 1, &c.faults.noise))
@@ -246,8 +249,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimConfig* config, st
       return fail("unknown option '" + args[i] + "'");
     }
     if (has_value &&
-        (name == "--pty" || name == "--echo" || name == "--split" || name == "--unsolicited" ||
-         name == "--verbose" || name == "--help" || name == "--version"))
+        (name == "--pty" || name == "--echo" || name == "--split" || name == "--duplicate" ||
+         name == "--unsolicited" || name == "--verbose" || name == "--help" || name == "--version"))
       return fail("option " + name + " takes no value");
   }
 

@@ -248,23 +248,6 @@ TEST(MeterModel, MeterDateAndTimeFollowTheClock) {
   EXPECT_EQ(status_exporter.raw, 10);
 }
 
-TEST(MeterModel, SameInputsSameValues) {
-  const MeterAddress a = Addr("000000000007");
-  const SimTime t = At("2025-01-01T00:00:30");
-  for (uint32_t id : AllIds(false)) {
-    const auto x = ReadMeter(a, id, false, t).values;
-    const auto y = ReadMeter(a, id, false, t).values;
-    ASSERT_EQ(x.size(), y.size());
-    for (size_t k = 0; k < x.size(); ++k)
-      EXPECT_EQ(x[k].raw, y[k].raw);
-  }
-  // Different meters differ.
-  EXPECT_NE(ReadMeter(a, 0x02010100, false, t).values[0].raw +
-                ReadMeter(a, 0x02020100, false, t).values[0].raw,
-            ReadMeter(Addr("000000000009"), 0x02010100, false, t).values[0].raw +
-                ReadMeter(Addr("000000000009"), 0x02020100, false, t).values[0].raw);
-}
-
 TEST(MeterAddressText, ParseFormatAndCount) {
   MeterAddress a{};
   ASSERT_TRUE(metersim::ParseAddress("112233445566", &a));

@@ -213,6 +213,17 @@ TEST_F(MeterFaults, EchoSendsTheRequestBackFirst) {
   EXPECT_TRUE(Decode(out[1].bytes).sound);
 }
 
+TEST_F(MeterFaults, DuplicateSendsTheAnswerTwice) {
+  faults.duplicate = true;
+  faults.delay_ms = 30;
+  MeterSession s(meters, faults, 1);
+  const auto out = Send(s, Request(meters[0], 0x02010100));
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].bytes, out[1].bytes);
+  EXPECT_TRUE(Decode(out[1].bytes).sound);
+  EXPECT_EQ(out[1].delay_ms, 30u);
+}
+
 TEST_F(MeterFaults, SplitKeepsTheBytesInSmallTimedPieces) {
   faults.split = true;
   faults.delay_ms = 40;
