@@ -22,7 +22,8 @@ int HexValue(char c) {
 uint8_t FrameChecksum(const uint8_t* bytes, size_t length) {
   if (length < 3) return 0;
   unsigned sum = 0;
-  for (size_t i = 0; i < length - 2; ++i) sum += bytes[i];
+  for (size_t i = 0; i < length - 2; ++i)
+    sum += bytes[i];
   return static_cast<uint8_t>(sum);
 }
 
@@ -51,7 +52,9 @@ bool IsWildcardDevice(std::string_view device_text) {
   return device_text == "*" || device_text == "AAAAAAAAAAAA";
 }
 
-bool IsBroadcastDevice(std::string_view device_text) { return device_text == "999999999999"; }
+bool IsBroadcastDevice(std::string_view device_text) {
+  return device_text == "999999999999";
+}
 
 TWireAddress AddressFromText(std::string_view address12) {
   TWireAddress out{};
@@ -103,12 +106,13 @@ size_t BuildReadRequest(const TWireAddress& address, uint32_t id, bool is1997,
   const size_t id_length = IdLength(is1997);
   const size_t length = ReadRequestLength(is1997, row);
   std::array<uint8_t, 5> data{};
-  for (size_t i = 0; i < id_length; ++i) data[i] = static_cast<uint8_t>(id >> (8 * i));
+  for (size_t i = 0; i < id_length; ++i)
+    data[i] = static_cast<uint8_t>(id >> (8 * i));
   // ExtraByte is kept in wire form already: it must go out unchanged.
   if (length == 17) data[4] = static_cast<uint8_t>(row->ExtraByte - kWireOffset);
   const uint8_t control = is1997 ? kFunctionRead1997 : kFunctionRead2007;
-  return BuildFrame(address, control, std::span<const uint8_t>(data.data(), length - kFrameOverhead),
-                    out);
+  return BuildFrame(address, control,
+                    std::span<const uint8_t>(data.data(), length - kFrameOverhead), out);
 }
 
 void BuildUnsolicitedReply(const uint8_t* address,

@@ -109,7 +109,9 @@ struct TFrameView {
   uint8_t ErrorByte() const { return DataLength() > 0 ? uint8_t(Bytes[10] - kWireOffset) : 0; }
 };
 
-inline size_t IdLength(bool is1997) { return is1997 ? 2 : 4; }
+inline size_t IdLength(bool is1997) {
+  return is1997 ? 2 : 4;
+}
 
 // Function and identifier of a frame agree with a request of that
 // generation; never for a data field shorter than the identifier.

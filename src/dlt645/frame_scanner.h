@@ -24,9 +24,9 @@ enum class TScanStep : uint8_t {
 };
 
 struct TScanResult {
-  size_t Drop = 0;        // bytes to remove from the front of the buffer now
-  int FrameLength = -1;   // >= 0: the taken frame, at the front once Drop bytes are gone
-  bool Again = false;     // the caller should search once more
+  size_t Drop = 0;       // bytes to remove from the front of the buffer now
+  int FrameLength = -1;  // >= 0: the taken frame, at the front once Drop bytes are gone
+  bool Again = false;    // the caller should search once more
 };
 
 // Fewer than 12 bytes give nothing. A candidate needs 0x68 at i and i+7 and

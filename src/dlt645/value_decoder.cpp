@@ -20,9 +20,13 @@ constexpr std::array<double, 15> kPow10{1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6, 1
 constexpr std::string_view kDateEncodeError = "Invalid argument to date encode";
 constexpr std::string_view kTimeEncodeError = "Invalid argument to time encode";
 
-uint8_t Plain(uint8_t wire) { return static_cast<uint8_t>(wire - kWireOffset); }
+uint8_t Plain(uint8_t wire) {
+  return static_cast<uint8_t>(wire - kWireOffset);
+}
 
-int BcdByte(uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); }
+int BcdByte(uint8_t b) {
+  return (b >> 4) * 10 + (b & 0x0F);
+}
 
 // The digits of one value: the bytes most significant first as they read.
 struct TDigits {
@@ -63,7 +67,8 @@ double FloatValue(const TDigits& digits, unsigned decimals) {
   const size_t text_length = 2 * digits.Count;
   const unsigned shift = static_cast<unsigned>(std::min<size_t>(decimals, text_length));
   uint64_t v = 0;
-  if (text_length < kPow10.size() && digits.Integer(std::numeric_limits<uint64_t>::max() / 100, &v)) {
+  if (text_length < kPow10.size() &&
+      digits.Integer(std::numeric_limits<uint64_t>::max() / 100, &v)) {
     return static_cast<double>(v) / kPow10[shift];
   }
   std::array<char, 2 * 255 + 8> text{};
@@ -118,7 +123,8 @@ double DecodeTimestamp(std::span<const uint8_t> wire, const char** error) {
   if (wire.size() != 5 && wire.size() != 6) return 0.0;
   std::array<int, 6> f{};  // second, minute, hour, day, month, year
   const size_t first = 6 - wire.size();
-  for (size_t j = 0; j < wire.size(); ++j) f[first + j] = BcdByte(Plain(wire[j]));
+  for (size_t j = 0; j < wire.size(); ++j)
+    f[first + j] = BcdByte(Plain(wire[j]));
   const int second = f[0], minute = f[1], hour = f[2], day = f[3], month = f[4];
   const int year = 2000 + f[5];
   if (month < 1 || month > 12 || day < 1 || day > 31) return 0.0;

@@ -30,6 +30,7 @@ TValueName ValueName(const TRequestFuncType& row, unsigned k, uint8_t rate);
 
 class IValueSink {
  public:
+  virtual ~IValueSink() = default;
   // "TIMESTAMP" + k, added before value k.
   virtual void OnTimestamp(unsigned k, double date_time) = 0;
   virtual void OnInteger(const TValueName& name, int32_t value) = 0;
@@ -37,9 +38,6 @@ class IValueSink {
   // "Unable to encode date: " and the reason, for a stamp of impossible
   // date or time; the stamp itself is then the zero date.
   virtual void OnDateError(std::string_view message) = 0;
-
- protected:
-  ~IValueSink() = default;
 };
 
 // Decodes the value bytes of an answer (the data field after the
