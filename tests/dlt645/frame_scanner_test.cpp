@@ -93,6 +93,20 @@ TEST(FrameScanner, FrameRunningPastTheBufferStopsTheScan) {
   r = Scan(two, recorder);
   EXPECT_EQ(r.Drop, 18u);
   EXPECT_EQ(recorder.events, std::vector<std::string>{"answer@0+18"});
+
+  // A candidate announcing 255 bytes holds back a sound frame behind it
+  // until enough bytes are there to judge the candidate.
+  recorder.events.clear();
+  Bytes held = Hex("68 00 00 00 00 00 00 68 91 FF");
+  Append(held, frame);
+  r = Scan(held, recorder);
+  EXPECT_EQ(r.Drop, 0u);
+  EXPECT_TRUE(recorder.events.empty());
+  held.resize(267, 0x00);
+  Append(held, frame);
+  r = Scan(held, recorder);
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"answer@10+18", "answer@267+18"}));
+  EXPECT_EQ(r.Drop, 285u);
 }
 
 TEST(FrameScanner, LongestAndEmptyDataFields) {
