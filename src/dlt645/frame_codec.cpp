@@ -19,14 +19,6 @@ int HexValue(char c) {
 
 }  // namespace
 
-uint8_t FrameChecksum(const uint8_t* bytes, size_t length) {
-  if (length < 3) return 0;
-  unsigned sum = 0;
-  for (size_t i = 0; i < length - 2; ++i)
-    sum += bytes[i];
-  return static_cast<uint8_t>(sum);
-}
-
 uint8_t FrameChecksum(uint8_t* bytes, size_t length, bool store) {
   const uint8_t sum = FrameChecksum(static_cast<const uint8_t*>(bytes), length);
   if (store && length >= 3) bytes[length - 2] = sum;
@@ -120,38 +112,6 @@ void BuildUnsolicitedReply(const uint8_t* address,
   TWireAddress copy{};
   std::copy(address, address + 6, copy.begin());
   BuildFrame(copy, kControlUnsolicitedReply, {}, out);
-}
-
-TFrameClass ClassifyControl(uint8_t control) {
-  if (control == kControlUnsolicited) return TFrameClass::Unsolicited;
-  if ((control & kControlFromMeter) == 0) return TFrameClass::Outgoing;
-  if ((control & kControlErrorAnswer) != 0) return TFrameClass::ErrorAnswer;
-  return TFrameClass::Answer;
-}
-
-bool TFrameView::Id(bool is1997, uint32_t* id) const {
-  const size_t n = IdLength(is1997);
-  if (DataLength() < n) return false;
-  uint32_t value = 0;
-  for (size_t i = 0; i < n; ++i) {
-    value |= uint32_t(uint8_t(Bytes[kFrameHeaderLength + i] - kWireOffset)) << (8 * i);
-  }
-  *id = value;
-  return true;
-}
-
-bool FrameCarriesId(const TFrameView& frame, bool is1997, uint32_t id) {
-  const uint8_t function = is1997 ? kFunctionRead1997 : kFunctionRead2007;
-  if ((frame.Control() & kFunctionMask) != function) return false;
-  uint32_t frame_id = 0;
-  return frame.Id(is1997, &frame_id) && frame_id == id;
-}
-
-std::span<const uint8_t> AnswerValues(const TFrameView& frame, bool is1997) {
-  const std::span<const uint8_t> data = frame.Data();
-  const size_t n = IdLength(is1997);
-  if (data.size() <= n) return {};
-  return data.subspan(n);
 }
 
 const std::array<std::string_view, 7> kErrorBitTexts{

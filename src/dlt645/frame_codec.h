@@ -3,8 +3,10 @@
 // the client writes. Pure functions over caller buffers; only the functions
 // that return std::string allocate.
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -38,8 +40,40 @@ constexpr TWireAddress kWildcardAddress{0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
 
 // Sum modulo 256 of bytes 0..length-3; with store, written at length-2.
 // Lengths below 3 give 0 and touch nothing.
+inline uint8_t FrameChecksum(const uint8_t* bytes, size_t length) {
+  if (length < 3) return 0;
+  const size_t n = length - 2;
+  if (n < 8) {
+    unsigned sum = 0;
+    for (size_t i = 0; i < n; ++i)
+      sum += bytes[i];
+    return static_cast<uint8_t>(sum);
+  }
+  // Eight bytes per step in four 16-bit lanes; the last step reloads the
+  // final eight bytes and masks off those already counted. A byte sum does
+  // not depend on byte order; only the mask does.
+  constexpr uint64_t kLanes = 0x00FF00FF00FF00FFu;
+  uint64_t lanes = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, bytes + i, sizeof word);
+    lanes += (word & kLanes) + ((word >> 8) & kLanes);
+  }
+  if (i < n) {
+    uint64_t word = 0;
+    std::memcpy(&word, bytes + n - 8, sizeof word);
+    const unsigned counted_bits = static_cast<unsigned>(8 - (n - i)) * 8;
+    if constexpr (std::endian::native == std::endian::little) {
+      word &= ~uint64_t{0} << counted_bits;
+    } else {
+      word &= ~uint64_t{0} >> counted_bits;
+    }
+    lanes += (word & kLanes) + ((word >> 8) & kLanes);
+  }
+  return static_cast<uint8_t>((lanes * 0x0001000100010001u) >> 48);
+}
 uint8_t FrameChecksum(uint8_t* bytes, size_t length, bool store);
-uint8_t FrameChecksum(const uint8_t* bytes, size_t length);
 
 // The 12 upper-case hexadecimal digits of an address, A5 first.
 using TAddressChars = std::array<char, 12>;
@@ -87,7 +121,16 @@ enum class TFrameClass : uint8_t {
   ErrorAnswer,  // bit 6 set
   Answer,       // a normal answer
 };
-TFrameClass ClassifyControl(uint8_t control);
+inline TFrameClass ClassifyControl(uint8_t control) {
+  if (control == kControlUnsolicited) return TFrameClass::Unsolicited;
+  if ((control & kControlFromMeter) == 0) return TFrameClass::Outgoing;
+  if ((control & kControlErrorAnswer) != 0) return TFrameClass::ErrorAnswer;
+  return TFrameClass::Answer;
+}
+
+inline size_t IdLength(bool is1997) {
+  return is1997 ? 2 : 4;
+}
 
 // A frame in place inside a scanned buffer. Data bytes are in wire form.
 struct TFrameView {
@@ -104,22 +147,36 @@ struct TFrameView {
 
   // The identifier of a generation, from the first 4 (2007) or 2 (1997)
   // data bytes; false when the data field is shorter than that.
-  bool Id(bool is1997, uint32_t* id) const;
+  bool Id(bool is1997, uint32_t* id) const {
+    const size_t n = IdLength(is1997);
+    if (DataLength() < n) return false;
+    uint32_t value = 0;
+    for (size_t i = 0; i < n; ++i) {
+      value |= uint32_t(uint8_t(Bytes[kFrameHeaderLength + i] - kWireOffset)) << (8 * i);
+    }
+    *id = value;
+    return true;
+  }
   // The error byte of an error answer; 0 when the data field is empty.
   uint8_t ErrorByte() const { return DataLength() > 0 ? uint8_t(Bytes[10] - kWireOffset) : 0; }
 };
 
-inline size_t IdLength(bool is1997) {
-  return is1997 ? 2 : 4;
-}
-
 // Function and identifier of a frame agree with a request of that
 // generation; never for a data field shorter than the identifier.
-bool FrameCarriesId(const TFrameView& frame, bool is1997, uint32_t id);
+inline bool FrameCarriesId(const TFrameView& frame, bool is1997, uint32_t id) {
+  const uint8_t function = is1997 ? kFunctionRead1997 : kFunctionRead2007;
+  if ((frame.Control() & kFunctionMask) != function) return false;
+  uint32_t frame_id = 0;
+  return frame.Id(is1997, &frame_id) && frame_id == id;
+}
 
 // The values behind the identifier, in wire form; empty when the data field
 // is no longer than the identifier.
-std::span<const uint8_t> AnswerValues(const TFrameView& frame, bool is1997);
+inline std::span<const uint8_t> AnswerValues(const TFrameView& frame, bool is1997) {
+  const size_t n = IdLength(is1997);
+  if (frame.DataLength() <= n) return {};
+  return frame.Data().subspan(n);
+}
 
 // The messages of the error-byte bits 0..6.
 extern const std::array<std::string_view, 7> kErrorBitTexts;

@@ -28,49 +28,64 @@ int BcdByte(uint8_t b) {
   return (b >> 4) * 10 + (b & 0x0F);
 }
 
-// The digits of one value: the bytes most significant first as they read.
+// The digits of one value, read once: most significant byte (the last on
+// the wire) first.
 struct TDigits {
-  const uint8_t* Wire;  // least significant byte first
-  size_t Count;
-  bool Signed;
+  const uint8_t* Wire = nullptr;  // least significant byte first
+  size_t Count = 0;
+  bool Signed = false;
+  bool Negative = false;
+  bool Decimal = false;  // every nibble 0..9, and at least one
+  bool Fits = true;      // Value holds all digits (else it exceeded the limit)
+  uint64_t Value = 0;
+
+  TDigits(const uint8_t* wire, size_t count, bool is_signed, uint64_t limit)
+      : Wire(wire), Count(count), Signed(is_signed) {
+    if (count == 0) return;
+    uint8_t top = Plain(wire[count - 1]);
+    Negative = is_signed && (top & 0x80) != 0;
+    if (is_signed) top &= 0x7F;
+    // A nibble above 9 carries into bit 4 (low) or bit 8 (high) when 6 is added.
+    unsigned carries = Carries(top);
+    uint64_t value = static_cast<uint64_t>(BcdByte(top));
+    if (count <= 9) {  // at most 18 digits: no overflow on the way
+      for (size_t j = count - 1; j-- > 0;) {
+        const uint8_t b = Plain(wire[j]);
+        carries |= Carries(b);
+        value = value * 100 + static_cast<uint64_t>(BcdByte(b));
+      }
+      Fits = value <= limit;
+    } else {
+      for (size_t j = count - 1; j-- > 0;) {
+        const uint8_t b = Plain(wire[j]);
+        carries |= Carries(b);
+        if (Fits) {
+          value = value * 100 + static_cast<uint64_t>(BcdByte(b));
+          Fits = value <= limit;
+        }
+      }
+    }
+    Value = value;
+    Decimal = (carries & 0x110) == 0;
+  }
+
+  static unsigned Carries(uint8_t b) {
+    return (((b & 0x0Fu) + 0x06u) & 0x10u) | (((b & 0xF0u) + 0x60u) & 0x100u);
+  }
 
   uint8_t Byte(size_t j) const {
     uint8_t b = Plain(Wire[j]);
     if (Signed && j + 1 == Count) b &= 0x7F;
     return b;
   }
-  bool Negative() const { return Signed && Count > 0 && (Plain(Wire[Count - 1]) & 0x80) != 0; }
-  bool Decimal() const {
-    for (size_t j = 0; j < Count; ++j) {
-      const uint8_t b = Byte(j);
-      if ((b >> 4) > 9 || (b & 0x0F) > 9) return false;
-    }
-    return Count > 0;
-  }
-  // The digits as an integer; false when it exceeds limit.
-  bool Integer(uint64_t limit, uint64_t* value) const {
-    uint64_t v = 0;
-    for (size_t j = Count; j-- > 0;) {
-      v = v * 100 + static_cast<uint64_t>(BcdByte(Byte(j)));
-      if (v > limit) return false;
-    }
-    *value = v;
-    return true;
-  }
 };
 
-// The decimal digit text with the separator in front of its last decimals
-// digits (in front of the whole text when it is shorter), read without any
-// locale. Dividing the exact integer by an exact power of ten rounds
-// correctly, as reading the text does.
-double FloatValue(const TDigits& digits, unsigned decimals) {
-  const size_t text_length = 2 * digits.Count;
-  const unsigned shift = static_cast<unsigned>(std::min<size_t>(decimals, text_length));
-  uint64_t v = 0;
-  if (text_length < kPow10.size() &&
-      digits.Integer(std::numeric_limits<uint64_t>::max() / 100, &v)) {
-    return static_cast<double>(v) / kPow10[shift];
-  }
+// Largest digit value kept while reading; below 2^53, so exact in a double.
+constexpr uint64_t kExactLimit = 99999999999999;  // 14 digits
+
+// Digit texts too long for the exact path are read as text, still without
+// any locale.
+[[gnu::noinline]] double ReadDigitText(const TDigits& digits, unsigned shift) {
   std::array<char, 2 * 255 + 8> text{};
   size_t n = 0;
   for (size_t j = digits.Count; j-- > 0;) {
@@ -84,11 +99,31 @@ double FloatValue(const TDigits& digits, unsigned decimals) {
   return ec == std::errc() ? value : 0.0;
 }
 
+// The decimal digit text with the separator in front of its last decimals
+// digits (in front of the whole text when it is shorter). Dividing the exact
+// integer by an exact power of ten rounds correctly, as reading the text
+// does.
+double FloatValue(const TDigits& digits, unsigned decimals) {
+  const size_t text_length = 2 * digits.Count;
+  const unsigned shift = static_cast<unsigned>(std::min<size_t>(decimals, text_length));
+  if (digits.Fits && shift < kPow10.size()) {
+    return static_cast<double>(digits.Value) / kPow10[shift];
+  }
+  return ReadDigitText(digits, shift);
+}
+
+constexpr uint64_t kInt32Limit = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
+
+[[gnu::noinline]] void ReportDateError(const char* error, IValueSink& sink) {
+  std::array<char, 96> message{};
+  std::snprintf(message.data(), message.size(), "Unable to encode date: %s", error);
+  sink.OnDateError(message.data());
+}
+
 int32_t IntegerValue(const TDigits& digits) {
-  uint64_t v = 0;
-  if (!digits.Integer(static_cast<uint64_t>(std::numeric_limits<int32_t>::max()), &v)) return 0;
-  const auto value = static_cast<int32_t>(v);
-  return digits.Negative() ? -value : value;
+  if (!digits.Decimal || !digits.Fits) return 0;
+  const auto value = static_cast<int32_t>(digits.Value);
+  return digits.Negative ? -value : value;
 }
 
 }  // namespace
@@ -145,33 +180,31 @@ size_t DecodeValues(std::span<const uint8_t> values, const TRequestFuncType& row
   const size_t size = values.size();
   const unsigned decimals = row.Format & 0x0F;
   const size_t stamp = (row.Format & 0x10) != 0 ? 5 : (row.Format & 0x20) != 0 ? 6 : 0;
+  const bool numbered = row.ValueCount > 1;  // as ValueName has it
   size_t pos = 0;
   size_t count = 0;
   for (unsigned k = 1; k <= row.ValueCount; ++k) {
     // An answer that ends here carries no further value, not a zero.
     if (pos >= size) break;
-    const TDigits digits{values.data() + pos, std::min<size_t>(row.ValueSize, size - pos),
-                         row.Signed != 0};
+    const bool is_integer = row.Format == 0;
+    const TDigits digits(values.data() + pos, std::min<size_t>(row.ValueSize, size - pos),
+                         row.Signed != 0, is_integer ? kInt32Limit : kExactLimit);
     pos += digits.Count;
-    const TValueName name = ValueName(row, k, rate);
-    if (row.Format == 0) {
-      sink.OnInteger(name, digits.Decimal() ? IntegerValue(digits) : 0);
+    const TValueName name{row.FieldName, numbered ? k : rate};
+    if (is_integer) {
+      sink.OnInteger(name, IntegerValue(digits));
     } else {
       if (stamp != 0) {
         if (size - pos < stamp) break;
         const char* error = nullptr;
         const double date_time = DecodeTimestamp(values.subspan(pos, stamp), &error);
-        if (error != nullptr) {
-          std::array<char, 96> message{};
-          std::snprintf(message.data(), message.size(), "Unable to encode date: %s", error);
-          sink.OnDateError(message.data());
-        }
+        if (error != nullptr) ReportDateError(error, sink);
         sink.OnTimestamp(k, date_time);
         pos += stamp;
       }
-      double value = digits.Decimal() ? FloatValue(digits, decimals) : 0.0;
+      double value = digits.Decimal ? FloatValue(digits, decimals) : 0.0;
       // A sign over zero digits still reads as zero.
-      if (digits.Negative() && value != 0.0) value = -value;
+      if (digits.Negative && value != 0.0) value = -value;
       sink.OnFloat(name, value);
     }
     ++count;

@@ -41,6 +41,22 @@ TEST(FrameChecksum, SumsAllButTheLastTwoBytesAndStoresOnRequest) {
   EXPECT_EQ(three, Hex("FF FF 16"));
 }
 
+TEST(FrameChecksum, AgreesWithAPlainSumAtEveryLength) {
+  Bytes bytes(300);
+  uint32_t seed = 7;
+  for (auto& b : bytes)
+    b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+  for (size_t length = 0; length <= bytes.size(); ++length) {
+    unsigned sum = 0;
+    for (size_t i = 0; i + 2 < length; ++i)
+      sum += bytes[i];
+    // Exact-size copy: the sum must not read the two bytes it leaves out
+    // beyond the end either.
+    const Bytes exact(bytes.begin(), bytes.begin() + static_cast<long>(length));
+    EXPECT_EQ(FrameChecksum(exact.data(), length), static_cast<uint8_t>(sum)) << length;
+  }
+}
+
 TEST(FrameAddress, TextIsUpperCaseMostSignificantFirst) {
   const Bytes wire = Hex("66 55 44 33 22 11");
   EXPECT_EQ(AddressText(wire.data()), "112233445566");
