@@ -162,7 +162,7 @@ class Listener {
   void Decode(const uint8_t* bytes, size_t length) {
     const TFrameView frame{bytes, length, 0};
     sink_.Reset();
-    DecodeValues(AnswerValues(frame, false), *rows_[pending_], 0, sink_);
+    DecodeValuesWith(AnswerValues(frame, false), *rows_[pending_], 0, sink_);
     for (size_t k = 0; k < sink_.Count && k < kMaxValues; ++k)
       Sum += sink_.Values[k];
     if (expected_ != nullptr) Check(kRequests[pending_]);

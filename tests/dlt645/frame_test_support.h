@@ -78,7 +78,7 @@ class TextSink : public IValueSink {
   std::vector<std::string> Lines;
 
   void OnTimestamp(unsigned k, double date_time) override {
-    Lines.push_back("TIMESTAMP" + std::to_string(k) + "=" + Number(date_time));
+    Lines.push_back(TimestampName(k).Text() + "=" + Number(date_time));
   }
   void OnInteger(const TValueName& name, int32_t value) override {
     Lines.push_back(name.Text() + "=" + std::to_string(value) + "i");
