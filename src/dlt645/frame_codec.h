@@ -55,10 +55,15 @@ inline uint8_t FrameChecksum(const uint8_t* bytes, size_t length) {
   constexpr uint64_t kLanes = 0x00FF00FF00FF00FFu;
   uint64_t lanes = 0;
   size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
+  for (unsigned words = 0; i + 8 <= n; i += 8) {
     uint64_t word = 0;
     std::memcpy(&word, bytes + i, sizeof word);
     lanes += (word & kLanes) + ((word >> 8) & kLanes);
+    // Only each lane modulo 256 matters; trim before a lane could overflow.
+    if (++words == 64) {
+      lanes &= kLanes;
+      words = 0;
+    }
   }
   if (i < n) {
     uint64_t word = 0;

@@ -8,6 +8,10 @@
 // A visitor provides
 //   TScanStep OnFrame(const TFrameView& frame);
 //   void OnChecksumError(const TFrameView& frame, uint8_t received, uint8_t computed);
+//
+// A receive buffer's frame search is one scan over its bytes: drop Drop
+// bytes from its front, ask again when Again is set, and a FrameLength of 0
+// or more is the taken frame, now at the front.
 #include <bit>
 #include <cstddef>
 #include <cstdint>
