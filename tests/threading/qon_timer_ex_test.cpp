@@ -6,7 +6,9 @@
 #include <chrono>
 #include <future>
 #include <stdexcept>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/tick.h"
 
@@ -181,6 +183,50 @@ TEST(QonTimerExConcurrency, DestroyFromAnotherThreadWaitsForARunningTick) {
   destroyer.join();
   EXPECT_TRUE(done_when_destroyed);
   EXPECT_EQ(timer, nullptr);
+}
+
+// FreeTimer from a foreign thread posts a change and then destroys the timer;
+// the owner handling that change meanwhile must not find the window gone.
+TEST(QonTimerExConcurrency, FreedFromAnotherThreadWhileItsChangesArrive) {
+  constexpr int kTimers = 200;
+  std::mutex m;
+  std::vector<std::unique_ptr<TqonTimerEx>> handed;
+  std::atomic<int> freed{0};
+  std::atomic<bool> stop{false};
+  std::thread freer([&] {
+    while (freed < kTimers && !stop) {
+      std::unique_ptr<TqonTimerEx> t;
+      {
+        std::lock_guard<std::mutex> lock(m);
+        if (!handed.empty()) {
+          t = std::move(handed.back());
+          handed.pop_back();
+        }
+      }
+      if (!t) {
+        std::this_thread::yield();
+        continue;
+      }
+      t->SetInterval(20);
+      FreeTimer(t);
+      ++freed;
+    }
+  });
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (int i = 0; i < kTimers && std::chrono::steady_clock::now() < limit; ++i) {
+    auto t = std::make_unique<TqonTimerEx>();
+    t->SetInterval(10);
+    t->SetOnTimer([](TqonTimerEx&) {});
+    {
+      std::lock_guard<std::mutex> lock(m);
+      handed.push_back(std::move(t));
+    }
+    PumpMessages(1);
+  }
+  while (freed < kTimers && std::chrono::steady_clock::now() < limit) PumpMessages(1);
+  stop = true;
+  freer.join();
+  EXPECT_EQ(freed.load(), kTimers);
 }
 
 TEST(QonTimerExRealTime, TicksOnTheSystemTimer) {

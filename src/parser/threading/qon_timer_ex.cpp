@@ -13,6 +13,7 @@ TqonTimerEx::TqonTimerEx() : owner_thread_(platform::CurrentThreadId()) {
         return WindowProc(msg, wparam, lparam);
       });
   if (!window_) throw EOutOfResources("Cannot create the timer's message window");
+  window_ref_ = window_.get();
 }
 
 TqonTimerEx::~TqonTimerEx() {
@@ -22,7 +23,7 @@ TqonTimerEx::~TqonTimerEx() {
 }
 
 platform::WindowHandle TqonTimerEx::Window() const {
-  return window_ ? window_->Handle() : 0;
+  return window_ref_->Handle();
 }
 
 bool TqonTimerEx::InOwnerThread() const {
@@ -30,7 +31,7 @@ bool TqonTimerEx::InOwnerThread() const {
 }
 
 void TqonTimerEx::Post(uint32_t msg, uintptr_t wparam) {
-  if (!platform::PostMessageTo(window_->Handle(), msg, wparam, 0))
+  if (!platform::PostMessageTo(window_ref_->Handle(), msg, wparam, 0))
     platform::DebugOutput("TqonTimerEx: the owner thread does not take messages");
 }
 
@@ -78,9 +79,9 @@ void TqonTimerEx::ApplyOnTimer(TTimerEvent handler) {
 }
 
 void TqonTimerEx::UpdateTimer() {
-  window_->KillTimer(TimerId);
+  window_ref_->KillTimer(TimerId);
   if (interval_.load() != 0 && enabled_.load() && on_timer_) {
-    if (!window_->SetTimer(TimerId, interval_.load()))
+    if (!window_ref_->SetTimer(TimerId, interval_.load()))
       throw EOutOfResources("Not enough timers available");
   }
 }

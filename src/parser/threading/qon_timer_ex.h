@@ -68,7 +68,11 @@ class TqonTimerEx {
   std::shared_ptr<const TTimerEvent> on_timer_;  // owner thread only
   std::mutex pending_mutex_;
   std::deque<TTimerEvent> pending_handlers_;  // from other threads, in posting order
+  // Only the destructor touches the owning pointer; the procedure and the
+  // posting paths use the plain one, which stays valid until the window has
+  // been detached from this object.
   std::unique_ptr<platform::MessageWindow> window_;
+  platform::MessageWindow* window_ref_ = nullptr;
 };
 
 // Disables the timer, removes its handler and frees it; each step's
