@@ -12,7 +12,10 @@ void TaPlugin::qonPluginCreate() {
   ModuleFlags = 1;
   LogTitle = kModuleName2007;
   EventsSupported = "PORT-OPEN;PORT-CLOSE";
-  Title = std::string(kModuleNameGprs) + "\r\n" + kModuleName1997;
+  // The extra module names, told apart at load by their identifiers.
+  ModuleConfigs().AddConfig(kModuleNameGprs);
+  ModuleConfigs().AddConfig(kModuleName1997);
+  Title = ModuleConfigs().ConfigsText();
 
   OnShowOptionsDialog = [this](TqonPlugin& sender, TPluginCallRec* rec, bool& changed) {
     qonPluginShowOptionsDialog(sender, rec, changed);

@@ -12,6 +12,7 @@ constexpr char kModuleName1997[] = "DL-T645/1997";
 class TaPlugin : public TqonPlugin {
  public:
   TaPlugin(TPluginCallRec* rec, uintptr_t dll_handle);
+  const char* ClassName() const override { return "TaPlugin"; }
 
   // Event handlers, bound to the data module's events at creation.
   void qonPluginShowOptionsDialog(TqonPlugin& sender, TPluginCallRec* rec, bool& changed);

@@ -2,13 +2,15 @@
 
 #include <atomic>
 
+#include "platform/resources.h"
+
 namespace {
 
-bool NoResources(std::string_view, std::string*) {
-  return false;
+bool ModuleResources(std::string_view name, std::string* data) {
+  return platform::LoadModuleResource(name, data);
 }
 
-std::atomic<TPluginResourceLoader> g_loader{&NoResources};
+std::atomic<TPluginResourceLoader> g_loader{&ModuleResources};
 
 }  // namespace
 
@@ -18,5 +20,5 @@ bool LoadPluginResource(std::string_view name, std::string* data) {
 }
 
 TPluginResourceLoader SetPluginResourceLoader(TPluginResourceLoader loader) {
-  return g_loader.exchange(loader ? loader : &NoResources);
+  return g_loader.exchange(loader ? loader : &ModuleResources);
 }

@@ -1,19 +1,12 @@
 #include "plugin/plugin_translator.h"
 
-#include "platform/strings.h"
+#include "plugin/qon_plugin.h"
 
-std::string TPluginTranslator::SetupLanguageFiles(const std::string&, const std::string&) {
-  return "EN";
+std::string TPluginTranslator::SetupLanguageFiles(const std::string& host_program_file,
+                                                  const std::string& library_file) {
+  return SetupPluginLanguage(translator_, host_program_file, library_file);
 }
 
-bool TPluginTranslator::Translate(TqonPlugin&, const std::string&) {
-  return false;
-}
-
-void TPluginTranslator::AddComponentProperty(std::string_view name) {
-  const std::string upper = platform::AsciiUpperCase(name);
-  if (upper.empty()) return;
-  for (const std::string& p : properties_)
-    if (p == upper) return;
-  properties_.push_back(upper);
+bool TPluginTranslator::Translate(TqonPlugin& module, const std::string& language) {
+  return translator_.Translate(module, language);
 }

@@ -1,9 +1,12 @@
 #pragma once
-// What the data module needs from its translator: language files, the list
-// of translatable property names, and translating the module's texts.
+// The data module's translator: the language files of the plug-in, the list
+// of translatable property names, and the translation of the module and the
+// components it owns.
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "config/text/translator.h"
 
 class TqonPlugin;
 
@@ -17,15 +20,18 @@ class TPluginTranslator {
   // no files set.
   virtual std::string SetupLanguageFiles(const std::string& host_program_file,
                                          const std::string& library_file);
-  virtual bool HasLanguageFiles() const { return false; }
+  virtual bool HasLanguageFiles() const { return !translator_.LanguageFiles.empty(); }
   // Translates the module's texts (set back to their built-in "EN" form by
   // the caller) into the language; false when nothing was translated.
   virtual bool Translate(TqonPlugin& module, const std::string& language);
 
   // Upper-case names; a name is listed once.
-  void AddComponentProperty(std::string_view name);
-  std::vector<std::string> ComponentProperties() const { return properties_; }
+  void AddComponentProperty(std::string_view name) { translator_.AddComponentProperty(name); }
+  std::vector<std::string> ComponentProperties() const {
+    return translator_.ComponentProperties.Items();
+  }
+  TTranslator& Component() { return translator_; }
 
  private:
-  std::vector<std::string> properties_;
+  TTranslator translator_;
 };

@@ -98,6 +98,7 @@ TqonPlugin::~TqonPlugin() {
   Translator.reset();
   CustomCommands.Clear();
   module_params_.reset();
+  module_configs_.reset();
   LogList.reset();
   DialogList.Reset();
   std::lock_guard<std::mutex> guard(text_blocks_lock_);
@@ -181,16 +182,77 @@ uint8_t TqonPlugin::RolesFromValue(const OleVariant& value, bool only_enabled) c
   return roles;
 }
 
+std::span<const TPropInfo> TqonPlugin::PublishedProperties() const {
+  using T = TqonPlugin;
+  static const std::vector<TPropInfo> properties = JoinProps(
+      ComponentProperties(),
+      {
+          {"MsgNoData", TTypeKind::tkLString,
+           [](const TPersistent& p) { return TPropValue(PropSelf<T>(p).MsgNoData.Get()); },
+           [](TPersistent& p, const TPropValue& v) { PropSelf<T>(p).MsgNoData = PropAsText(v); }},
+          {"MsgWriteComplete", TTypeKind::tkLString,
+           [](const TPersistent& p) { return TPropValue(PropSelf<T>(p).MsgWriteComplete.Get()); },
+           [](TPersistent& p, const TPropValue& v) {
+             PropSelf<T>(p).MsgWriteComplete = PropAsText(v);
+           }},
+          {"MsgWriteCompleteError", TTypeKind::tkLString,
+           [](const TPersistent& p) {
+             return TPropValue(PropSelf<T>(p).MsgWriteCompleteError.Get());
+           },
+           [](TPersistent& p, const TPropValue& v) {
+             PropSelf<T>(p).MsgWriteCompleteError = PropAsText(v);
+           }},
+      });
+  return properties;
+}
+
+// --------------------------------------------------------------------------
+// Settings location
+
+TModuleConfigList& TqonPlugin::ModuleConfigs() {
+  std::call_once(module_configs_once_,
+                 [this] { module_configs_ = std::make_unique<TModuleConfigList>(); });
+  return *module_configs_;
+}
+
+TSettingsLocation TqonPlugin::SettingsLocation() const {
+  TSettingsLocation location;
+  location.RegistryRoot1 = RegistryRoot1;
+  location.RegistryRoot2 = RegistryRoot2;
+  location.RegistryPath = RegistryPath.Get();
+  location.IniFile = IniFile.Get();
+  location.IniSectionPrefix = IniSectionPrefix.Get();
+  return location;
+}
+
+bool TqonPlugin::LoadSettings(const TStrings& lines, TPersistent* config,
+                              const std::string* ini_file) {
+  bool busy = false;
+  SettingsBusy = true;
+  const bool ok = ::LoadSettings(SettingsLocation(), lines, config, ini_file, &busy);
+  SettingsBusy = false;
+  return ok;
+}
+
+bool TqonPlugin::SaveSettings(const TStrings& lines, TPersistent* config,
+                              const std::string* ini_file) {
+  bool busy = false;
+  SettingsBusy = true;
+  const bool ok = ::SaveSettings(SettingsLocation(), lines, config, ini_file, &busy);
+  SettingsBusy = false;
+  return ok;
+}
+
 std::string TqonPlugin::AppDataPath() const {
-  return std::string();
+  return GetAppDataPath(RegistryPath.Get(), ModulePath);
 }
 
-std::string TqonPlugin::ModuleDataPath() const {
-  return std::string();
+std::string TqonPlugin::ModuleConfigName() {
+  return GetConfigName(&ModuleConfigs(), ConfigId.load(), Title.Get(), ModuleName);
 }
 
-std::string TqonPlugin::ModuleConfigName() const {
-  return std::string();
+std::string TqonPlugin::ModuleDataPath() {
+  return GetModuleDataPath(AppDataPath(), GetSubFolder(IniSectionPrefix.Get()), ModuleConfigName());
 }
 
 std::vector<TConfigDataSource> TqonPlugin::ConfiguredDataSources() const {

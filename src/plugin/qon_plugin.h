@@ -10,11 +10,14 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "config/text/component.h"
+#include "config/text/strings.h"
 #include "paramlist/intf_ptr.h"
 #include "paramlist/ole_variant.h"
 #include "paramlist/params_list.h"
@@ -26,6 +29,7 @@
 #include "parser/threading/multi_read_exclusive_write_synchronizer.h"
 #include "plugin/host_services.h"
 #include "plugin/log_data_list.h"
+#include "plugin/module_settings.h"
 #include "plugin/plugin_translator.h"
 #include "plugin/qon_plugin_custom_cmd_list.h"
 
@@ -93,7 +97,9 @@ constexpr int32_t kCmdRefused = -1;
 constexpr int32_t kCmdNotAnswered = -2;
 constexpr int32_t kCmdError = -3;
 
-class TqonPlugin : public IParserModule {
+// A component, so that the translator walks it and what it owns; its
+// published properties are the messages of the data call.
+class TqonPlugin : public TComponent, public IParserModule {
  public:
   using TNotifyEvent = std::function<void(TqonPlugin&)>;
   using TShowOptionsDialogEvent =
@@ -114,6 +120,9 @@ class TqonPlugin : public IParserModule {
 
   // Runs once the most derived constructor (the create handler) is done.
   void AfterConstruction();
+
+  const char* ClassName() const override { return "TqonPlugin"; }
+  std::span<const TPropInfo> PublishedProperties() const override;
 
   // The parameter list of a call record (after the call copy, Params points
   // at an interface variable; list objects are wrapped). Empty without one.
@@ -170,10 +179,20 @@ class TqonPlugin : public IParserModule {
   OleVariant GetModuleParameter(const std::string& name);
   bool SetModuleParameter(const std::string& name, const OleVariant& value);
   TqonThreadParamsList& GetModuleParams();
-  // The settings location's folders and the configuration's name.
+  // --- settings location ---
+  // The module configurations one library serves (created on first use).
+  TModuleConfigList& ModuleConfigs();
+  // One settings pass over the configuration object; ini_file, when given,
+  // stands in for IniFile.
+  bool LoadSettings(const TStrings& lines, TPersistent* config,
+                    const std::string* ini_file = nullptr);
+  bool SaveSettings(const TStrings& lines, TPersistent* config,
+                    const std::string* ini_file = nullptr);
+  TSettingsLocation SettingsLocation() const;
   std::string AppDataPath() const;
-  std::string ModuleDataPath() const;
-  std::string ModuleConfigName() const;
+  std::string ModuleDataPath();
+  // The configuration's name: the last folder of ModuleDataPath.
+  std::string ModuleConfigName();
 
   // --- the data call of ProcessData ---
   // Under the state lock: -1 while unloaded, else the data call's result.
@@ -309,6 +328,8 @@ class TqonPlugin : public IParserModule {
 
   std::once_flag module_params_once_;
   std::unique_ptr<TqonThreadParamsList> module_params_;
+  std::once_flag module_configs_once_;
+  std::unique_ptr<TModuleConfigList> module_configs_;
 
   std::mutex language_lock_;
   // The texts translations start from (set again once the create handler ran).

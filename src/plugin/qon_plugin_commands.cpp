@@ -366,6 +366,7 @@ OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
   if (is("CustomCommands")) return OleVariant(CustomCommands.AsText());
   if (is("TranslatorComponentProperties")) {
     std::string text;
+    std::lock_guard<std::mutex> guard(language_lock_);
     if (Translator) {
       for (const std::string& p : Translator->ComponentProperties()) {
         if (!text.empty()) text += "\r\n";
@@ -447,6 +448,7 @@ bool TqonPlugin::SetModuleParameter(const std::string& name, const OleVariant& v
     if (!value.TryToBool(&on)) return false;
     SubscribeForData = on;
   } else if (is("TranslatorComponentProperties")) {
+    std::lock_guard<std::mutex> guard(language_lock_);
     if (Translator) {
       for (const std::string& p : SplitFields(value.ToString(), ";|"))
         if (!p.empty()) Translator->AddComponentProperty(p);

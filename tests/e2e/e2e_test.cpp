@@ -143,7 +143,7 @@ TEST_F(E2e, ModuleInfoOfTheProtocolModule) {
             "SYNC|Sync clock||1|0\r\n");
 }
 
-TEST_F(E2e, OptionsDialogAnswers) {
+TEST_F(E2e, OptionsDialogPackage) {
   Instance a;
   Call c(a.Handle());
   std::vector<char> buffer(64);
@@ -151,8 +151,34 @@ TEST_F(E2e, OptionsDialogAnswers) {
   c.rec.Input.Data = reinterpret_cast<uintptr_t>(buffer.data());
   Fns().GetOptionsDialog(&c.rec);
   EXPECT_EQ(+c.rec.Output.Kind, 5);
-  EXPECT_EQ(+c.rec.Output.Data, 2u);  // no description in this build yet
+  ASSERT_EQ(+c.rec.Output.Data, 3u);  // too small: the size it takes is told
+  const uint32_t total = c.rec.Output.Size;
+  ASSERT_GT(total, 24u);
 
+  buffer.assign(total, 0);
+  c.rec.Input.Size = total;
+  c.rec.Input.Data = reinterpret_cast<uintptr_t>(buffer.data());
+  Fns().GetOptionsDialog(&c.rec);
+  EXPECT_EQ(+c.rec.Output.Kind, 2);
+  EXPECT_EQ(+c.rec.Output.Data, total);
+  uint32_t h[6];
+  std::memcpy(h, buffer.data(), sizeof(h));
+  EXPECT_EQ(h[0], 24u);
+  EXPECT_EQ(h[2], h[0] + h[1]);
+  EXPECT_EQ(h[4], h[2] + h[3]);
+  EXPECT_EQ(h[4] + h[5], total);
+  EXPECT_GT(h[1], 0u);  // the form
+  EXPECT_EQ(h[3], 0u);  // no extra text
+  EXPECT_GT(h[5], 0u);  // the schema
+
+  // A name no resource carries: no dialog.
+  std::memcpy(buffer.data(), "nothing", 8);
+  Fns().GetOptionsDialog(&c.rec);
+  EXPECT_EQ(+c.rec.Output.Data, 2u);
+}
+
+TEST_F(E2e, ShowOptionsDialogReportsTheChange) {
+  Instance a;
   Call show(a.Handle());
   show.rec.Input.Kind = 9;
   host::List input;
@@ -205,6 +231,35 @@ TEST_F(E2e, LoadFindsTheHostModule) {
   EXPECT_EQ(a.GetParameter("ModuleIndex").AsInt(), 3);
   EXPECT_EQ(a.GetParameter("ModuleLoadForConfig").AsInt(), 42);
   EXPECT_EQ(a.GetParameter("ModuleRegistryPath").AsText(), "\\Software\\Host\\Dlt645");
+}
+
+// The identifier of a module configuration name: CRC-32 without the final
+// inversion.
+uint32_t ConfigIdOf(const std::string& name) {
+  uint32_t crc = 0xFFFFFFFF;
+  for (unsigned char byte : name) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return crc;
+}
+
+TEST_F(E2e, TheConfigurationIdentifierNamesTheDataFolder) {
+  Instance a;
+  EXPECT_EQ(a.GetParameter("ModuleConfigId").AsText(), "DL-T645-2007 [GPRS]");
+  Call load(a.Handle(), "LOAD");
+  load.Set("CONFIG-ID", Value::Int64(ConfigIdOf("DL-T645/1997")))
+      .Set("REGISTRY-PATH", Value::Text("\\Software\\Maker\\Logger"))
+      .Set("INI-SECTION-PREFIX", Value::Text("{Cfg:Main}"));
+  EXPECT_EQ(a.Command(load), 0);
+  EXPECT_EQ(a.GetParameter("ModuleConfigId").AsText(), "DL-T645-1997");
+  const std::string data = a.GetParameter("ModuleDataPath").AsText();
+  const std::string app = a.GetParameter("AppDataPath").AsText();
+  ASSERT_GT(data.size(), app.size());
+  EXPECT_EQ(data.substr(0, app.size()), app);
+  EXPECT_NE(app.find("Logger"), std::string::npos);
+  EXPECT_EQ(data.substr(app.size(), 17), "Main" + data.substr(data.size() - 1) + "DL-T645-1997");
 }
 
 TEST_F(E2e, CommandNamesAreCaseSensitive) {
