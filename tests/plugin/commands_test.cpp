@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/message_loop.h"
 #include "plugin_test_support.h"
+#include "test_folder.h"
 
 namespace {
 
@@ -343,6 +345,32 @@ TEST(PluginLanguage, SwitchingBackAndForthTranslatesFromTheBuiltInTexts) {
   EXPECT_EQ(m.MsgNoData.Get(), "DE:No data for processing");
   EXPECT_EQ(m.Language.Get(), "DE");
   EXPECT_EQ(changes, 3);
+}
+
+TEST(PluginLanguage, TheTranslatorTranslatesThePublishedMessages) {
+  TestFolder folder;
+  const std::string lng = folder.File("plugin.lng");
+  ASSERT_TRUE(platform::ReplaceFileContent(
+      lng,
+      "[Languages]\r\n$DE=Deutsch\r\n\r\n"
+      "EN:>No data for processing\r\nDE:>Keine Daten\r\n\r\n"
+      "EN:>Data have been processed successfully\r\nDE:>Daten verarbeitet\r\n"));
+  Library lib([&](TqonPlugin& m) { m.Translator->Component().LanguageFiles = lng; });
+  const uintptr_t h = lib.Create();
+  TqonPlugin& m = Library::Module(h);
+  auto load = [&](const char* language) {
+    Call c;
+    c.Set("LANGUAGE", language);
+    lib.Command(h, "LOAD", &c);
+  };
+  load("DE");
+  EXPECT_EQ(m.MsgNoData.Get(), "Keine Daten");
+  EXPECT_EQ(m.MsgWriteComplete.Get(), "Daten verarbeitet");
+  EXPECT_EQ(m.MsgWriteCompleteError.Get(), "Data have been processed with errors");
+  load("EN");
+  EXPECT_EQ(m.MsgNoData.Get(), "No data for processing");
+  load("DE");
+  EXPECT_EQ(m.MsgNoData.Get(), "Keine Daten");
 }
 
 TEST(PluginNotifications, OneLogNoticeUntilTheHostFetchesTheLog) {
