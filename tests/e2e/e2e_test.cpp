@@ -344,6 +344,9 @@ TEST_F(E2e, TheLogFoldsRepeatsAndIsTakenOnce) {
   small.rec.Input.Data = reinterpret_cast<uintptr_t>(buffer.data());
   EXPECT_EQ(Fns().GetLogEx(&small.rec), 0);
   EXPECT_EQ(+small.rec.Output.Data, expected.size());
+  small.rec.Input.Size = 4096;
+  small.rec.Input.Data = 0;  // room but no address: kept as well
+  EXPECT_EQ(Fns().GetLogEx(&small.rec), 0);
   EXPECT_EQ(a.TakeLog(), expected);
   EXPECT_EQ(a.TakeLog(), "");
 

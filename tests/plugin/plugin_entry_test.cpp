@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "paramlist/params_list_wrap.h"
 #include "plugin/plugin_resources.h"
 #include "plugin_test_support.h"
 
@@ -17,15 +16,6 @@ namespace {
 
 using plugin_test::Call;
 using plugin_test::Library;
-
-TEST(PluginEntryCreate, ARecordThatNamesAnInstanceAlreadyIsRefused) {
-  Library lib;
-  Call c(0x1234);
-  EXPECT_EQ(plugin_entry::CreatePluginInstance(&c.rec), -1);
-  EXPECT_EQ(+c.rec.Instance, 0x1234u);
-  EXPECT_EQ(PluginRegistry()->Count(), 0);
-  EXPECT_EQ(plugin_entry::CreatePluginInstance(nullptr), -1);
-}
 
 TEST(PluginEntryCreate, TemporaryLoadFollowsTheParameters) {
   Library lib;
@@ -59,36 +49,6 @@ TEST(PluginEntryCreate, AFailedConstructionRegistersNothing) {
   PluginLibraryFinalize();
 }
 
-TEST(PluginEntryHandles, OnlyLiveInstancesAreAccepted) {
-  Library lib;
-  const uintptr_t h = lib.Create();
-  ASSERT_NE(h, 0u);
-  int not_an_instance = 0;
-  for (const uintptr_t bad : {uintptr_t{0}, reinterpret_cast<uintptr_t>(&not_an_instance)}) {
-    Call c(bad);
-    EXPECT_EQ(plugin_entry::ProcessData(&c.rec), -1);
-    c.Set("COMMAND", "LOAD");
-    EXPECT_EQ(plugin_entry::ExecutePluginCommand(&c.rec), -1);
-    EXPECT_EQ(plugin_entry::GetLogEx(&c.rec), 0);
-    EXPECT_EQ(+c.rec.Output.Kind, kKindStatus);
-    uint32_t needed = 99;
-    EXPECT_FALSE(plugin_entry::GetModuleInfo(&c.rec, nullptr, &needed));
-    EXPECT_EQ(needed, 0u);
-    plugin_entry::GetOptionsDialog(&c.rec);
-    EXPECT_EQ(+c.rec.Output.Data, plugin_entry::kDialogNotAcceptable);
-    plugin_entry::ShowOptionsDialog(&c.rec);
-    EXPECT_EQ(+c.rec.Output.Data, plugin_entry::kShowNotAcceptable);
-    EXPECT_EQ(plugin_entry::FreePluginInstance(&c.rec), -1);
-  }
-  Call free(h);
-  EXPECT_EQ(plugin_entry::FreePluginInstance(&free.rec), 0);
-  EXPECT_EQ(+free.rec.Instance, h);
-  // The handle is stale now: refused, never followed.
-  EXPECT_EQ(plugin_entry::FreePluginInstance(&free.rec), -1);
-  EXPECT_EQ(plugin_entry::ProcessData(&free.rec), -1);
-  EXPECT_EQ(lib.Command(h, "LOAD"), -1);
-}
-
 int g_unload_runs = 0;
 
 TEST(PluginEntryFree, TheUnloadMarkerRunsTheUnloadProceduresOnly) {
@@ -106,47 +66,6 @@ TEST(PluginEntryFree, TheUnloadMarkerRunsTheUnloadProceduresOnly) {
   EXPECT_EQ(g_unload_runs, 2);
   EXPECT_EQ(PluginRegistry()->Count(), 1);
   EXPECT_EQ(lib.Command(h, "UNLOAD"), 0);
-}
-
-TEST(PluginEntryRecords, WrongSizeOrNoParametersAreRefused) {
-  Library lib;
-  const uintptr_t h = lib.Create();
-  Call c(h);
-  c.Set("COMMAND", "LOAD");
-  c.rec.Size = kCallRecSize - 1;
-  EXPECT_EQ(plugin_entry::ExecutePluginCommand(&c.rec), -1);
-  EXPECT_EQ(plugin_entry::ProcessData(&c.rec), -1);
-  c.rec.Size = kCallRecSize;
-  c.rec.Params = 0;
-  EXPECT_EQ(plugin_entry::ExecutePluginCommand(&c.rec), -1);
-  EXPECT_EQ(plugin_entry::ProcessData(&c.rec), -1);
-  EXPECT_EQ(plugin_entry::ExecutePluginCommand(nullptr), -1);
-  EXPECT_EQ(plugin_entry::ProcessData(nullptr), -1);
-  Call no_command(h);
-  EXPECT_EQ(plugin_entry::ExecutePluginCommand(&no_command.rec), -1);
-  Call number(h);
-  number.Set("COMMAND", 5);
-  EXPECT_EQ(plugin_entry::ExecutePluginCommand(&number.rec), -1);
-  EXPECT_EQ(Library::Module(h).LoadCount, 0);
-}
-
-TEST(PluginEntryRecords, InterfaceParamsWorkLikeListObjects) {
-  Library lib;
-  const uintptr_t h = lib.Create();
-  TqonParamsList params;
-  params.Add("COMMAND", "EVENTS-SUPPORT");
-  params.Add("RESULT", "");
-  auto wrap = TqonParamsListWrap::Create(&params, true);
-  Library::Module(h).EventsSupported = "A;B";
-  TPluginCallRec rec{};
-  rec.Size = kCallRecSize;
-  rec.Instance = h;
-  rec.Flags = 1;
-  rec.Params = reinterpret_cast<uintptr_t>(wrap->GetIntfRef());
-  EXPECT_EQ(plugin_entry::ExecutePluginCommand(&rec), 0);
-  EXPECT_EQ(params.GetValue("RESULT").ToString(), "A;B");
-  EXPECT_EQ(+rec.Flags, 1);
-  EXPECT_EQ(+rec.Params, reinterpret_cast<uintptr_t>(wrap->GetIntfRef()));
 }
 
 TEST(PluginEntryData, UnloadedInstancesRefuseData) {
@@ -168,50 +87,6 @@ TEST(PluginEntryData, UnloadedInstancesRefuseData) {
   EXPECT_EQ(send(), -1);
   lib.Command(h, "LOAD");
   EXPECT_EQ(send(), 1);
-}
-
-TEST(PluginEntryModuleInfo, BuffersOfTheHeaderSizeAndOneLess) {
-  Library lib;
-  const uintptr_t h = lib.Create();
-  TqonPlugin& m = Library::Module(h);
-  m.Title = "Title";
-  m.ModuleRoles = 3;
-  m.ModuleOptions = 4 | 8;
-  m.CustomCommands.Add("C", "c", false, true, "");
-  const std::string commands = "C|c||1|0\r\n";
-  const uint32_t need = kModuleInfoHeaderSize + 5 + static_cast<uint32_t>(commands.size());
-  Call c(h);
-
-  std::vector<uint8_t> small(kModuleInfoHeaderSize - 1, 0xAA);
-  auto* info = reinterpret_cast<TPluginModuleInfo*>(small.data());
-  info->Size = kModuleInfoHeaderSize - 1;
-  uint32_t needed = 0;
-  EXPECT_FALSE(plugin_entry::GetModuleInfo(&c.rec, info, &needed));
-  EXPECT_EQ(needed, need);
-  EXPECT_EQ(small[4], 0xAA);  // nothing written
-
-  std::vector<uint8_t> header(kModuleInfoHeaderSize, 0xAA);
-  info = reinterpret_cast<TPluginModuleInfo*>(header.data());
-  info->Size = kModuleInfoHeaderSize;
-  EXPECT_FALSE(plugin_entry::GetModuleInfo(&c.rec, info, &needed));
-  EXPECT_EQ(+info->Size, kModuleInfoHeaderSize);
-  EXPECT_EQ(+info->Capabilities, 3u | (4u << 16));
-  EXPECT_EQ(+info->InterfaceVersion, 4u);
-  EXPECT_EQ(+info->ModuleVersion, 4.0f);
-  EXPECT_EQ(+info->Options, 1);
-  EXPECT_EQ(+info->TitleLen, 0u);
-  EXPECT_EQ(+info->TitlePtr, 0u);
-  EXPECT_EQ(+info->CommandsPtr, 0u);
-
-  std::vector<uint8_t> full(need, 0xAA);
-  info = reinterpret_cast<TPluginModuleInfo*>(full.data());
-  info->Size = need;
-  EXPECT_TRUE(plugin_entry::GetModuleInfo(&c.rec, info, nullptr));
-  ASSERT_EQ(+info->TitleLen, 5u);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(+info->TitlePtr), 5), "Title");
-  EXPECT_EQ(+info->TitlePtr, reinterpret_cast<uintptr_t>(full.data()) + kModuleInfoHeaderSize);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(+info->CommandsPtr), +info->CommandsLen),
-            commands);
 }
 
 std::map<std::string, std::string>& Resources() {
@@ -355,35 +230,6 @@ TEST(PluginEntryShowDialog, KeepsTheInputListAndReloadsSharedSettings) {
   Call none(bare.Create());
   plugin_entry::ShowOptionsDialog(&none.rec);
   EXPECT_EQ(+none.rec.Output.Data, plugin_entry::kShowNoDialog);
-}
-
-TEST(PluginEntryLog, ZeroSizeDiscardsAndSmallBuffersKeep) {
-  Library lib;
-  const uintptr_t h = lib.Create();
-  TqonPlugin& m = Library::Module(h);
-  m.Log(2, "ok");
-  const std::string expected = "\x03ok\r\n";
-  Call c(h);
-  std::vector<char> buffer(3);
-  c.rec.Input.Size = 3;
-  c.rec.Input.Data = reinterpret_cast<uintptr_t>(buffer.data());
-  EXPECT_EQ(plugin_entry::GetLogEx(&c.rec), 0);
-  EXPECT_EQ(+c.rec.Output.Data, expected.size());
-  c.rec.Input.Size = 100;
-  c.rec.Input.Data = 0;
-  EXPECT_EQ(plugin_entry::GetLogEx(&c.rec), 0);  // no address: kept
-  buffer.assign(100, 0);
-  c.rec.Input.Data = reinterpret_cast<uintptr_t>(buffer.data());
-  EXPECT_EQ(plugin_entry::GetLogEx(&c.rec), static_cast<int32_t>(expected.size()));
-  EXPECT_EQ(std::string(buffer.data()), expected);
-  EXPECT_EQ(plugin_entry::GetLogEx(&c.rec), 0);
-  EXPECT_EQ(+c.rec.Output.Data, 0u);
-
-  m.Log(2, "dropped");
-  c.rec.Input.Size = 0;
-  EXPECT_EQ(plugin_entry::GetLogEx(&c.rec), 0);
-  EXPECT_EQ(+c.rec.Output.Data, 10u);
-  EXPECT_EQ(m.LogList->Count(), 0);
 }
 
 }  // namespace
