@@ -9,14 +9,16 @@ namespace {
 
 class Image {
  public:
-  explicit Image(std::string bytes) : b_(std::move(bytes)) {}
+  explicit Image(std::vector<char> bytes) : b_(std::move(bytes)) {}
 
   bool U16(size_t at, uint16_t* v) const { return Read(at, v, 2); }
   bool U32(size_t at, uint32_t* v) const { return Read(at, v, 4); }
   std::string Text(size_t at) const {
     if (at >= b_.size()) return {};
-    const size_t end = b_.find('\0', at);
-    return b_.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    size_t end = at;
+    while (end < b_.size() && b_[end] != '\0')
+      ++end;
+    return std::string(b_.data() + at, end - at);
   }
 
   struct Section {
@@ -37,7 +39,7 @@ class Image {
     std::memcpy(v, b_.data() + at, n);
     return true;
   }
-  std::string b_;
+  std::vector<char> b_;
 };
 
 }  // namespace
@@ -45,7 +47,8 @@ class Image {
 PeTables ReadPeTables(const std::string& path) {
   PeTables t;
   std::ifstream in(path, std::ios::binary);
-  Image img(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  Image img(std::move(bytes));
   uint16_t mz = 0, sections = 0, optional_size = 0, magic = 0;
   uint32_t pe_at = 0, signature = 0;
   if (!img.U16(0, &mz) || mz != 0x5A4D || !img.U32(0x3C, &pe_at) || !img.U32(pe_at, &signature) ||
