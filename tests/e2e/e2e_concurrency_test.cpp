@@ -31,6 +31,7 @@ TEST(E2eConcurrency, DataFromSeveralThreadsWhileTheHostLoadsAndUnloads) {
         if (r != 0 && r != -1) ++unexpected;
         Call log(a.Handle());
         fns.GetLogEx(&log.rec);
+        std::this_thread::yield();
       }
     });
   }
