@@ -68,6 +68,24 @@ TEST(PluginEntryFree, TheUnloadMarkerRunsTheUnloadProceduresOnly) {
   EXPECT_EQ(lib.Command(h, "UNLOAD"), 0);
 }
 
+TEST(PluginEntryFree, FreeingFromInsideACallOfTheInstanceLetsTheCallFinish) {
+  int32_t freed = 1;
+  Library lib([&](TqonPlugin& m) {
+    m.OnCommand = [&](TqonPlugin& self, const std::string&, TPluginCallRec*, int32_t& r) {
+      Call free(reinterpret_cast<uintptr_t>(&self));
+      freed = plugin_entry::FreePluginInstance(&free.rec);
+      // Still alive: the call in progress holds it.
+      self.Log(2, "after the free");
+      r = 5;
+    };
+  });
+  const uintptr_t h = lib.Create();
+  EXPECT_EQ(lib.Command(h, "CLOSE-YOURSELF"), 5);
+  EXPECT_EQ(freed, 0);
+  EXPECT_EQ(PluginRegistry()->Count(), 0);
+  EXPECT_EQ(lib.Command(h, "CLOSE-YOURSELF"), -1);
+}
+
 TEST(PluginEntryData, UnloadedInstancesRefuseData) {
   Library lib([](TqonPlugin& m) {
     m.OnProcessData = [](TqonPlugin&, TPluginCallRec*, int32_t& r) { r = 1; };
