@@ -31,7 +31,8 @@ class IParserModule {
   virtual void AppendResult(TPluginCallRec* rec, TqonParamsList* list, const std::string& text,
                             bool append) = 0;
   // Hands a list to the host outside a data call (output kind 9).
-  virtual void OutputList(uint32_t data_source_no, uintptr_t client_id, TParsedDataList* list) = 0;
+  virtual void OutputList(uint32_t data_source_no, uintptr_t client_id,
+                          TParsedDataList* list) = 0;
   // Writes to a client's port (kinds 129 and 130); the host's result, -1 without a host.
   virtual int32_t WriteData(uint32_t data_source_no, uintptr_t client_id, const uint8_t* bytes,
                             int32_t count) = 0;
