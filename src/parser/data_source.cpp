@@ -1,5 +1,6 @@
 #include "parser/data_source.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <climits>
 #include <cmath>
@@ -411,7 +412,7 @@ void CreateTemplateClients(IParserModule* plugin, const TParserClientFactory& cl
     block.Size = kCallRecSize;
     block.Flags = 1;
     block.DataSourceNo = static_cast<uint32_t>(configured.Number);
-    std::strncpy(block.ClientName, name, sizeof(block.ClientName));
+    std::memcpy(block.ClientName, name, std::min(std::strlen(name), sizeof(block.ClientName)));
     auto* source =
         dynamic_cast<TDataSourceScheduledWithClients*>(FindDataSource(plugin, configured.Number));
     if (!source || source->Clients->Count() != 0) continue;

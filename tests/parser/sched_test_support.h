@@ -5,6 +5,7 @@
 // The test protocol's frames are "<" payload ">": bytes before "<" are
 // garbage and dropped, a payload "X" makes ParseFrame raise, "STOP" makes it
 // answer -6, and "R" ends the pending request with code 1.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -134,7 +135,7 @@ inline TPluginCallRec MakeBlock(uintptr_t client_id, const std::string& name, ui
   block.DataSourceNo = source;
   block.ClientId = client_id;
   block.Roles = 2;
-  std::strncpy(block.ClientName, name.c_str(), sizeof(block.ClientName));
+  std::memcpy(block.ClientName, name.data(), std::min(name.size(), sizeof(block.ClientName)));
   return block;
 }
 
