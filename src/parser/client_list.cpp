@@ -12,12 +12,29 @@ TCustomParserClientList::~TCustomParserClientList() {
     auto w = WriteLocked();
     while (!w->Empty())
       clients.push_back(Take(*w, w->begin()->first));
+    template_count_ = 0;
   }
   DestroyClients(clients);
 }
 
+TCustomParserClient* TCustomParserClientList::Insert(Map& map,
+                                                     std::unique_ptr<TCustomParserClient> client) {
+  if (client->IsTemplate) ++template_count_;
+  const Map::Key key = client->ClientId;
+  std::unique_ptr<TCustomParserClient> replaced = Take(map, key);
+  return map.Add(key, std::move(client));
+}
+
 std::unique_ptr<TCustomParserClient> TCustomParserClientList::Take(Map& map, Map::Key key) {
-  return map.Extract(key);
+  std::unique_ptr<TCustomParserClient> client = map.Extract(key);
+  if (client && client->IsTemplate) --template_count_;
+  return client;
+}
+
+void TCustomParserClientList::SetTemplate(TCustomParserClient& client, bool is_template) {
+  if (client.IsTemplate == is_template) return;
+  client.IsTemplate = is_template;
+  template_count_ += is_template ? 1 : -1;
 }
 
 void TCustomParserClientList::DestroyClients(
@@ -35,16 +52,15 @@ void TCustomParserClientList::DestroyClients(
 
 namespace {
 
-// The client whose ClientId is the identifier (its key, normally).
+// The client whose ClientId is the identifier: always its key.
 TCustomParserClient* FindClient(const TCustomParserClientList::Map& map, uintptr_t id) {
   TCustomParserClient* client = map.Find(id);
-  if (client && client->ClientId == id) return client;
-  for (const auto& entry : map)
-    if (entry.second->ClientId == id) return entry.second.get();
-  return nullptr;
+  return client && client->ClientId == id ? client : nullptr;
 }
 
-TCustomParserClient* FirstTemplate(const TCustomParserClientList::Map& map) {
+TCustomParserClient* FirstTemplate(const TCustomParserClientList& list,
+                                   const TCustomParserClientList::Map& map) {
+  if (list.TemplateCount() == 0) return nullptr;
   for (const auto& entry : map)
     if (entry.second->IsTemplate) return entry.second.get();
   return nullptr;
@@ -52,21 +68,23 @@ TCustomParserClient* FirstTemplate(const TCustomParserClientList::Map& map) {
 
 // The template becomes the block's client. It moves to the block's key, so
 // that a later client of the template's old key cannot replace it.
-void TakeOver(TCustomParserClientList::Map& map, TCustomParserClient* client,
-              const TPluginCallRec& block) {
+void TakeOver(TCustomParserClientList& list, TCustomParserClientList::Map& map,
+              TCustomParserClient* client, const TPluginCallRec& block) {
   const uintptr_t old_key = client->ClientId;
   {
     // The queue's handlers read the identity under its StateLock.
     TCustomParserScheduledClient* scheduled = client->AsScheduled();
     std::optional<TQueueState> state;
     if (scheduled && scheduled->Queue) state.emplace(*scheduled->Queue);
+    const bool was_template = client->IsTemplate;
     client->InitFromBlock(block);
-    client->IsTemplate = client->ClientId == 0;
+    client->IsTemplate = was_template;
+    list.SetTemplate(*client, client->ClientId == 0);
     if (!client->IsTemplate && block.Input.Kind == kKindEvent) client->ConnectionBound = true;
   }
-  if (client->ClientId == old_key || map.Find(client->ClientId)) return;
-  if (map.Find(old_key) != client) return;
-  map.Add(client->ClientId, map.Extract(old_key));
+  const uintptr_t key = client->ClientId;
+  if (key != old_key && !map.Find(key) && map.Find(old_key) == client)
+    map.Add(key, map.Extract(old_key));
 }
 
 }  // namespace
@@ -86,15 +104,15 @@ TClientLookup FindOrCreateClient(TCustomParserClientList& list, const TPluginCal
     // Looked up again under the write lock: another thread may have made it.
     TCustomParserClient* client = FindClient(*w, id);
     if (!client) {
-      if (TCustomParserClient* templ = FirstTemplate(*w)) {
+      if (TCustomParserClient* templ = FirstTemplate(list, *w)) {
         if (BlockClientName(block).compare(0, 6, kTemplateClientPrefix) != 0)
-          TakeOver(*w, templ, block);
+          TakeOver(list, *w, templ, block);
         else
-          templ->IsTemplate = true;
+          list.SetTemplate(*templ, true);
         client = templ;
       }
     }
-    if (!client && fresh) client = w->Add(id, std::move(fresh));
+    if (!client && fresh) client = list.Insert(*w, std::move(fresh));
     if (client || !factory) {
       auto r = list.ReadLocked();  // taken while writing: the lock goes down to reading
       w.Unlock();
@@ -125,7 +143,7 @@ int RemoveTemplateClients(TCustomParserClientList& list) {
       if (entry.second->IsTemplate) keys.push_back(entry.first);
     // The last collected first.
     for (auto it = keys.rbegin(); it != keys.rend(); ++it)
-      removed.push_back(TCustomParserClientList::Take(*w, *it));
+      removed.push_back(list.Take(*w, *it));
   }
   const int count = static_cast<int>(removed.size());
   TCustomParserClientList::DestroyClients(removed);

@@ -21,13 +21,22 @@ class TCustomParserClientList : public TThreadPtrUIntObjectHashList<TCustomParse
   // Every client gets BeforeDestruction before it is freed.
   ~TCustomParserClientList() override;
 
-  // Takes the client out of the locked map; destroy it with DestroyClients
-  // once the lock is released.
-  static std::unique_ptr<TCustomParserClient> Take(Map& map, Map::Key key);
+  // The client list's changes, under its write lock (map: the locked map).
+  // Insert adds under the client's ClientId. Take removes without freeing:
+  // free with DestroyClients once the lock is released.
+  TCustomParserClient* Insert(Map& map, std::unique_ptr<TCustomParserClient> client);
+  std::unique_ptr<TCustomParserClient> Take(Map& map, Map::Key key);
+  void SetTemplate(TCustomParserClient& client, bool is_template);
+  // Template clients in the list (under its lock).
+  int TemplateCount() const { return template_count_; }
+
   static void DestroyClients(std::vector<std::unique_ptr<TCustomParserClient>>& clients);
 
   // Set when template clients were created; cleared by the first port event.
   std::atomic<bool> HasTemplateClients{false};
+
+ private:
+  int template_count_ = 0;
 };
 
 // A client found under the list's read lock, which Lock keeps.

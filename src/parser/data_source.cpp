@@ -187,7 +187,7 @@ void TDataSourceScheduledWithClients::Sweep() {
       }
     }
     for (TCustomParserClientList::Map::Key key : keys)
-      gone.push_back(TCustomParserClientList::Take(*clients, key));
+      gone.push_back(Clients->Take(*clients, key));
     WantSweep(!clients->Empty());
   } catch (...) {
   }

@@ -196,6 +196,7 @@ TEST_F(TemplateClients, TheFirstRealBlockTakesTheTemplateOver) {
   EXPECT_EQ(t->ClientId, 7u);
   EXPECT_EQ(t->ClientHost, "10.0.0.7");
   EXPECT_FALSE(t->IsTemplate);
+  EXPECT_EQ(source.Clients->TemplateCount(), 0);
   EXPECT_FALSE(t->ConnectionBound);
   EXPECT_EQ(t->sent.size(), 1u);
   // A later client under the template's old identifier is a new one and
