@@ -111,15 +111,14 @@ void TQueueController::ServeQueue() {
 
   TBasicRequestItem* chosen = nullptr;
   int index = -1;
-  if (Retry) {
-    index = items.IndexOf(Retry);
-    if (index >= 0) chosen = Retry;
-    Retry = nullptr;
-  }
 
-  // The answer time-out. The handler may clear Pending: the step works on its
-  // own copy.
-  if (!AnswerTimer.IsClear()) {
+  if (AnswerTimer.IsClear()) {
+    // Nothing awaited: a retry kept while the minimum interval ran goes first.
+    if (Retry && (index = items.IndexOf(Retry)) >= 0) chosen = Retry;
+    Retry = nullptr;
+  } else {
+    // The answer time-out. The handler may clear Pending: the step works on
+    // its own copy.
     if (!AnswerTimer.ElapsedNow()) return;
     AnswerTimer.Clear();
     TBasicRequestItem* timed_out = Pending;
@@ -282,15 +281,33 @@ TQueueControllerTimer::~TQueueControllerTimer() {
 }
 
 void TQueueControllerTimer::StopTimer() {
-  FreeTimer(Timer);
+  // A tick in progress in the timer's thread may still ask for the timer:
+  // it finds none, and the destruction below waits for that tick.
+  std::unique_ptr<TqonTimerEx> timer;
+  {
+    std::lock_guard<std::mutex> lock(timer_mutex_);
+    timer = std::move(Timer);
+  }
+  FreeTimer(timer);
+}
+
+bool TQueueControllerTimer::HasTimer() {
+  std::lock_guard<std::mutex> lock(timer_mutex_);
+  return Timer != nullptr;
 }
 
 void TQueueControllerTimer::SetTimerEnabled(bool enabled) {
+  std::lock_guard<std::mutex> lock(timer_mutex_);
   if (Timer) Timer->SetEnabled(enabled);
 }
 
+void TQueueControllerTimer::SetTimerInterval(uint32_t ms) {
+  std::lock_guard<std::mutex> lock(timer_mutex_);
+  if (Timer) Timer->SetInterval(ms);
+}
+
 void TQueueControllerTimer::UpdateTimer(bool reset_position) {
-  if (!Timer) return;
+  if (!HasTimer()) return;
   if (reset_position) {
     TQueueState state(*this);
     Position = -1;
@@ -316,7 +333,7 @@ void TQueueControllerTimer::Restart() {
     TimerPeriod = std::max<uint32_t>(period, 1);
     period = TimerPeriod;
   }
-  if (Timer) Timer->SetInterval(period);
+  SetTimerInterval(period);
   UpdateTimer(false);
 }
 
@@ -390,8 +407,10 @@ TQueueControllerTimerEx::TQueueControllerTimerEx(TDataSourceScheduled* owner)
     : TQueueControllerTimer(owner) {}
 
 TQueueControllerTimerEx::~TQueueControllerTimerEx() {
-  // No tick may ask this object anything once its destruction has begun.
+  // No tick or firing may ask this object anything once its destruction
+  // has begun.
   StopTimer();
+  ClearScheduledEvents();
 }
 
 bool TQueueControllerTimerEx::IsStopped() {

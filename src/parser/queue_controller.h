@@ -156,7 +156,10 @@ class TQueueControllerTimer : public TQueueController {
   // the rotation starts again at the first item and the interval is over.
   void UpdateTimer(bool reset_position) override;
 
+  // The timer is reached through these (any thread) or under timer_mutex_.
+  bool HasTimer();
   void SetTimerEnabled(bool enabled);
+  void SetTimerInterval(uint32_t ms);
   // Tick every 50 ms, or as often as the shortest poll interval (1 ms at
   // least); rotation from the start; every poll period starts again.
   void Restart();
@@ -175,7 +178,7 @@ class TQueueControllerTimer : public TQueueController {
   uint32_t NextScheduleSerial() { return ++schedule_serial_; }
 
   uint32_t TimerPeriod = 50;
-  std::unique_ptr<TqonTimerEx> Timer;
+  std::unique_ptr<TqonTimerEx> Timer;  // see SetTimerEnabled
   // Guarded by EventsLock; never replaced while it is held.
   std::unique_ptr<TSchEventList> ScheduledEvents;
   std::mutex EventsLock;
@@ -183,6 +186,7 @@ class TQueueControllerTimer : public TQueueController {
  private:
   void Tick();
 
+  std::mutex timer_mutex_;
   std::atomic<bool> ticking_{false};
   std::atomic<uint32_t> schedule_serial_{0};
 };

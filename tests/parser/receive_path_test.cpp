@@ -107,6 +107,27 @@ TEST_F(ReceivePath, BlocksOfAnySizeAndContentForAnyClient) {
   EXPECT_LE(source.Clients->Count(), 20);
 }
 
+// A protocol that keeps asking for another search without taking anything.
+class StuckClient : public TCustomParserScheduledClient {
+ public:
+  using TCustomParserScheduledClient::TCustomParserScheduledClient;
+  int FindFrame(bool& again) override {
+    ++searches;
+    again = true;
+    return searches % 2 == 0 ? 0 : -1;
+  }
+  int searches = 0;
+};
+
+TEST_F(ReceivePath, AProtocolThatMakesNoProgressDoesNotStallTheBlock) {
+  source.ClientClass = ParserClientClass<StuckClient>();
+  EXPECT_EQ(source.Feed(1, "c", "abc"), 0);
+  auto r = source.Clients->ReadLocked();
+  auto* client = static_cast<StuckClient*>(r->Find(1));
+  EXPECT_GT(client->searches, 1);
+  EXPECT_LT(client->searches, 10);
+}
+
 TEST_F(ReceivePath, AnEmptiedBufferHoldsNoStorage) {
   source.Feed(1, "c", "<par");
   TestClient* client = source.Client(1);

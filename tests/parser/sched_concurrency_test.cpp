@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -23,30 +26,85 @@ void SpinUntil(const std::atomic<int>& counter, int value) {
     std::this_thread::yield();
 }
 
+// The host's threads, alive for the whole program: under the mingw runtime a
+// thread that has used a message window corrupts the heap when it ends.
+class HostThreads {
+ public:
+  static constexpr int kCount = 4;
+
+  static HostThreads& Get() {
+    static HostThreads* const pool = new HostThreads();  // never freed: threads use it
+    return *pool;
+  }
+
+  // Runs task(i) on threads 0 .. n-1 at once; returns when all are done.
+  void Run(int n, const std::function<void(int)>& task) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    task_ = &task;
+    active_ = n;
+    pending_ = n;
+    ++generation_;
+    start_.notify_all();
+    done_.wait(lock, [this] { return pending_ == 0; });
+    task_ = nullptr;
+  }
+
+ private:
+  HostThreads() {
+    for (int i = 0; i < kCount; ++i)
+      std::thread([this, i] { Loop(i); }).detach();
+  }
+
+  void Loop(int index) {
+    uint64_t seen = 0;
+    for (;;) {
+      const std::function<void(int)>* task = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        start_.wait(lock, [&] { return generation_ != seen; });
+        seen = generation_;
+        if (index >= active_) continue;
+        task = task_;
+      }
+      (*task)(index);
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (--pending_ == 0) done_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable start_;
+  std::condition_variable done_;
+  const std::function<void(int)>* task_ = nullptr;
+  uint64_t generation_ = 0;
+  int active_ = 0;
+  int pending_ = 0;
+};
+
 TEST(SchedConcurrency, ThreadsMakingTheSameNewClientGetOne) {
   platform::VirtualClock clock;
   FakeModule module;
   TestSource source(&module);
   source.Queue->Requests->Add(Item("poll", kMethodPoll, 1000));
-  for (uintptr_t id = 1; id <= 20; ++id) {
-    std::atomic<int> ready{0};
-    std::vector<TCustomParserClient*> got(4);
-    std::vector<std::thread> threads;
-    for (size_t t = 0; t < got.size(); ++t)
-      threads.emplace_back([&, t] {
-        TPluginCallRec block = EventBlock(id, "peer", kEventPortOpened);
-        ready.fetch_add(1);
-        SpinUntil(ready, static_cast<int>(got.size()));
-        TClientLookup found =
-            FindOrCreateClient(*source.Clients, block, &source, source.ClientClass);
-        got[t] = found.Client;
-      });
-    for (auto& t : threads)
-      t.join();
-    for (TCustomParserClient* c : got)
-      EXPECT_EQ(c, got[0]);
-    EXPECT_EQ(source.Clients->Count(), static_cast<int>(id));
-  }
+  constexpr int kThreads = 4;
+  constexpr uintptr_t kClients = 20;
+  std::vector<std::vector<TCustomParserClient*>> got(kClients + 1,
+                                                     std::vector<TCustomParserClient*>(kThreads));
+  std::atomic<int> arrived{0};
+  HostThreads::Get().Run(kThreads, [&](int t) {
+    for (uintptr_t id = 1; id <= kClients; ++id) {
+      TPluginCallRec block = EventBlock(id, "peer", kEventPortOpened);
+      // All threads ask for the same new client at once.
+      arrived.fetch_add(1);
+      SpinUntil(arrived, static_cast<int>(id) * kThreads);
+      TClientLookup found = FindOrCreateClient(*source.Clients, block, &source, source.ClientClass);
+      got[id][static_cast<size_t>(t)] = found.Client;
+    }
+  });
+  for (uintptr_t id = 1; id <= kClients; ++id)
+    for (TCustomParserClient* c : got[id])
+      EXPECT_EQ(c, got[id][0]);
+  EXPECT_EQ(source.Clients->Count(), static_cast<int>(kClients));
 }
 
 // Host threads deliver blocks for many connections while the data source's
@@ -74,9 +132,9 @@ TEST(SchedConcurrency, BlocksTimersAndReloadsTogether) {
 
   std::atomic<bool> stop{false};
   std::atomic<int> blocks{0};
-  std::vector<std::thread> hosts;
-  for (int h = 0; h < 3; ++h)
-    hosts.emplace_back([&, h] {
+  // The host threads deliver blocks while this thread is the data source's.
+  std::thread host_side([&] {
+    HostThreads::Get().Run(3, [&](int h) {
       std::mt19937 random(static_cast<unsigned>(h));
       static const char* kPieces[] = {"<a>", "<R>", "<X>", "<STOP>", "<par", "tial>", "zz", "<"};
       while (!stop.load()) {
@@ -97,6 +155,7 @@ TEST(SchedConcurrency, BlocksTimersAndReloadsTogether) {
         blocks.fetch_add(1);
       }
     });
+  });
 
   // Virtual time runs fast, so that connections expire and are swept.
   for (int round = 1; round < 400 || blocks.load() < 6000; ++round) {
@@ -108,8 +167,7 @@ TEST(SchedConcurrency, BlocksTimersAndReloadsTogether) {
     if (round % 5 == 0) std::this_thread::yield();
   }
   stop = true;
-  for (auto& t : hosts)
-    t.join();
+  host_side.join();
   EXPECT_LE(source.Clients->Count(), 40);
   // Everything still works afterwards.
   source.Feed(99, "late", "<a>");
