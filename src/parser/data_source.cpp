@@ -117,6 +117,16 @@ bool TDataSourceScheduledWithClients::IsStopped() {
   return true;
 }
 
+void TDataSourceScheduledWithClients::Stop() {
+  if (Clients) {
+    auto clients = Clients->ReadLocked();
+    for (const auto& entry : *clients)
+      if (TCustomParserScheduledClient* client = entry.second->AsScheduled())
+        client->Queue->StopTimer();
+  }
+  TDataSourceScheduled::Stop();
+}
+
 void TDataSourceScheduledWithClients::FireEvent(const std::string& name, bool all,
                                                 const TqonParamsList* parameters) {
   const THandleEventProcData data{name, all, parameters};

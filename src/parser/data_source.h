@@ -45,7 +45,7 @@ class TDataSourceScheduled {
 
   // Frees the master queue (its timer and scheduled events stop first). No
   // data call may run on the data source meanwhile.
-  void Stop();
+  virtual void Stop();
 
   IParserModule* const Plugin;
   std::unique_ptr<TQueueControllerTimerEx> Queue;
@@ -64,6 +64,9 @@ class TDataSourceScheduledWithClients : public TDataSourceScheduled {
   bool IsStopped() override;
   // Every client's queue.
   void FireEvent(const std::string& name, bool all, const TqonParamsList* parameters) override;
+  // The clients' queues stop ticking too: a descendant's destructor calls
+  // this before its own parts go.
+  void Stop() override;
 
   // The receive path for one host data block. Never raises; always 0.
   int ProcessBlock(TPluginCallRec& block) noexcept;

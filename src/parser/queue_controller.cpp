@@ -217,16 +217,22 @@ void TQueueController::Send(TBasicRequestItem& item, int index) {
   const int32_t min_interval = MinInterval.load();
   if (min_interval > 0) IntervalTimer.StartWith(static_cast<uint32_t>(min_interval));
   if (item.Attempts < item.MaxAttempts) ++item.Attempts;
+  // Pending from the moment the handler writes: a host that answers at once
+  // (within the write, in this thread) finds the request it answers.
+  TBasicRequestItem* const previous = Pending;
+  Pending = &item;
   uint32_t timeout = 0;
   bool sent = false;
   try {
     sent = DoSendRequest(item, timeout, RequestIdValue);
   } catch (...) {
     // A handler that fails has not sent anything.
+    if (Pending == &item) Pending = previous;
     NotSent(item, index, was_due);
     throw;
   }
   if (!sent) {
+    if (Pending == &item) Pending = previous;
     NotSent(item, index, was_due);
     return;
   }
@@ -234,7 +240,7 @@ void TQueueController::Send(TBasicRequestItem& item, int index) {
   item.RequestId = RequestIdValue;
   item.PollTimer.Restart();
   item.LastSent = item.PollTimer.Start;
-  Pending = &item;
+  if (Pending != &item) return;  // already answered: nothing to wait for
   if (timeout != 0)
     AnswerTimer.StartWith(timeout);
   else

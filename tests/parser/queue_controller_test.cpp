@@ -305,6 +305,27 @@ TEST_F(QueueTest, ARequestEndsOnlyOnce) {
   EXPECT_FALSE(state.EndPending(1));
 }
 
+TEST_F(QueueTest, AnAnswerWithinTheWriteEndsTheRequestAtOnce) {
+  Add(Item("A", kMethodPoll, 60000));
+  Add(Item("B", kMethodPoll, 60000));
+  std::vector<bool> ended;
+  queue.OnSendRequest = [&](TQueueController& q, TBasicRequestItem& item, uint32_t& timeout,
+                            uint32_t&) {
+    sent.push_back(item.Caption);
+    timeout = 5000;
+    // A host that delivers the meter's answer before the write returns.
+    ended.push_back(q.LockState().EndPending(1, &item));
+    return true;
+  };
+  queue.Restart();
+  Run(100);
+  EXPECT_EQ(sent, (std::vector<std::string>{"A", "B"}));  // no wait for a time-out
+  EXPECT_EQ(ended, (std::vector<bool>{true, true}));
+  auto state = queue.LockState();
+  EXPECT_EQ(state.Pending(), nullptr);
+  EXPECT_FALSE(state.Awaited());
+}
+
 TEST_F(QueueTest, ReloadingTheListForgetsThePendingRequest) {
   answer_at_once = false;
   answer_timeout = 5000;
