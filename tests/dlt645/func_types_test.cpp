@@ -95,7 +95,9 @@ TEST(FuncTypeTable, LayoutSpotChecks) {
   const auto& harmonics = Row2007(0x020B03FF);
   EXPECT_EQ(harmonics.ValueCount, 21);
   EXPECT_EQ(harmonics.ValueSize, 2);
-  EXPECT_EQ(Row2007(0x0203FF00).ValueCount, 4);
+  // Every all-phases power and power-factor block holds total, A, B and C.
+  for (uint32_t id : {0x0203FF00u, 0x0204FF00u, 0x0205FF00u, 0x0206FF00u})
+    EXPECT_EQ(Row2007(id).ValueCount, 4) << std::hex << id;
   EXPECT_EQ(Row2007(0x000A0000).RateCount, 63);
   // The caption keeps its trailing blank.
   EXPECT_EQ(Row2007(0x0004FF00).DisplayName, "Total reverse reactive energy (all rates) ");

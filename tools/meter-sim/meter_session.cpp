@@ -1,0 +1,172 @@
+#include "meter_session.h"
+
+#include <algorithm>
+
+#include "sim_log.h"
+
+namespace metersim {
+namespace {
+
+bool IsBroadcast(const MeterAddress& address) {
+  return std::all_of(address.begin(), address.end(), [](uint8_t b) { return b == 0x99; });
+}
+
+const char* Generation(bool is1997) {
+  return is1997 ? "1997" : "2007";
+}
+
+}  // namespace
+
+uint64_t SimRandom::Next() {
+  // xorshift64*
+  state_ ^= state_ >> 12;
+  state_ ^= state_ << 25;
+  state_ ^= state_ >> 27;
+  return state_ * 0x2545F4914F6CDD1Dull;
+}
+
+bool SimRandom::Chance(double p) {
+  if (p <= 0) return false;
+  return static_cast<double>(Next() >> 11) * 0x1.0p-53 < p;
+}
+
+uint32_t SimRandom::Range(uint32_t lo, uint32_t hi) {
+  return lo + static_cast<uint32_t>(Next() % (static_cast<uint64_t>(hi - lo) + 1));
+}
+
+MeterSession::MeterSession(std::span<const MeterAddress> meters, const FaultOptions& faults,
+                           uint64_t seed, std::string label)
+    : meters_(meters), faults_(faults), random_(seed), label_(std::move(label)) {}
+
+void MeterSession::OnReceive(std::span<const uint8_t> bytes, SimTime now,
+                             std::vector<OutChunk>* out) {
+  if (bytes.empty()) return;
+  if (faults_.echo) out->push_back({0, std::vector<uint8_t>(bytes.begin(), bytes.end())});
+  scanner_.Append(bytes.data(), bytes.size());
+  Frame frame;
+  while (scanner_.Next(&frame))
+    Handle(frame, now, out);
+}
+
+void MeterSession::Unsolicited(std::vector<OutChunk>* out) {
+  for (size_t tried = 0; tried < meters_.size(); ++tried) {
+    const MeterAddress& meter = meters_[next_unsolicited_++ % meters_.size()];
+    if (IsSilent(meter)) continue;
+    OutChunk chunk;
+    chunk.bytes = EncodeFrame(meter, kUnsolicited, {});
+    LogLine("%s tx unsolicited %s", label_.c_str(), HexText(chunk.bytes).c_str());
+    out->push_back(std::move(chunk));
+    ++counters_.unsolicited;
+    return;
+  }
+}
+
+const MeterAddress* MeterSession::Target(const MeterAddress& address) const {
+  if (meters_.empty()) return nullptr;
+  if (IsBroadcast(address)) return &meters_.front();
+  // AA in a byte matches any pair of digits (AAAAAAAAAAAA: any meter).
+  for (const MeterAddress& meter : meters_) {
+    bool match = true;
+    for (size_t i = 0; i < meter.size() && match; ++i)
+      match = address[i] == 0xAA || address[i] == meter[i];
+    if (match) return &meter;
+  }
+  return nullptr;
+}
+
+bool MeterSession::IsSilent(const MeterAddress& address) const {
+  return std::find(faults_.silent.begin(), faults_.silent.end(), address) != faults_.silent.end();
+}
+
+void MeterSession::Handle(const Frame& frame, SimTime now, std::vector<OutChunk>* out) {
+  const MeterAddress* meter = (frame.control & kFromMeter) ? nullptr : Target(frame.address);
+  if (!meter) {
+    ++counters_.ignored;
+    LogLine("%s ignored frame %02X for %s", label_.c_str(), frame.control,
+            AddressText(frame.address).c_str());
+    return;
+  }
+  const uint8_t function = frame.control & 0x1F;
+  if (function == kUnsolicitedReply) {
+    ++counters_.acks;
+    LogLine("%s rx reply to unsolicited frame from %s", label_.c_str(),
+            AddressText(frame.address).c_str());
+    return;
+  }
+  ++counters_.requests;
+  const bool is1997 = function == kRead1997;
+  const size_t id_size = is1997 ? 2 : 4;
+  std::vector<uint8_t> answer;
+  if (function == kRead2007 || function == kRead1997) {
+    if (frame.data.size() < id_size) return;  // a read without its identifier
+    uint32_t id = 0;
+    for (size_t i = 0; i < id_size; ++i)
+      id |= static_cast<uint32_t>(frame.data[i]) << (8 * i);
+    if (IsSilent(*meter)) {
+      LogLine("%s %s read %0*X to %s: silent", label_.c_str(), Generation(is1997),
+              static_cast<int>(2 * id_size), id, AddressText(*meter).c_str());
+      return;
+    }
+    const SimReading reading = ReadMeter(*meter, id, is1997, now);
+    answer = BuildAnswer(*meter, id, is1997, reading);
+    LogLine("%s %s read %0*X to %s%s", label_.c_str(), Generation(is1997),
+            static_cast<int>(2 * id_size), id, AddressText(*meter).c_str(),
+            reading.error ? ": error answer" : "");
+    if (reading.error)
+      ++counters_.errors;
+    else
+      ++counters_.answers;
+  } else {
+    // Functions the simulator does not offer: "Other error", unless nobody
+    // is expected to answer.
+    if (IsBroadcast(frame.address) || IsSilent(*meter)) return;
+    const uint8_t error[1] = {kErrorOther};
+    answer = EncodeFrame(*meter, static_cast<uint8_t>(kFromMeter | kErrorAnswer | function), error);
+    ++counters_.errors;
+    LogLine("%s function %02X to %s: error answer", label_.c_str(), function,
+            AddressText(*meter).c_str());
+  }
+  LogLine("%s tx %s", label_.c_str(), HexText(answer).c_str());
+  Emit(answer, out);
+  if (faults_.duplicate) Emit(answer, out);
+}
+
+uint8_t MeterSession::Garbage() {
+  // Never a start byte: noise costs the answers it hits, not the ones after.
+  uint8_t b = static_cast<uint8_t>(random_.Next() % 255);
+  if (b >= kFrameStart) ++b;
+  return b;
+}
+
+void MeterSession::Emit(const std::vector<uint8_t>& frame, std::vector<OutChunk>* out) {
+  std::vector<uint8_t> bytes;
+  if (faults_.noise > 0) {
+    bytes.reserve(frame.size() * 2);
+    for (int n = 0; n < 16 && random_.Chance(faults_.noise); ++n)
+      bytes.push_back(Garbage());
+    for (size_t i = 0; i < frame.size(); ++i) {
+      bytes.push_back(frame[i]);
+      if (i + 1 < frame.size() && random_.Chance(faults_.noise)) bytes.push_back(Garbage());
+    }
+  } else {
+    bytes = frame;
+  }
+  if (!faults_.split) {
+    out->push_back({faults_.delay_ms, std::move(bytes)});
+    return;
+  }
+  size_t pos = 0;
+  bool first = true;
+  while (pos < bytes.size()) {
+    const size_t n = std::min<size_t>(random_.Range(1, 6), bytes.size() - pos);
+    OutChunk chunk;
+    chunk.delay_ms = first ? faults_.delay_ms : random_.Range(2, 20);
+    chunk.bytes.assign(bytes.begin() + static_cast<std::ptrdiff_t>(pos),
+                       bytes.begin() + static_cast<std::ptrdiff_t>(pos + n));
+    out->push_back(std::move(chunk));
+    pos += n;
+    first = false;
+  }
+}
+
+}  // namespace metersim

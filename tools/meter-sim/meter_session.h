@@ -1,0 +1,82 @@
+#pragma once
+// One line (a TCP connection, a DTU's link, a pseudo-terminal) with the
+// meters behind it: every meter sees every request and only the addressed
+// one answers. Independent of any transport: bytes in, timed chunks out, so
+// the fault options can be checked byte for byte.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "meter_model.h"
+#include "wire.h"
+
+namespace metersim {
+
+struct FaultOptions {
+  bool echo = false;       // every received byte is sent back at once (half-duplex converter)
+  double noise = 0;        // chance per byte sent of a garbage byte before it
+  uint32_t delay_ms = 0;   // before every answer
+  bool split = false;      // answers in pieces of 1..6 bytes, 2..20 ms apart
+  bool duplicate = false;  // every answer goes out twice
+  std::vector<MeterAddress> silent;  // meters that never answer
+};
+
+// Bytes to write after waiting delay_ms from the end of the chunk before.
+struct OutChunk {
+  uint32_t delay_ms = 0;
+  std::vector<uint8_t> bytes;
+};
+
+struct SessionCounters {
+  uint64_t requests = 0;  // sound frames addressed to one of our meters
+  uint64_t answers = 0;   // normal answers sent
+  uint64_t errors = 0;    // error answers sent
+  uint64_t ignored = 0;   // sound frames for other devices or from meters
+  uint64_t acks = 0;      // 0x1F replies to our unsolicited frames
+  uint64_t unsolicited = 0;
+};
+
+// A small generator: sessions are many, so its state is one word.
+class SimRandom {
+ public:
+  explicit SimRandom(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
+  uint64_t Next();
+  bool Chance(double p);
+  uint32_t Range(uint32_t lo, uint32_t hi);  // inclusive
+
+ private:
+  uint64_t state_;
+};
+
+class MeterSession {
+ public:
+  // `meters` and `faults` must outlive the session.
+  MeterSession(std::span<const MeterAddress> meters, const FaultOptions& faults, uint64_t seed,
+               std::string label = {});
+
+  // Bytes received from the line at time `now`; appends what to send.
+  void OnReceive(std::span<const uint8_t> bytes, SimTime now, std::vector<OutChunk>* out);
+  // A 0x9F frame from the next meter that is not silent (none if all are).
+  void Unsolicited(std::vector<OutChunk>* out);
+
+  const SessionCounters& Counters() const { return counters_; }
+  const std::string& Label() const { return label_; }
+
+ private:
+  const MeterAddress* Target(const MeterAddress& address) const;
+  bool IsSilent(const MeterAddress& address) const;
+  void Handle(const Frame& frame, SimTime now, std::vector<OutChunk>* out);
+  void Emit(const std::vector<uint8_t>& frame, std::vector<OutChunk>* out);
+  uint8_t Garbage();
+
+  std::span<const MeterAddress> meters_;
+  const FaultOptions& faults_;
+  SimRandom random_;
+  std::string label_;
+  FrameScanner scanner_;
+  SessionCounters counters_;
+  size_t next_unsolicited_ = 0;
+};
+
+}  // namespace metersim

@@ -1,0 +1,73 @@
+#pragma once
+// The meter's side of the DL/T 645 wire: answer frames built from readings,
+// and a tolerant search for request frames in whatever the line delivers.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "meter_model.h"
+
+namespace metersim {
+
+constexpr uint8_t kFrameStart = 0x68;
+constexpr uint8_t kFrameEnd = 0x16;
+constexpr uint8_t kDataOffset = 0x33;
+constexpr size_t kMinFrame = 12;
+constexpr size_t kMaxFrame = 12 + 255;
+
+// Control codes (the low five bits are the function).
+constexpr uint8_t kRead2007 = 0x11;
+constexpr uint8_t kRead1997 = 0x01;
+constexpr uint8_t kFromMeter = 0x80;
+constexpr uint8_t kErrorAnswer = 0x40;
+constexpr uint8_t kUnsolicited = 0x9F;
+constexpr uint8_t kUnsolicitedReply = 0x1F;
+
+struct Frame {
+  MeterAddress address{};
+  uint8_t control = 0;
+  std::vector<uint8_t> data;  // the data field with the 0x33 offset removed
+};
+
+uint8_t FrameChecksum(std::span<const uint8_t> bytes);  // sum of all bytes given, modulo 256
+// A whole frame; `data` is plain (the offset is added here). Throws
+// std::length_error beyond 255 data bytes.
+std::vector<uint8_t> EncodeFrame(const MeterAddress& address, uint8_t control,
+                                 std::span<const uint8_t> data);
+
+// The plain data field of an answer: the identifier (4 or 2 bytes, least
+// significant first), then per value its BCD digits (least significant byte
+// first, the sign in bit 7 of the top byte on signed rows) and its time stamp
+// (minute hour day month year, or second first for six bytes).
+std::vector<uint8_t> EncodeAnswerData(uint32_t id, bool is1997, const SimReading& reading);
+
+// The complete answer to a read of `id`: a normal answer (0x91/0x81) or,
+// when the reading carries an error, an error answer (0xD1/0xC1) whose one
+// data byte is the error byte.
+std::vector<uint8_t> BuildAnswer(const MeterAddress& address, uint32_t id, bool is1997,
+                                 const SimReading& reading);
+
+// Finds request frames in a byte stream. Wake-up bytes, noise and frames
+// with a bad checksum or end byte are skipped; a frame that has not fully
+// arrived waits for more bytes, but a sound frame after it is not held up by
+// it. The buffer never holds more than one frame's worth of bytes.
+class FrameScanner {
+ public:
+  void Append(const uint8_t* data, size_t size);
+  // Takes the next sound frame; false when none is complete.
+  bool Next(Frame* frame);
+  size_t Buffered() const { return buffer_.size(); }
+  // Frames skipped for a bad checksum or end byte since the start.
+  uint64_t Malformed() const { return malformed_; }
+
+ private:
+  std::vector<uint8_t> buffer_;
+  uint64_t malformed_ = 0;
+};
+
+// Hexadecimal bytes separated by blanks, for the log.
+std::string HexText(std::span<const uint8_t> bytes);
+
+}  // namespace metersim
