@@ -209,19 +209,12 @@ TEST_F(QueueTest, TheTickFollowsTheShortestPollIntervalButNeverStops) {
   queue.Restart();
   EXPECT_EQ(queue.TimerPeriod, 10u);
   EXPECT_EQ(queue.Timer->Interval(), 10u);
+  Run(100);
+  EXPECT_EQ(sent.size(), 10u);  // a send on every 10 ms tick
   Add(Item("zero", kMethodPoll, 0));
   queue.Restart();
   EXPECT_EQ(queue.TimerPeriod, 1u);
   EXPECT_TRUE(queue.Timer->Enabled());
-}
-
-TEST_F(QueueTest, ATenMillisecondPollIsSentEveryTenMilliseconds) {
-  Add(Item("fast", kMethodPoll, 10));
-  queue.Restart();
-  Run(100);
-  EXPECT_EQ(sent.size(), 10u);
-  EXPECT_EQ(sent[0], "fast@10");
-  EXPECT_EQ(sent[9], "fast@100");
 }
 
 TEST_F(QueueTest, EventsMakeTheirItemsDueByNameInAnyLetterCase) {

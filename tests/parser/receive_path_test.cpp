@@ -128,14 +128,6 @@ TEST_F(ReceivePath, AProtocolThatMakesNoProgressDoesNotStallTheBlock) {
   EXPECT_LT(client->searches, 10);
 }
 
-TEST_F(ReceivePath, AnEmptiedBufferHoldsNoStorage) {
-  source.Feed(1, "c", "<par");
-  TestClient* client = source.Client(1);
-  EXPECT_GT(client->Buffer->Allocated(), 0u);
-  source.Feed(1, "c", "t>");
-  EXPECT_EQ(client->Buffer->Allocated(), 0u);
-}
-
 TEST_F(ReceivePath, TheSweepTimerRunsExactlyWhileThereAreClients) {
   EXPECT_FALSE(source.SweepTimer->Enabled());
   source.Event(3, "10.0.0.3:1", kEventPortOpened);
@@ -244,12 +236,6 @@ TEST_F(TemplateClients, NoneWithoutTheRequestRole) {
   module.role0 = false;
   CreateTemplateClients(&module, other.ClientClass, true, 0);
   EXPECT_EQ(other.Clients->Count(), 0);
-}
-
-TEST(ClientNames, HostIsTheNameBeforeItsLastDotOrColon) {
-  EXPECT_EQ(ClientHostOf("10.0.0.7:5000"), "10.0.0.7");
-  EXPECT_EQ(ClientHostOf("10.0.0.7"), "10.0.0");
-  EXPECT_EQ(ClientHostOf("COM1"), "");
 }
 
 }  // namespace
