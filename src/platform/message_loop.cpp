@@ -178,20 +178,20 @@ void Shutdown(ThreadQueue& q) {
 // that never use the portable loop get no exit handler from this library.
 thread_local ThreadQueue* t_current = nullptr;
 
-struct QueueHolder {
-  std::shared_ptr<ThreadQueue> queue;
-  ~QueueHolder() {
-    t_current = nullptr;
-    if (queue) Shutdown(*queue);
-  }
-};
+void EndThreadQueue(void* holder) {
+  auto* queue = static_cast<std::shared_ptr<ThreadQueue>*>(holder);
+  t_current = nullptr;
+  Shutdown(**queue);
+  delete queue;
+}
 
 ThreadQueue& CurrentQueue() {
   if (!t_current) {
-    static thread_local QueueHolder holder;
     detail::SystemPrepareThread();
-    holder.queue = std::make_shared<ThreadQueue>(CurrentThreadId());
-    t_current = holder.queue.get();
+    auto* holder = new std::shared_ptr<ThreadQueue>(
+        std::make_shared<ThreadQueue>(CurrentThreadId()));
+    t_current = holder->get();
+    detail::SystemAtThreadExit(EndThreadQueue, holder);
   }
   return *t_current;
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "parser/threading/thread_marks.h"
 #include "platform/message_loop.h"
 #include "platform/thread.h"
 
@@ -22,7 +23,8 @@ std::vector<TUnloadProcedure>*& UnloadProcedures() {
 }
 
 // The modules whose export calls the current thread is inside.
-thread_local std::vector<const TqonPlugin*> t_calls;
+struct ExportCallTag;
+using ExportCalls = TThreadMarks<ExportCallTag>;
 
 // How long FreePluginInstance waits for calls in progress: polls of the
 // thread's messages with a short real sleep between them (about 30 s).
@@ -114,7 +116,7 @@ void RunUnloadProcedures() {
 
 TPluginCall::TPluginCall(TqonPlugin* module) : module_(module) {
   module_->AddCallRef();
-  t_calls.push_back(module_);
+  ExportCalls::Add(module_);
 }
 
 TPluginCall::~TPluginCall() {
@@ -133,13 +135,12 @@ void TPluginCall::Reset() noexcept {
   TqonPlugin* module = std::exchange(module_, nullptr);
   if (!module) return;
   // Calls end in reverse order within a thread, but a moved guard may not.
-  auto it = std::find(t_calls.rbegin(), t_calls.rend(), module);
-  if (it != t_calls.rend()) t_calls.erase(std::next(it).base());
+  ExportCalls::Remove(module);
   DropReference(module);
 }
 
 bool TPluginCall::InCall(const TqonPlugin* module) {
-  return std::find(t_calls.begin(), t_calls.end(), module) != t_calls.end();
+  return ExportCalls::Contains(module);
 }
 
 TPluginCall TPluginCall::Find(uintptr_t handle) {

@@ -6,6 +6,7 @@
 
 #include "paramlist/params_edge.h"
 #include "parser/threading/errors.h"
+#include "parser/threading/thread_marks.h"
 #include "platform/debug.h"
 #include "platform/message_loop.h"
 #include "platform/module.h"
@@ -18,14 +19,18 @@
 namespace {
 
 // The modules whose data calls the current thread is inside, innermost last.
-thread_local std::vector<const TqonPlugin*> t_data_calls;
+struct DataCallTag;
+using DataCalls = TThreadMarks<DataCallTag>;
 
 class DataCallScope {
  public:
-  explicit DataCallScope(const TqonPlugin* module) { t_data_calls.push_back(module); }
-  ~DataCallScope() { t_data_calls.pop_back(); }
+  explicit DataCallScope(const TqonPlugin* module) : module_(module) { DataCalls::Add(module); }
+  ~DataCallScope() { DataCalls::Remove(module_); }
   DataCallScope(const DataCallScope&) = delete;
   DataCallScope& operator=(const DataCallScope&) = delete;
+
+ private:
+  const TqonPlugin* module_;
 };
 
 const char* const kParserTypeNames[] = {
@@ -372,7 +377,7 @@ TqonPlugin::TStateExclusiveLock TqonPlugin::LockStateExclusive() {
 }
 
 bool TqonPlugin::InDataCall() const {
-  return std::find(t_data_calls.begin(), t_data_calls.end(), this) != t_data_calls.end();
+  return DataCalls::Contains(this);
 }
 
 void TqonPlugin::CheckStateChangeAllowed() const {
