@@ -1,6 +1,9 @@
 #pragma once
 // The DL/T 645 plug-in data module: the module CreatePluginInstance creates.
+#include <atomic>
 #include <cstdint>
+
+#include "dlt645/dlt645_context.h"
 
 #include "plugin/qon_plugin.h"
 
@@ -16,6 +19,11 @@ class TaPlugin : public TqonPlugin {
 
   // Event handlers, bound to the data module's events at creation.
   void qonPluginShowOptionsDialog(TqonPlugin& sender, TPluginCallRec* rec, bool& changed);
+
+  // From creation until load and again from unload on; data is ignored.
+  std::atomic<bool> Unloading{true};
+  // Shared with every data source and client; holds the listen-only count.
+  TDlt645Context Context;
 
  private:
   // Sets the module's values and binds the handlers.

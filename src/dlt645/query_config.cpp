@@ -1,0 +1,189 @@
+#include "dlt645/query_config.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <unordered_set>
+
+#include "config/store/proxy_code_object.h"
+#include "config/xml/dov_xml_tree.h"
+#include "config/xml/read_cfg.h"
+#include "dlt645/a_plugin.h"
+#include "dlt645/func_types.h"
+#include "dlt645/request_item.h"
+#include "parser/data_source.h"
+#include "parser/queue_controller.h"
+#include "parser/threading/str_to_int.h"
+#include "platform/strings.h"
+
+namespace {
+
+constexpr char kRootName[] = "DL_T645_2007_QUERY";
+constexpr int32_t kDefaultTimeout = 300;
+
+// Blanks and control characters off both ends.
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
+    s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
+    s.remove_suffix(1);
+  return s;
+}
+
+std::vector<std::string> SplitDevices(std::string_view text) {
+  std::vector<std::string> entries;
+  size_t begin = 0;
+  for (;;) {
+    const size_t end = text.find_first_of(";,", begin);
+    entries.emplace_back(text.substr(begin, end == std::string_view::npos ? end : end - begin));
+    if (end == std::string_view::npos) break;
+    begin = end + 1;
+  }
+  return entries;
+}
+
+// The devices of one request, filtered; "*" (any device) when none is left.
+std::vector<std::string> RequestDevices(const TdovXMLNode* request) {
+  std::vector<std::string> devices =
+      NormalizeDeviceList(SplitDevices(ReadCfgText(request, "Device", "*")));
+  if (devices.empty()) devices.emplace_back("*");
+  return devices;
+}
+
+// The items of one response item for every device, appended device-major by
+// the caller. False when the item names no known function.
+bool SelectItem(const TdovXMLNode* item, std::string* function_text, TFuncSelection* selection,
+                uint8_t* rate) {
+  *function_text = ReadCfgText(item, "Function", "00000000");
+  int32_t code = 0;
+  if (!TryStrToInt("$" + *function_text, &code) || code == 0) return false;
+  // Used modulo 256, negative numbers included.
+  const uint8_t r = static_cast<uint8_t>(ReadCfgInt(item, "Rate", 0));
+  if (!SelectFuncType(static_cast<uint32_t>(code), r, selection)) return false;
+  // A row without rates takes none: its values keep their plain names.
+  *rate = selection->FuncType->RateCount != 0 ? r : 0;
+  return true;
+}
+
+struct SelectedItem {
+  std::string FunctionText;
+  TFuncSelection Selection;
+  uint8_t Rate = 0;
+};
+
+}  // namespace
+
+std::vector<std::string> NormalizeDeviceList(std::vector<std::string> entries) {
+  std::stable_sort(entries.begin(), entries.end(), [](const std::string& a, const std::string& b) {
+    return platform::AnsiLowerCase(a) < platform::AnsiLowerCase(b);
+  });
+  std::vector<std::string> kept;
+  std::unordered_set<std::string> seen;
+  for (std::string& entry : entries) {
+    const std::string_view trimmed = Trim(entry);
+    int64_t number = 0;
+    if (!TryStrToInt64(trimmed, &number) || number < 0) continue;
+    if (!seen.emplace(trimmed).second) continue;
+    kept.push_back(std::move(entry));
+  }
+  return kept;
+}
+
+int ReadQueryConfig(std::string_view text, TObjectList<TBasicRequestItem>& list,
+                    TQueueControllerTimer* schedule_queue, std::atomic<int>* listen_only) {
+  TdovXMLTree tree;
+  tree.SetXML(text);
+  const TdovXMLNode* root = tree.FindDescendant(kRootName);
+  if (!root) return 0;
+
+  int listen = 0;
+  std::vector<SelectedItem> selected;
+  for (size_t index = 0; index < root->ChildCount(); ++index) {
+    const TdovXMLNode* request = root->Child(index);
+    const int position = static_cast<int>(index) + 1;
+    const TdovXMLNode* response = ReadCfgNode(request, "Response");
+    if (!response) continue;
+
+    TRequestItem request_template;
+    request_template.LoadFromNode(request, position);
+    request_template.MaxAttempts = 3;
+    int32_t timeout = ReadCfgInt(request, "Timeout", kDefaultTimeout);
+    // A negative time-out would be an endless wait that blocks the port.
+    if (timeout < 0) timeout = kDefaultTimeout;
+    if (!request_template.Enabled) {
+      ++listen;
+      if (listen_only) listen_only->fetch_add(1);
+    }
+    const std::vector<std::string> devices = RequestDevices(request);
+    if (schedule_queue &&
+        (request_template.Method == kMethodAtTime || request_template.Method == kMethodCron))
+      AddTimeEvents(*schedule_queue, request_template);
+
+    selected.clear();
+    for (size_t k = 0; k < response->ChildCount(); ++k) {
+      SelectedItem s;
+      if (SelectItem(response->Child(k), &s.FunctionText, &s.Selection, &s.Rate))
+        selected.push_back(std::move(s));
+    }
+    for (const std::string& device : devices) {
+      for (const SelectedItem& s : selected) {
+        auto item = std::make_unique<TRequestItem>();
+        item->Assign(request_template);
+        item->MaxAttempts = request_template.MaxAttempts;
+        TRequestParameters& p = item->Parameters;
+        // Blanks around an entry never reach the address; log labels show
+        // the entry as written.
+        p.DeviceText = device;
+        p.Address12 = MakeAddress12(Trim(device));
+        p.Is1997 = s.Selection.Is1997;
+        p.Timeout = timeout;
+        p.FunctionText = s.FunctionText;
+        p.FuncName = s.Selection.FuncName;
+        p.Id = s.Selection.Id;
+        p.Rate = s.Rate;
+        p.FuncType = s.Selection.FuncType;
+        p.RequestKind = s.Selection.FuncType->RequestKind;
+        p.GroupKey = static_cast<uintptr_t>(position);
+        list.Add(std::move(item));
+      }
+    }
+  }
+  return listen;
+}
+
+void LoadQueryConfig(TaPlugin* plugin, const TDataSourceCfg* config, TQueueControllerTimer& target,
+                     TDataSourceScheduled* source) {
+  if (source) target.SetTimerEnabled(false);
+  target.ClearRequests();
+  if (!config) return;
+  if (source && plugin &&
+      (plugin->Unloading || !(plugin->RoleEnabled(0) || plugin->RoleEnabled(1))))
+    return;
+
+  if (source) {
+    const double min_interval = config->spMinInt_Value;
+    target.MinInterval = std::isfinite(min_interval)
+                             ? static_cast<int32_t>(std::llround(
+                                   std::clamp(min_interval, -2147483648.0, 2147483647.0)))
+                             : 0;
+    // Never under the list's lock: clearing waits for a firing in progress.
+    target.ClearScheduledEvents();
+  }
+  std::atomic<int>* listen_only = plugin ? &plugin->Context.ListenOnlyCount : nullptr;
+  if (listen_only) *listen_only = 0;
+
+  struct RestartAtEnd {
+    TQueueControllerTimer* queue;
+    ~RestartAtEnd() {
+      try {
+        if (queue) queue->Restart();
+      } catch (...) {
+        // The caller reports the load's own error.
+      }
+    }
+  } restart{source ? &target : nullptr};
+  // Filled under the list's locks: no tick sees a half-read configuration.
+  target.ReloadRequests([&](TObjectList<TBasicRequestItem>& list) {
+    ReadQueryConfig(config->lblParams_Caption, list, source ? &target : nullptr, listen_only);
+  });
+}

@@ -1,0 +1,40 @@
+#pragma once
+// The query configuration: the options dialog's XML text (root
+// DL_T645_2007_QUERY) read into request items, one per configured request,
+// device and function.
+#include <atomic>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "parser/threading/object_list.h"
+
+class TaPlugin;
+class TBasicRequestItem;
+class TDataSourceCfg;
+class TDataSourceScheduled;
+class TQueueControllerTimer;
+
+// The device entries that address meters: sorted without regard to case, an
+// entry is kept when its trimmed text reads as a non-negative 64-bit integer
+// and no entry with the same trimmed text was kept before. Kept entries stay
+// as written, so "*" and "AAAAAAAAAAAA" never survive.
+std::vector<std::string> NormalizeDeviceList(std::vector<std::string> entries);
+
+// Appends the request items of the configuration text to the list: requests
+// in document order, devices by request, functions by device. With a queue,
+// AtTime and Cron requests get their scheduled events there and their items
+// the events' key. Answers the number of listen-only requests ("Enabled"
+// false), counting into *listen_only (when given) as it goes.
+int ReadQueryConfig(std::string_view text, TObjectList<TBasicRequestItem>& list,
+                    TQueueControllerTimer* schedule_queue = nullptr,
+                    std::atomic<int>* listen_only = nullptr);
+
+// Rebuilds the target queue's request list from the proxy's configuration
+// text. With a data source (the target is its queue) the queue's timer, its
+// minimum interval and its scheduled events follow the configuration and
+// the queue restarts; the list is then filled only while the plug-in is
+// loaded and one of its roles 0 and 1 is on. Without a proxy the list is only
+// emptied. A failure leaves what was read before it and propagates.
+void LoadQueryConfig(TaPlugin* plugin, const TDataSourceCfg* config, TQueueControllerTimer& target,
+                     TDataSourceScheduled* source);
