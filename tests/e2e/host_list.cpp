@@ -293,6 +293,9 @@ std::string Value::AsText() const {
     case VT_EMPTY:
     case VT_NULL:
       return "";
+    case VT_R8:
+    case VT_DATE:
+      return std::to_string(v_.dblVal);
     default:
       return std::to_string(AsInt());
   }
@@ -314,6 +317,11 @@ int64_t Value::AsInt() const {
     default:
       return 0;
   }
+}
+
+double Value::AsDouble() const {
+  if (v_.vt == VT_R8 || v_.vt == VT_DATE) return v_.dblVal;
+  return static_cast<double>(AsInt());
 }
 
 void Value::CopyTo(Variant* out) const {

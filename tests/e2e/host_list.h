@@ -30,6 +30,8 @@ class Value {
   // ASCII text of a string; integers in decimal; booleans as 1/0.
   std::string AsText() const;
   int64_t AsInt() const;
+  // Floating-point and date values as they are; integers converted.
+  double AsDouble() const;
   // Writes a deep copy into a variant the caller owns, clearing it first.
   void CopyTo(Variant* out) const;
 

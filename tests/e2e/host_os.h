@@ -15,6 +15,14 @@ void* FindExport(void* library, const char* name);
 // finds "Telvano_SendDataEx".
 int64_t OwnModuleHandle();
 
+// Runs the calling thread's window messages for about `ms` milliseconds of
+// real time (the Windows host's message loop); nothing where the host has
+// no window messages.
+void PumpWindowMessages(uint32_t ms);
+// The host's local time in the day-count date-time form: the real clock on
+// Windows, the host's virtual clock elsewhere.
+double LocalDateTime();
+
 // BSTRs as the system allocates them.
 char16_t* AllocBstr(const char16_t* text, uint32_t length);
 void FreeBstr(char16_t* text);

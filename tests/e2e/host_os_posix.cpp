@@ -38,6 +38,12 @@ int64_t OwnModuleHandle() {
   return static_cast<int64_t>(reinterpret_cast<intptr_t>(self));
 }
 
+void PumpWindowMessages(uint32_t) {}
+
+double LocalDateTime() {
+  return HostLocalNow();
+}
+
 // The system's BSTR: a 4-byte byte length, the text and a zero, from malloc.
 char16_t* AllocBstr(const char16_t* text, uint32_t length) {
   auto* block = static_cast<char*>(std::malloc(4 + length * 2 + 2));

@@ -32,6 +32,29 @@ int64_t OwnModuleHandle() {
   return static_cast<int64_t>(reinterpret_cast<intptr_t>(GetModuleHandleA(nullptr)));
 }
 
+void PumpWindowMessages(uint32_t ms) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    const ULONGLONG now = GetTickCount64();
+    if (now >= end) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+  }
+}
+
+double LocalDateTime() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  double date_time = 0;
+  SystemTimeToVariantTime(&st, &date_time);
+  // SystemTimeToVariantTime drops the milliseconds.
+  return date_time + st.wMilliseconds / 86400000.0;
+}
+
 char16_t* AllocBstr(const char16_t* text, uint32_t length) {
   return reinterpret_cast<char16_t*>(
       SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text), length));

@@ -99,7 +99,17 @@ std::vector<SentData> HostServices::Take() {
   return std::move(sent_);
 }
 
+void HostServices::SetWriteListener(WriteListener listener) {
+  std::lock_guard<std::mutex> guard(listener_lock_);
+  listener_ = std::move(listener);
+}
+
 int32_t HostServices::Receive(SentData sent) {
+  // A port that refuses the write never carries the bytes.
+  if (answer_ >= 0) {
+    std::lock_guard<std::mutex> guard(listener_lock_);
+    if (listener_) listener_(sent);
+  }
   std::lock_guard<std::mutex> guard(lock_);
   sent_.push_back(std::move(sent));
   return answer_;

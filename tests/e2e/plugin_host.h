@@ -2,6 +2,7 @@
 // The test host: loads the plug-in library at run time, finds its exports by
 // name and calls them with records and parameter lists of its own.
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -91,9 +92,13 @@ struct SentData {
 
 class HostServices {
  public:
+  using WriteListener = std::function<void(const SentData&)>;
+
   static HostServices& Get();
   std::vector<SentData> Take();
   void SetAnswer(int32_t answer) { answer_ = answer; }
+  // Told of everything the library sends, in the sending thread.
+  void SetWriteListener(WriteListener listener);
   int32_t Receive(SentData sent);
   std::atomic<uint64_t> tick{5'000'000};
   std::atomic<double> local_now{45000.5};
@@ -101,6 +106,8 @@ class HostServices {
  private:
   std::mutex lock_;
   std::vector<SentData> sent_;
+  std::mutex listener_lock_;
+  WriteListener listener_;
   std::atomic<int32_t> answer_{0};
 };
 
