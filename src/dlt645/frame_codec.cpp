@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "dlt645/func_types.h"
+#include "platform/strings.h"
 
 namespace dlt645 {
 
@@ -10,12 +11,7 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+int HexValue(char c) { return platform::HexDigitValue(c); }
 
 }  // namespace
 

@@ -141,6 +141,13 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
   return true;
 }
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 BSTR AllocBstrFromAnsi(std::string_view text) {
   const WString w = AnsiToWide(text);
   return SysAllocStringLen(w.data(), static_cast<uint32_t>(w.size()));

@@ -39,6 +39,8 @@ std::string AnsiUpperCase(std::string_view text);
 std::string AsciiLowerCase(std::string_view text);
 std::string AsciiUpperCase(std::string_view text);
 bool SameTextAscii(std::string_view a, std::string_view b);
+// The value of one hexadecimal digit (either case), -1 for any other character.
+int HexDigitValue(char c);
 
 // BSTR helpers.
 BSTR AllocBstrFromAnsi(std::string_view text);

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "config/crc32.h"
 #include "config/dialog/options_form.h"
 #include "config/store/wreg.h"
 #include "config/text/qon_str_holder.h"
@@ -10,20 +11,6 @@
 #include "platform/strings.h"
 
 namespace {
-
-const std::array<uint32_t, 256>& CrcTable() {
-  static const std::array<uint32_t, 256> table = [] {
-    std::array<uint32_t, 256> t{};
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k)
-        c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  return table;
-}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
@@ -65,11 +52,7 @@ bool SettingsPass(bool save, const TSettingsLocation& location, const TStrings& 
 }  // namespace
 
 uint32_t ModuleConfigIdOf(std::string_view name) {
-  const auto& t = CrcTable();
-  uint32_t c = 0xFFFFFFFFu;
-  for (char ch : name)
-    c = t[(c ^ static_cast<uint8_t>(ch)) & 0xFF] ^ (c >> 8);
-  return c;
+  return Crc32Update(0xFFFFFFFFu, name);
 }
 
 void TModuleConfigList::AddConfig(const std::string& name) {

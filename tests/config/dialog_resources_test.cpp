@@ -15,7 +15,7 @@
 #include "platform/files.h"
 #include "platform/resources.h"
 #include "plugin/module_settings.h"
-#include "test_folder.h"
+#include "support/test_folder.h"
 
 namespace {
 

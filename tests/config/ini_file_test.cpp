@@ -5,7 +5,7 @@
 #include <random>
 
 #include "parser/threading/errors.h"
-#include "test_folder.h"
+#include "support/test_folder.h"
 
 namespace {
 

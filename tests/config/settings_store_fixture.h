@@ -9,7 +9,7 @@
 #include "config/store/wreg.h"
 #include "platform/environment.h"
 #include "platform/registry.h"
-#include "test_folder.h"
+#include "support/test_folder.h"
 
 class SettingsStoreTest : public ::testing::Test {
  protected:

@@ -8,7 +8,7 @@
 #include "dlt645/text_resources.h"
 #include "platform/files.h"
 #include "platform/strings.h"
-#include "test_folder.h"
+#include "support/test_folder.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "platform/environment.h"
 #include "platform/module.h"
 #include "platform/process.h"
-#include "test_folder.h"
+#include "support/test_folder.h"
 
 namespace {
 

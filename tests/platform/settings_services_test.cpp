@@ -12,7 +12,7 @@
 #include "platform/resources.h"
 #include "platform/strings.h"
 #include "platform/thread.h"
-#include "test_folder.h"
+#include "support/test_folder.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "platform/files.h"
 #include "platform/message_loop.h"
 #include "plugin_test_support.h"
-#include "test_folder.h"
+#include "support/test_folder.h"
 
 namespace {
 

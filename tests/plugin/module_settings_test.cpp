@@ -7,7 +7,7 @@
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/folders.h"
-#include "test_folder.h"
+#include "support/test_folder.h"
 
 namespace {
 

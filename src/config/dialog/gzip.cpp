@@ -4,21 +4,9 @@
 #include <array>
 #include <vector>
 
-namespace {
+#include "config/crc32.h"
 
-const std::array<uint32_t, 256>& CrcTable() {
-  static const std::array<uint32_t, 256> table = [] {
-    std::array<uint32_t, 256> t{};
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k)
-        c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  return table;
-}
+namespace {
 
 class BitWriter {
  public:
@@ -89,11 +77,7 @@ void Match(BitWriter& w, int length, int distance) {
 }  // namespace
 
 uint32_t GzipCrc32(std::string_view data) {
-  const auto& t = CrcTable();
-  uint32_t c = 0xFFFFFFFFu;
-  for (char ch : data)
-    c = t[(c ^ static_cast<uint8_t>(ch)) & 0xFF] ^ (c >> 8);
-  return c ^ 0xFFFFFFFFu;
+  return Crc32Update(0xFFFFFFFFu, data) ^ 0xFFFFFFFFu;
 }
 
 std::string DeflateFixed(std::string_view data) {

@@ -8,7 +8,8 @@ set(_resgen_sources
   ${_dlg}/resource_generator.cpp ${_dlg}/options_form.cpp ${_dlg}/form_stream.cpp
   ${_dlg}/form_script.cpp ${_dlg}/gzip.cpp)
 set(_resgen_headers
-  ${_dlg}/options_form.h ${_dlg}/form_stream.h ${_dlg}/form_script.h ${_dlg}/gzip.h)
+  ${_dlg}/options_form.h ${_dlg}/form_stream.h ${_dlg}/form_script.h ${_dlg}/gzip.h
+  ${CMAKE_CURRENT_SOURCE_DIR}/config/crc32.h)
 set(_res_out ${CMAKE_CURRENT_BINARY_DIR}/dialog_resources)
 set(_resgen ${_res_out}/dlt645_resgen${CMAKE_HOST_EXECUTABLE_SUFFIX})
 

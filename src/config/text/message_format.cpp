@@ -5,7 +5,7 @@
 
 namespace {
 
-struct Spec {
+struct ConversionSpecifier {
   size_t length = 0;  // of the whole conversion text, from the "%"
   std::string flags;
   int width = -1;
@@ -41,9 +41,9 @@ char ClassOf(char c) {
 }
 
 // Reads the conversion that starts at format[at] == '%'.
-Spec ParseSpec(std::string_view f, size_t at) {
+ConversionSpecifier ParseConversion(std::string_view f, size_t at) {
   constexpr int kMax = 512;
-  Spec s;
+  ConversionSpecifier s;
   size_t i = at + 1;
   while (i < f.size() &&
          (f[i] == '-' || f[i] == '+' || f[i] == ' ' || f[i] == '#' || f[i] == '0')) {
@@ -84,7 +84,7 @@ Spec ParseSpec(std::string_view f, size_t at) {
   return s;
 }
 
-std::string CFormat(const Spec& s, const char* length, char conversion) {
+std::string CFormat(const ConversionSpecifier& s, const char* length, char conversion) {
   std::string fmt = "%" + s.flags;
   if (s.width >= 0) fmt += std::to_string(s.width);
   if (s.precision >= 0) fmt += "." + std::to_string(s.precision);
@@ -120,7 +120,7 @@ std::string FormatConversions(std::string_view format) {
       ++i;
       continue;
     }
-    const Spec s = ParseSpec(format, i);
+    const ConversionSpecifier s = ParseConversion(format, i);
     out += s.cls;
     i += s.length - 1;
   }
@@ -140,7 +140,7 @@ std::string FormatMessage(std::string_view format, std::initializer_list<TFormat
       ++i;
       continue;
     }
-    const Spec s = ParseSpec(format, i);
+    const ConversionSpecifier s = ParseConversion(format, i);
     const std::string_view as_written = format.substr(i, s.length);
     i += s.length - 1;
     if (next == args.end()) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/debug.h"
+#include "platform/detail.h"
 
 namespace platform {
 namespace {
@@ -25,6 +26,10 @@ bool PipeRead(const void* address, void* out, size_t size) {
   return ok;
 }
 
+}  // namespace
+
+namespace detail {
+
 bool SafeRead(const void* address, void* out, size_t size) {
   if (!address) return false;
   iovec local{out, size};
@@ -35,7 +40,7 @@ bool SafeRead(const void* address, void* out, size_t size) {
   return false;
 }
 
-}  // namespace
+}  // namespace detail
 
 void DebugOutput(std::string_view text) {
   const char* flag = std::getenv("DLT645_DEBUG");
@@ -44,20 +49,6 @@ void DebugOutput(std::string_view text) {
   if (line.empty() || line.back() != '\n') line += '\n';
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
-}
-
-bool SafeReadU32(const void* address, uint32_t* value) {
-  uint32_t v = 0;
-  if (!SafeRead(address, &v, sizeof(v))) return false;
-  if (value) *value = v;
-  return true;
-}
-
-bool SafeReadPointer(const void* address, uintptr_t* value) {
-  uintptr_t v = 0;
-  if (!SafeRead(address, &v, sizeof(v))) return false;
-  if (value) *value = v;
-  return true;
 }
 
 }  // namespace platform

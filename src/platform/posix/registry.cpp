@@ -10,6 +10,7 @@
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/strings.h"
 
 namespace platform {
 namespace {
@@ -112,16 +113,7 @@ bool FromHex(std::string_view hex, std::string* out) {
   return true;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
+bool SameName(const std::string& a, const std::string& b) { return SameTextAscii(a, b); }
 
 struct Entry {
   std::string name;
