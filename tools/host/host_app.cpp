@@ -140,9 +140,10 @@ bool Host::Start(const std::string& library, const std::string& settings_file) {
   for (size_t i = 0; i < options_.ports.size(); ++i)
     ports_.push_back(MakePort(io_, options_.ports[i], static_cast<uint32_t>(i + 1), port_settings_,
                               client_ids_, *this));
+  // A port may give up at once (a serial device that is not there).
+  exit_code_ = kExitOk;
   for (auto& p : ports_)
     p->Start();
-  exit_code_ = kExitOk;
   return true;
 }
 
