@@ -140,6 +140,7 @@ bool Host::Start(const std::string& library, const std::string& settings_file) {
   for (size_t i = 0; i < options_.ports.size(); ++i)
     ports_.push_back(MakePort(io_, options_.ports[i], static_cast<uint32_t>(i + 1), port_settings_,
                               client_ids_, *this));
+  ArmStats();
   // A port may give up at once (a serial device that is not there).
   exit_code_ = kExitOk;
   for (auto& p : ports_)
@@ -185,6 +186,7 @@ int Host::Pump() {
 
 void Host::Shutdown() {
   event_timer_.cancel();
+  stats_timer_.cancel();
   // Ports report their open connections closed while the plug-in is loaded.
   for (auto& p : ports_)
     p->Stop();
@@ -301,6 +303,30 @@ void Host::SendHostEvents() {
       if (!ec && !stop_) SendHostEvents();
     });
   }
+}
+
+void Host::ArmStats() {
+  if (options_.stats_every_s <= 0) return;
+  stats_timer_.expires_after(
+      std::chrono::milliseconds(static_cast<int64_t>(options_.stats_every_s * 1000)));
+  stats_timer_.async_wait([this](asio::error_code ec) {
+    if (ec || stop_) return;
+    size_t open = 0;
+    for (const auto& p : ports_)
+      open += p->OpenClients();
+    char line[200];
+    std::snprintf(line, sizeof(line),
+                  "stats: %zu open, %llu accepted, %llu records, %llu blocks, %llu bytes in, "
+                  "%llu bytes out, %llu writes refused",
+                  open, static_cast<unsigned long long>(stats_.connections),
+                  static_cast<unsigned long long>(stats_.records),
+                  static_cast<unsigned long long>(stats_.blocks),
+                  static_cast<unsigned long long>(stats_.bytes_in),
+                  static_cast<unsigned long long>(stats_.bytes_out),
+                  static_cast<unsigned long long>(stats_.writes_refused));
+    Log(2, line);
+    ArmStats();
+  });
 }
 
 void Host::OnPortOpened(Port& port) {

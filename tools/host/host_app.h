@@ -77,6 +77,7 @@ class Host final : public PortListener {
   void DrainLog();
   void SendPortEvent(const char* event, const Port& port);
   void SendHostEvents();
+  void ArmStats();
   void Deliver(const PluginInstance::Block& block);
   void WriteRecords(const std::vector<Record>& records);
   Port* PortOf(uint32_t data_source_no);
@@ -103,6 +104,7 @@ class Host final : public PortListener {
   ClientIds client_ids_;
   std::vector<std::unique_ptr<Port>> ports_;
   asio::steady_timer event_timer_{io_};
+  asio::steady_timer stats_timer_{io_};
   bool events_started_ = false;
 };
 

@@ -186,8 +186,10 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
         o.format = OutputFormat::kJson;
       } else if (v == "csv") {
         o.format = OutputFormat::kCsv;
+      } else if (v == "text") {
+        o.format = OutputFormat::kText;
       } else {
-        *error = "--format '" + v + "' is neither json nor csv";
+        *error = "--format '" + v + "' is none of json, csv, text";
         return false;
       }
     } else if (a == "--log-level") {
@@ -215,6 +217,12 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
       if (!value(&v)) return false;
       if (!ParseSeconds(v, &o.event_every_s)) {
         *error = "--event-every '" + v + "' is not a positive number of seconds";
+        return false;
+      }
+    } else if (a == "--stats") {
+      if (!value(&v)) return false;
+      if (!ParseSeconds(v, &o.stats_every_s)) {
+        *error = "--stats '" + v + "' is not a positive number of seconds";
         return false;
       }
     } else if (a == "--connect-attempts") {
@@ -269,7 +277,7 @@ const char* HostUsage() {
          "      --section PREFIX   INI section prefix of the plug-in (default dlt645-host)\n"
          "      --library PATH     the plug-in library (default: the one beside this program)\n"
          "      --module M         2007 (default), gprs or 1997\n"
-         "      --format F         json (default) or csv\n"
+         "      --format F         json (default), csv, or text (for people: the values only)\n"
          "  -o, --output FILE      records to FILE instead of standard output\n"
          "      --log FILE         log to FILE instead of standard error\n"
          "      --log-level N      plug-in log lines shown: 0 errors, 1 and warnings, 2 all "
@@ -278,6 +286,7 @@ const char* HostUsage() {
          "      --event NAME       send the host event NAME once the ports are open (repeatable)\n"
          "      --event-every S    ... and again every S seconds\n"
          "      --connect-attempts N  give up a network port after N failed attempts (0: never)\n"
+         "      --stats S          log connections, records and bytes every S seconds\n"
          "  -v, --verbose          log the host's own traffic\n"
          "      --version, -h, --help\n"
          "\n"

@@ -21,7 +21,7 @@ struct PortSpec {
   uint8_t stop_bits = 1;  // 1 or 2
 };
 
-enum class OutputFormat { kJson, kCsv };
+enum class OutputFormat { kJson, kCsv, kText };
 enum class Module { k2007, kGprs, k1997 };
 
 struct HostOptions {
@@ -39,6 +39,7 @@ struct HostOptions {
   std::vector<std::string> events;
   double event_every_s = 0;       // 0: each event once, after the ports opened
   uint32_t connect_attempts = 0;  // network ports; 0: retry for ever
+  double stats_every_s = 0;       // 0: no statistics lines
   bool verbose = false;
   bool help = false;
   bool version = false;

@@ -233,9 +233,46 @@ std::string RecordWriter::CsvRow(const Record& record) {
   return line;
 }
 
+std::string RecordWriter::TextLine(const Record& record) {
+  static const char* const kHeader[] = {
+      "FULL_DATA_PACKET", "DATA_PACKET",           "DATE_TIME_STAMP", "DATA_SOURCE_ID",
+      "DATA_SOURCE_NAME", "DATA_SOURCE_FULL_NAME", "CLIENTID",        "DEVICE_ID",
+      "DATA_TYPE_ID",     "DATA_TYPE_ID_STR"};
+  const auto find = [&record](const char* name) -> const Field* {
+    for (const Field& f : record)
+      if (f.name == name) return &f;
+    return nullptr;
+  };
+  std::string line;
+  std::string text;
+  if (const Field* t = find("DATE_TIME_STAMP"); t && t->value.get().vt == VT_DATE) {
+    const std::string iso = IsoDateTime(t->value.get().date);
+    line = iso.substr(11, 8);
+  }
+  for (const char* name : {"DATA_SOURCE_NAME", "DEVICE_ID", "DATA_TYPE_ID_STR"}) {
+    if (const Field* f = find(name)) {
+      Render(f->name, f->value.get(), &text);
+      if (!line.empty()) line += ' ';
+      line += text;
+    }
+  }
+  for (const Field& f : record) {
+    bool header = false;
+    for (const char* h : kHeader)
+      header = header || f.name == h;
+    if (header) continue;
+    Render(f.name, f.value.get(), &text);
+    if (!line.empty()) line += ' ';
+    line += f.name + "=" + text;
+  }
+  return line;
+}
+
 void RecordWriter::Write(const Record& record) {
   if (record.empty()) return;
-  if (format_ == OutputFormat::kJson) {
+  if (format_ == OutputFormat::kText) {
+    std::fprintf(out_, "%s\n", TextLine(record).c_str());
+  } else if (format_ == OutputFormat::kJson) {
     const std::string line = JsonLine(record);
     std::fprintf(out_, "%s\n", line.c_str());
   } else {

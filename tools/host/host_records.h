@@ -28,6 +28,8 @@ class RecordWriter {
   // The CSV header of a record, and its row.
   static std::string CsvHeader(const Record& record);
   static std::string CsvRow(const Record& record);
+  // The values only, after the time, device and function.
+  static std::string TextLine(const Record& record);
 
  private:
   std::FILE* out_;

@@ -9,6 +9,7 @@
 #include "config/store/proxy_code_object.h"
 #include "config/store/wreg.h"
 #include "host_config.h"
+#include "platform/module.h"
 
 namespace {
 
@@ -139,6 +140,25 @@ TEST_F(HostSettingsFile, ConfigurationFileErrorsNameTheFile) {
             path_ + ":3:1: closing tag </DL_T645_2007_QUERY> does not match <Request> of line 2");
   EXPECT_FALSE(ReadQueryConfigFile(path_ + ".none", &c, &e));
   EXPECT_NE(e.find("cannot be read"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The configurations the README and the demo use load without a complaint.
+TEST(HostExamples, LoadCleanly) {
+  const auto dir = std::filesystem::path(platform::ProgramFileName()).parent_path() / "examples";
+  int seen = 0;
+  for (const char* name : {"demo.xml", "serial-meter.xml", "dtu-server.xml"}) {
+    ConfigCheck c;
+    std::string e;
+    ASSERT_TRUE(host::ReadQueryConfigFile((dir / name).string(), &c, &e)) << e;
+    EXPECT_TRUE(c.warnings.empty()) << name << ": " << c.warnings.front();
+    EXPECT_GT(c.requests, 0) << name;
+    ++seen;
+  }
+  EXPECT_EQ(seen, 3);
 }
 
 }  // namespace

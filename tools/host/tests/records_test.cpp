@@ -80,3 +80,23 @@ TEST(HostRecords, CsvRepeatsTheHeaderWhenTheColumnsChange) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HostRecords, TextShowsTheValuesAfterDeviceAndFunction) {
+  int64_t secs = 0;
+  ASSERT_TRUE(platform::TryEncodeDateTime(2024, 5, 1, 8, 9, 10, &secs));
+  const Record r = {F("FULL_DATA_PACKET", FrameValue("\x68\x91")),
+                    F("DATE_TIME_STAMP", Value::Date(static_cast<double>(secs) / 86400.0)),
+                    F("DATA_SOURCE_ID", Value::Int(1)),
+                    F("DATA_SOURCE_NAME", Value::Text("tcp://127.0.0.1:9000")),
+                    F("DEVICE_ID", Value::Text("000000000002")),
+                    F("DATA_TYPE_ID_STR", Value::Text("0203FF00")),
+                    F("INSTANT_ACTIVE_POWER1", Value::Double(-1.5)),
+                    F("TIMESTAMP1", Value::Date(0))};
+  EXPECT_EQ(RecordWriter::TextLine(r),
+            "08:09:10 tcp://127.0.0.1:9000 000000000002 0203FF00 INSTANT_ACTIVE_POWER1=-1.5 "
+            "TIMESTAMP1=1899-12-30T00:00:00");
+}
+
+}  // namespace
