@@ -197,7 +197,7 @@ class SingleLinePort : public Port, public ChannelOwner {
 
   void OnChannelClosed(uintptr_t, const std::string&, const std::string& why) override {
     auto keep = std::move(channel_);  // the channel outlives this call
-    listener_.OnPortMessage(*this, 1, Spec().text + ": " + why);
+    listener_.OnPortMessage(*this, stopped_ ? 2 : 1, Spec().text + ": " + why);
     listener_.OnPortClosed(*this);
     if (!stopped_) Retry(settings_.retry_min_ms);
   }
