@@ -67,7 +67,7 @@ std::string Host::LocalAddress(size_t port_index) const {
 }
 
 void Host::Log(int level, const std::string& text, bool from_plugin) {
-  if (level > options_.log_level) return;
+  if (level > options_.log_level && level != kAlways) return;
   static const char* const kLevels[] = {"error: ", "warning: ", ""};
   const char* what = level >= 0 && level <= 2 ? kLevels[level] : "";
   std::lock_guard<std::mutex> lock(out_mutex_);
@@ -324,7 +324,7 @@ void Host::ArmStats() {
                   static_cast<unsigned long long>(stats_.bytes_in),
                   static_cast<unsigned long long>(stats_.bytes_out),
                   static_cast<unsigned long long>(stats_.writes_refused));
-    Log(2, line);
+    Log(kAlways, line);
     ArmStats();
   });
 }

@@ -66,7 +66,9 @@ class Host final : public PortListener {
   void OnPortMessage(Port& port, int level, const std::string& text) override;
   void OnPortFailed(Port& port, const std::string& text) override;
 
-  // A line on the log stream: level 0 error, 1 warning, 2 information.
+  // A line on the log stream: level 0 error, 1 warning, 2 information;
+  // kAlways whatever --log-level says.
+  static constexpr int kAlways = 3;
   void Log(int level, const std::string& text, bool from_plugin = false);
 
  private:
