@@ -6,6 +6,8 @@
 
 #include "host_platform.h"
 #include "platform/datetime.h"
+#include "platform/message_loop.h"
+#include "platform/module.h"
 #include "platform/tick.h"
 
 namespace {
@@ -92,7 +94,7 @@ int Host::Run(const std::string& library, const std::string& settings_file) {
 bool Host::Start(const std::string& library, const std::string& settings_file) {
   exit_code_ = kExitFailure;
   // The plug-in finds the output function in this program by name.
-  if (LibrarySymbol(OwnProgramHandle(), "Telvano_SendDataEx") !=
+  if (platform::FindProcedure(OwnProgramHandle(), "Telvano_SendDataEx") !=
       reinterpret_cast<void*>(&Telvano_SendDataEx)) {
     Log(0, "this program does not export Telvano_SendDataEx (it must be linked with its exports)");
     return false;
@@ -181,7 +183,7 @@ void Host::Loop() {
 
 int Host::Pump() {
   if (library_.PumpPluginMessages) return library_.PumpPluginMessages(0);
-  return DispatchWindowMessages();
+  return platform::PumpMessages(0);
 }
 
 void Host::Shutdown() {

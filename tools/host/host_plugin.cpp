@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host_platform.h"
+#include "platform/library.h"
+#include "platform/module.h"
 
 namespace host {
+
+uintptr_t OwnProgramHandle() {
+  return platform::FindLoadedModule(platform::ProgramFileName());
+}
 
 PluginLibrary::~PluginLibrary() {
   Unload();
@@ -13,12 +18,12 @@ PluginLibrary::~PluginLibrary() {
 
 bool PluginLibrary::Load(const std::string& path, bool needs_pump, std::string* error) {
   std::string why;
-  handle_ = OpenLibrary(path, &why);
+  handle_ = platform::LoadLibraryFile(path, &why);
   if (!handle_) {
     *error = "cannot load the plug-in " + path + ": " + why;
     return false;
   }
-  const auto find = [this](const char* name) { return LibrarySymbol(handle_, name); };
+  const auto find = [this](const char* name) { return platform::FindProcedure(handle_, name); };
   struct Export {
     const char* name;
     void** slot;
@@ -60,7 +65,7 @@ void PluginLibrary::Unload() {
     rec.Input.Data = 0xFF01;
     FreePluginInstance(&rec);
   }
-  CloseLibrary(handle_);
+  platform::FreeLibraryFile(handle_);
   handle_ = 0;
   CreatePluginInstance = FreePluginInstance = ProcessData = ExecutePluginCommand = GetLogEx =
       nullptr;

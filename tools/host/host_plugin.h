@@ -11,6 +11,9 @@
 
 namespace host {
 
+// The "HANDLE" the plug-in finds the output function in: this program.
+uintptr_t OwnProgramHandle();
+
 class PluginLibrary {
  public:
   PluginLibrary() = default;

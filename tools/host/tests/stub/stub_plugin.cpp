@@ -8,7 +8,7 @@
 
 #include "host_abi.h"
 #include "host_params_list.h"
-#include "host_platform.h"
+#include "platform/module.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ QON_EXPORT int32_t QON_STDCALL ExecutePluginCommand(CallRec* rec) {
   const std::string command = Read(params, "COMMAND").AsText();
   if (command == "LOAD") {
     const uintptr_t handle = static_cast<uintptr_t>(IntOf(Read(params, "HANDLE")));
-    g_send = reinterpret_cast<SendDataExFn>(LibrarySymbol(handle, "Telvano_SendDataEx"));
+    g_send = reinterpret_cast<SendDataExFn>(platform::FindProcedure(handle, "Telvano_SendDataEx"));
     Log(2, "LOAD ini=" + Read(params, "INI-FILE").AsText() +
                " prefix=" + Read(params, "INI-SECTION-PREFIX").AsText() + " config-id=" +
                std::to_string(static_cast<uint32_t>(IntOf(Read(params, "CONFIG-ID")))) +
