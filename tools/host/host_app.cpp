@@ -175,7 +175,7 @@ void Host::Loop() {
     }
     // Nothing to do now: wait for the network a little; the plug-in's
     // timers are looked at again after at most this long.
-    if (handled == 0 && pumped == 0 && !stop_) io_.run_one_for(std::chrono::milliseconds(5));
+    if (handled == 0 && pumped == 0 && !stop_) io_.run_one_for(std::chrono::milliseconds(10));
   }
   signals.cancel();
   duration.cancel();
