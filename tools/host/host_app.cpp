@@ -360,9 +360,10 @@ void Host::OnClientOpened(Port& port, uintptr_t client, const std::string& name)
   Deliver(b);
 }
 
-void Host::OnClientClosed(Port& port, uintptr_t client, const std::string& name) {
+void Host::OnClientClosed(Port& port, uintptr_t client, const std::string& name,
+                          const std::string& why) {
   if (options_.verbose)
-    Log(2, port.Spec().text + ": client " + std::to_string(client) + " " + name + " closed");
+    Log(2, port.Spec().text + ": client " + std::to_string(client) + " " + name + " " + why);
   PluginInstance::Block b;
   b.data_source_no = port.DataSourceNo();
   b.client_id = client;

@@ -60,7 +60,8 @@ class Host final : public PortListener {
   void OnPortOpened(Port& port) override;
   void OnPortClosed(Port& port) override;
   void OnClientOpened(Port& port, uintptr_t client, const std::string& name) override;
-  void OnClientClosed(Port& port, uintptr_t client, const std::string& name) override;
+  void OnClientClosed(Port& port, uintptr_t client, const std::string& name,
+                      const std::string& why) override;
   void OnReceived(Port& port, uintptr_t client, const std::string& name, const uint8_t* data,
                   size_t size) override;
   void OnPortMessage(Port& port, int level, const std::string& text) override;

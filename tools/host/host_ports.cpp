@@ -392,8 +392,7 @@ class ListenPort final : public Port, public ChannelOwner {
     if (it == channels_.end()) return;
     auto keep = std::move(it->second);
     channels_.erase(it);
-    if (verbose_closes_) listener_.OnPortMessage(*this, 2, name + ": " + why);
-    listener_.OnClientClosed(*this, id, name);
+    listener_.OnClientClosed(*this, id, name, why);
   }
 
  private:
@@ -482,7 +481,6 @@ class ListenPort final : public Port, public ChannelOwner {
   std::string local_;
   bool stopped_ = false;
   bool accept_trouble_ = false;
-  bool verbose_closes_ = false;
 };
 
 }  // namespace

@@ -23,7 +23,8 @@ class PortListener {
   virtual void OnPortClosed(Port& port) = 0;
   // A connection of a listening port.
   virtual void OnClientOpened(Port& port, uintptr_t client, const std::string& name) = 0;
-  virtual void OnClientClosed(Port& port, uintptr_t client, const std::string& name) = 0;
+  virtual void OnClientClosed(Port& port, uintptr_t client, const std::string& name,
+                              const std::string& why) = 0;
   virtual void OnReceived(Port& port, uintptr_t client, const std::string& name,
                           const uint8_t* data, size_t size) = 0;
   // level 0 error, 1 warning, 2 information.

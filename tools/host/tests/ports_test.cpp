@@ -28,7 +28,7 @@ struct Recorder : PortListener {
   void OnClientOpened(Port&, uintptr_t c, const std::string& name) override {
     clients_opened.emplace_back(c, name);
   }
-  void OnClientClosed(Port&, uintptr_t c, const std::string&) override {
+  void OnClientClosed(Port&, uintptr_t c, const std::string&, const std::string&) override {
     EXPECT_FALSE(in_callback) << "a close reported inside another callback";
     clients_closed.push_back(c);
   }
