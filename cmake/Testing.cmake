@@ -20,9 +20,12 @@ function(dlt645_add_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock dlt645_warnings)
   if(WIN32)
     add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+    # wine may exit with 0 after an unhandled fault: judge by what the binary printed.
     set_tests_properties(${name} PROPERTIES
       ENVIRONMENT "WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml="
-      TIMEOUT 900)
+      TIMEOUT 900
+      PASS_REGULAR_EXPRESSION "\\[  PASSED  \\]"
+      FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]|Unhandled exception|page fault")
     if(T_LABELS)
       set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
     endif()

@@ -59,5 +59,8 @@ void SystemWakeThread(uint32_t thread_id);
 void SystemAnswerSentMessages();
 // Prepares the calling thread to be woken by SystemWakeThread.
 void SystemPrepareThread();
+// Runs fn(arg) when the calling thread ends, where the runtime allows that
+// safely; otherwise never (the thread's loop then stays allocated).
+void SystemAtThreadExit(void (*fn)(void*), void* arg);
 
 }  // namespace platform::detail

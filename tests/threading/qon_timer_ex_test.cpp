@@ -245,3 +245,22 @@ TEST(QonTimerExRealTime, TicksOnTheSystemTimer) {
 }
 
 }  // namespace
+
+namespace {
+
+// Threads that used a timer may end before the program does.
+TEST(QonTimerExConcurrency, ThreadsWithTimersEndCleanly) {
+  platform::VirtualClock clock;
+  for (int i = 0; i < 20; ++i) {
+    std::thread([&] {
+      auto timer = std::make_unique<TqonTimerEx>();
+      timer->SetInterval(10);
+      int ticks = 0;
+      timer->SetOnTimer([&](TqonTimerEx&) { ++ticks; });
+      FreeTimer(timer);
+    }).join();
+  }
+  SUCCEED();
+}
+
+}  // namespace

@@ -3,18 +3,22 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+// The first block; most frames and partial frames fit in it.
+constexpr uint32_t kFirstBlock = 256;
+}  // namespace
+
 TFIFOStream::TFIFOStream(uint32_t capacity, uint32_t discard_step, bool auto_discard)
     : TThreadGuarded<uint8_t>(nullptr),
-      Storage(std::make_unique<uint8_t[]>(static_cast<size_t>(capacity) * 2 + 1)),
       capacity_(capacity),
       discard_step_(discard_step),
       auto_discard_(auto_discard) {
-  Guarded = Storage.get();
+  Guarded = nullptr;
 }
 
 TFIFOStream::~TFIFOStream() {
   LockWrite();
-  WritePos = 0;
+  Release();
   UnlockWrite();
 }
 
@@ -30,7 +34,7 @@ uint32_t TFIFOStream::FreeSpace() {
 
 void TFIFOStream::Clear() {
   auto w = WriteLocked();
-  WritePos = 0;
+  Release();
 }
 
 void TFIFOStream::Consume(uint32_t n) {
@@ -43,8 +47,31 @@ void TFIFOStream::Discard(uint32_t n) {
   const uint32_t count = WritePos - ReadPos;
   n = std::min(n, count);
   if (n == 0) return;
+  if (n == count) {
+    Release();
+    return;
+  }
   std::memmove(Storage.get(), Storage.get() + n, count - n);
   WritePos = count - n;
+}
+
+void TFIFOStream::Release() {
+  Storage.reset();
+  allocated_ = 0;
+  WritePos = 0;
+  Guarded = nullptr;
+}
+
+void TFIFOStream::Reserve(uint32_t needed) {
+  if (needed <= allocated_) return;
+  // Doubling keeps a buffer that fills slowly from copying often.
+  uint32_t size = allocated_ > capacity_ / 2 ? capacity_ : std::max(allocated_ * 2, kFirstBlock);
+  size = std::min(std::max(size, needed), capacity_);
+  std::unique_ptr<uint8_t[]> block(new uint8_t[size]);
+  if (WritePos > 0) std::memcpy(block.get(), Storage.get(), WritePos);
+  Storage = std::move(block);
+  allocated_ = size;
+  Guarded = Storage.get();
 }
 
 void TFIFOStream::Write(const void* data, uint32_t length) {
@@ -64,6 +91,8 @@ void TFIFOStream::Write(const void* data, uint32_t length) {
       Discard(std::max(length - free, discard_step_));
     }
   }
+  if (length == 0) return;
+  Reserve(WritePos + length);
   std::memmove(Storage.get() + WritePos, bytes, length);
   WritePos += length;
 }

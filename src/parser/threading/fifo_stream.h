@@ -9,6 +9,12 @@
 //
 // With AutoDiscard a write that does not fit discards the oldest bytes, at
 // least DiscardStep of them; Count() never exceeds Capacity.
+//
+// The storage is allocated by the first write, grows with the bytes stored
+// (up to Capacity) and is given back whenever the buffer becomes empty, so an
+// idle buffer costs no storage. The pointer to the first byte therefore
+// changes with Write, Clear and a Consume that empties the buffer: read it
+// again (Data(), or a new lock) after those.
 #include <cstdint>
 #include <memory>
 
@@ -26,6 +32,10 @@ class TFIFOStream : public TThreadGuarded<uint8_t> {
   ~TFIFOStream() override;
 
   uint32_t Capacity() const { return capacity_; }
+  // Bytes of storage held now (0 while empty).
+  uint32_t Allocated() const { return allocated_; }
+  // The first stored byte (null while empty); the caller holds a lock.
+  uint8_t* Data() const { return Storage.get(); }
   uint32_t DiscardStep() const { return discard_step_; }
   bool AutoDiscard() const { return auto_discard_; }
 
@@ -44,8 +54,12 @@ class TFIFOStream : public TThreadGuarded<uint8_t> {
 
  private:
   void Discard(uint32_t n);
+  // Makes room for `needed` bytes (at most Capacity), keeping what is stored.
+  void Reserve(uint32_t needed);
+  void Release();
 
-  std::unique_ptr<uint8_t[]> Storage;  // twice Capacity bytes
+  std::unique_ptr<uint8_t[]> Storage;  // null while empty
+  uint32_t allocated_ = 0;
   uint32_t capacity_;
   uint32_t discard_step_;
   uint32_t WritePos = 0;

@@ -26,4 +26,17 @@ void SystemWakeThread(uint32_t) {}
 void SystemAnswerSentMessages() {}
 void SystemPrepareThread() {}
 
+void SystemAtThreadExit(void (*fn)(void*), void* arg) {
+  struct AtExit {
+    void (*fn)(void*) = nullptr;
+    void* arg = nullptr;
+    ~AtExit() {
+      if (fn) fn(arg);
+    }
+  };
+  static thread_local AtExit at_exit;
+  at_exit.fn = fn;
+  at_exit.arg = arg;
+}
+
 }  // namespace platform::detail

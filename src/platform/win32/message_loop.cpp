@@ -191,4 +191,9 @@ void SystemPrepareThread() {
   PeekMessageW(&m, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // creates the thread's queue
 }
 
+// Thread-exit destructors of the mingw runtime corrupt the heap, and a host
+// may unload the library before its threads end: the portable loop of a
+// finished thread (used only under a virtual clock) simply stays allocated.
+void SystemAtThreadExit(void (*)(void*), void*) {}
+
 }  // namespace platform::detail

@@ -1,0 +1,490 @@
+#include "parser/data_source.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <vector>
+
+#include "paramlist/parsed_data_list.h"
+#include "paramlist/plugin_records.h"
+#include "parser/cron/schedule.h"
+#include "parser/cron/scheduled_event.h"
+#include "parser/parser_module.h"
+#include "parser/threading/errors.h"
+#include "parser/threading/str_to_int.h"
+#include "platform/strings.h"
+#include "platform/thread.h"
+#include "platform/tick.h"
+
+namespace {
+
+constexpr uint32_t kSweepPeriod = 300;
+constexpr int kParseEndsBlock = -6;
+constexpr int64_t kDayMs = 86400000;
+
+// Blanks and control characters off both ends.
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
+    s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
+    s.remove_suffix(1);
+  return s;
+}
+
+// The received bytes of a data block; false for blocks that carry a value,
+// a list or an event instead.
+bool BlockBytes(const TPluginCallRec& block, const void** data, int32_t* length) {
+  switch (block.Input.Kind) {
+    case kKindDialogLength:
+    case kKindStatus:
+    case kKindUnload:
+    case kKindEvent:
+    case kKindListObject2:
+    case kKindListIntf:
+      return false;
+    default:
+      break;
+  }
+  if (block.Input.Data == 0 || block.Input.Size == 0 || block.Input.Size > INT32_MAX) return false;
+  *data = reinterpret_cast<const void*>(block.Input.Data);
+  *length = static_cast<int32_t>(block.Input.Size);
+  return true;
+}
+
+}  // namespace
+
+// ---- TDataSourceScheduled --------------------------------------------------
+
+TDataSourceScheduled::TDataSourceScheduled(IParserModule* plugin)
+    : Plugin(plugin), Queue(std::make_unique<TQueueControllerTimerEx>(this)) {}
+
+TDataSourceScheduled::~TDataSourceScheduled() {
+  Stop();
+}
+
+bool TDataSourceScheduled::IsStopped() {
+  return !Plugin || !Plugin->RoleEnabled(0);
+}
+
+bool TDataSourceScheduled::IsHeld() {
+  return HoldFlag.load();
+}
+
+void TDataSourceScheduled::UpdateTimers(bool reset) {
+  if (Queue) Queue->UpdateTimer(reset);
+}
+
+void TDataSourceScheduled::FireEvent(const std::string& name, bool all,
+                                     const TqonParamsList* parameters) {
+  if (Queue) Queue->FireEvent(name, all, parameters);
+}
+
+void TDataSourceScheduled::Stop() {
+  if (!Queue) return;
+  Queue->StopTimer();
+  Queue->ClearScheduledEvents();
+  Queue.reset();
+}
+
+// ---- TDataSourceScheduledWithClients ---------------------------------------
+
+TDataSourceScheduledWithClients::TDataSourceScheduledWithClients(IParserModule* plugin)
+    : TDataSourceScheduled(plugin),
+      ClientClass(ParserClientClass<TCustomParserScheduledClient>()),
+      Clients(std::make_unique<TCustomParserClientList>()) {
+  SweepTimer = std::make_unique<TqonTimerEx>();
+  SweepTimer->SetEnabled(false);
+  SweepTimer->SetInterval(kSweepPeriod);
+  SweepTimer->SetOnTimer([this](TqonTimerEx&) { Sweep(); });
+  Queue->OnScheduledEvent = [this](TQueueController&, TScheduledEvent&, TBasicRequestItem& item) {
+    PropagateDue(item);
+  };
+  Queue->SetTimerEnabled(false);
+}
+
+TDataSourceScheduledWithClients::~TDataSourceScheduledWithClients() {
+  Stop();
+  FreeTimer(SweepTimer);
+  Clients.reset();
+}
+
+bool TDataSourceScheduledWithClients::IsStopped() {
+  return true;
+}
+
+void TDataSourceScheduledWithClients::Stop() {
+  if (Clients) {
+    auto clients = Clients->ReadLocked();
+    for (const auto& entry : *clients)
+      if (TCustomParserScheduledClient* client = entry.second->AsScheduled())
+        client->Queue->StopTimer();
+  }
+  TDataSourceScheduled::Stop();
+}
+
+void TDataSourceScheduledWithClients::FireEvent(const std::string& name, bool all,
+                                                const TqonParamsList* parameters) {
+  const THandleEventProcData data{name, all, parameters};
+  auto clients = Clients->ReadLocked();
+  clients->ForEach([&data](uintptr_t, TCustomParserClient* client, bool&) {
+    if (TCustomParserScheduledClient* scheduled = client->AsScheduled())
+      scheduled->Queue->FireEvent(data.Name, data.All, data.Parameters);
+  });
+}
+
+void TDataSourceScheduledWithClients::UpdateClientQueues(bool reset, bool reload) {
+  // Reloading reads the master list: it is locked before the client list.
+  std::optional<TQueueState> master;
+  if (reload && Queue) master.emplace(*Queue);
+  auto clients = Clients->ReadLocked();
+  for (const auto& entry : *clients) {
+    TCustomParserScheduledClient* client = entry.second->AsScheduled();
+    if (!client) continue;
+    if (reload) client->LoadRequests();
+    client->Queue->UpdateTimer(reset);
+  }
+}
+
+void TDataSourceScheduledWithClients::PropagateDue(TBasicRequestItem& master_item) {
+  // Runs under the master list's lock, which goes before the client list.
+  const std::string& key = master_item.ScheduleKey;
+  {
+    auto clients = Clients->ReadLocked();
+    for (const auto& entry : *clients) {
+      TCustomParserScheduledClient* client = entry.second->AsScheduled();
+      if (!client) continue;
+      TQueueState state(*client->Queue);
+      for (TBasicRequestItem* item : state.Items())
+        if (item->ScheduleKey == key) item->Due = true;
+    }
+  }
+  master_item.Due = false;
+}
+
+void TDataSourceScheduledWithClients::WantSweep(bool on) {
+  if (!SweepTimer) return;
+  if (SweepTimer->OwnerThread() == platform::CurrentThreadId()) {
+    sweep_wanted_ = on;
+    SweepTimer->SetEnabled(on);
+    return;
+  }
+  if (sweep_wanted_.exchange(on) != on) SweepTimer->SetEnabled(on);
+}
+
+void TDataSourceScheduledWithClients::Sweep() {
+  if (sweeping_.exchange(true)) return;
+  std::vector<std::unique_ptr<TCustomParserClient>> gone;
+  try {
+    // The write lock for the whole pass: the idle timers belong to the
+    // receive path, which holds the list too.
+    auto clients = Clients->WriteLocked();
+    std::vector<TCustomParserClientList::Map::Key> keys;
+    for (const auto& entry : *clients) {
+      TCustomParserClient* client = entry.second.get();
+      if (!client->ConnectionBound) continue;
+      const uint32_t idle = client->IdleTimeout.load();
+      if (!client->Expired && idle != kNeverExpire && client->IdleTimer.Elapsed(idle)) {
+        client->Expired = true;
+        client->IdleTimer.Restart();
+        keys.push_back(entry.first);
+      } else {
+        client->IdleCheck();
+      }
+    }
+    for (TCustomParserClientList::Map::Key key : keys)
+      gone.push_back(Clients->Take(*clients, key));
+    WantSweep(!clients->Empty());
+  } catch (...) {
+  }
+  // Outside the lock: freeing a client waits for a tick of its queue.
+  TCustomParserClientList::DestroyClients(gone);
+  sweeping_ = false;
+}
+
+int TDataSourceScheduledWithClients::ProcessBlock(TPluginCallRec& block) noexcept {
+  try {
+    const bool is_event = block.Input.Kind == kKindEvent;
+    const uintptr_t code = is_event ? block.Input.Data : 0;
+    if (is_event && (code == kEventPortOpened || code == kEventPortClosed) &&
+        Clients->HasTemplateClients.exchange(false))
+      RemoveTemplateClients(*Clients);
+    TClientLookup found = FindOrCreateClient(*Clients, block, this, ClientClass);
+    if (found.Client) {
+      if (is_event)
+        ClientEvent(*found.Client, code);
+      else
+        ReceiveData(*found.Client, block);
+    }
+    // Under the list's lock, so that the sweep's own decision is not overtaken.
+    WantSweep(!found.Lock->Empty());
+  } catch (...) {
+    try {
+      WantSweep(Clients->Count() > 0);
+    } catch (...) {
+    }
+  }
+  return 0;
+}
+
+void TDataSourceScheduledWithClients::ClientEvent(TCustomParserClient& client, uintptr_t code) {
+  auto buffer = client.Buffer->WriteLocked();
+  if (code == kEventPortOpened) {
+    client.SetActive(true);
+  } else if (code == kEventPortClosed) {
+    client.SetActive(false);
+    // Without new activity the client expires a tenth of its idle time-out
+    // after the close.
+    if (client.IdleTimer.IsClear()) client.IdleTimer.Restart();
+    const double back = std::round(static_cast<double>(client.IdleTimeout.load()) * 0.9);
+    client.IdleTimer.ShiftStart(-static_cast<int64_t>(back));
+  }
+}
+
+void TDataSourceScheduledWithClients::ReceiveData(TCustomParserClient& client,
+                                                  TPluginCallRec& block) {
+  TFIFOStream& buffer = *client.Buffer;
+  auto locked = buffer.WriteLocked();
+  TCustomParserScheduledClient* scheduled = client.AsScheduled();
+  if (scheduled && scheduled->StaleDataTimeout > 0 &&
+      client.IdleTimer.Elapsed(scheduled->StaleDataTimeout))
+    client.ClearBuffer();
+  const void* data = nullptr;
+  int32_t length = 0;
+  if (BlockBytes(block, &data, &length)) client.AddData(data, length);
+
+  // A protocol that asks again without taking anything may scan with state
+  // of its own, but not for ever.
+  uint32_t idle_rounds = 0;
+  for (;;) {
+    const uint32_t before = buffer.Count();
+    bool again = false;
+    const int n = client.FindFrame(again);
+    if (n >= 0) {
+      int code = 0;
+      {
+        TParsedDataList list;
+        try {
+          code = client.ParseFrame(list);
+          if (list.Count() > 0 && Plugin) Plugin->AppendResult(&block, &list, list.Text, true);
+        } catch (...) {
+          // The located frame goes also when it could not be decoded.
+          buffer.Consume(static_cast<uint32_t>(n));
+          client.ResetParser();
+          throw;
+        }
+      }
+      buffer.Consume(static_cast<uint32_t>(n));
+      client.ResetParser();
+      if (code == kParseEndsBlock) break;
+    }
+    if (!again) break;
+    const uint32_t after = buffer.Count();
+    if (after == 0) break;
+    idle_rounds = after < before ? 0 : idle_rounds + 1;
+    if (idle_rounds > after + 1) break;
+  }
+}
+
+// ---- scheduled events ------------------------------------------------------
+
+std::string MakeScheduleKey(const TQueueControllerTimer& queue, uint8_t method, uint32_t serial) {
+  char key[40];
+  std::snprintf(key, sizeof(key), "G%u_%08X_%08X", static_cast<unsigned>(method),
+                static_cast<unsigned>(serial),
+                static_cast<unsigned>(reinterpret_cast<uintptr_t>(&queue) & 0xFFFFFFFFu));
+  return key;
+}
+
+namespace {
+
+// Whether the item already carries a key of this queue for its method (the
+// events of one time list share one key).
+bool IsKeyOf(const TQueueControllerTimer& queue, uint8_t method, const std::string& key) {
+  const std::string sample = MakeScheduleKey(queue, method, 0);
+  if (key.size() != sample.size()) return false;
+  const size_t serial_at = sample.find('_') + 1;
+  return key.compare(0, serial_at, sample, 0, serial_at) == 0 &&
+         key.compare(serial_at + 8, std::string::npos, sample, serial_at + 8) == 0;
+}
+
+std::string CronTextOf(const TExportCronParams& fields) {
+  std::string text;
+  for (int k = 5; k >= 0; --k) {
+    std::string_view field = Trim(fields[static_cast<size_t>(k)]);
+    if (!text.empty()) text += ' ';
+    if (field.empty())
+      text += k >= 3 ? "0" : "*";
+    else
+      text.append(field);
+  }
+  return text + " *";
+}
+
+}  // namespace
+
+void AddScheduledEvent(TQueueControllerTimer& queue, TBasicRequestItem& item,
+                       const TExportCronParams& fields, int index) {
+  std::string key = item.ScheduleKey;
+  if (!IsKeyOf(queue, item.Method, key))
+    key = MakeScheduleKey(queue, item.Method, queue.NextScheduleSerial());
+  item.ScheduleKey = key;
+  std::string text;
+  std::exception_ptr error;
+  {
+    std::lock_guard<std::mutex> lock(queue.EventsLock);
+    TScheduledEvent& event = queue.ScheduledEvents->Add(key + "/" + std::to_string(index));
+    try {
+      event.SetSignalType(TScheduledEvent::kSignalTimer);
+      text = CronTextOf(fields);
+      event.Schedule.SetCronText(text);
+      event.OnSchedule = [&queue](TScheduledEvent& fired, void*) { queue.OnScheduleFired(fired); };
+      event.Start(false);
+    } catch (...) {
+      error = std::current_exception();
+    }
+  }
+  if (!error) return;
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    queue.DoError("Cron", e, text);
+  } catch (...) {
+    queue.DoError("Cron", EqonError("Unknown error"), text);
+  }
+}
+
+void AddTimeEvents(TQueueControllerTimer& queue, TBasicRequestItem& item) {
+  if (item.Method == kMethodCron) {
+    AddScheduledEvent(queue, item, item.Mode.CronParams, 0);
+    return;
+  }
+  const std::string& list = item.Mode.MethodText;
+  size_t begin = 0;
+  for (int index = 0; begin <= list.size(); ++index) {
+    size_t end = list.find_first_of(";,", begin);
+    if (end == std::string::npos) end = list.size();
+    const std::string_view entry(list.data() + begin, end - begin);
+    begin = end + 1;
+
+    std::string t = platform::AnsiLowerCase(Trim(entry));
+    if (t.empty()) continue;
+    size_t cut = t.find('p');
+    const bool pm = cut != std::string::npos;
+    if (!pm) cut = t.find('a');
+    const bool am = !pm && cut != std::string::npos;
+    if (cut != std::string::npos) t = std::string(Trim(std::string_view(t).substr(0, cut)));
+
+    int32_t parts[3] = {-1, -1, -1};
+    std::string_view rest(t);
+    for (int32_t& part : parts) {
+      const size_t colon = rest.find(':');
+      const std::string_view piece = Trim(rest.substr(0, colon));
+      if (!TryStrToInt(piece, &part)) part = -1;
+      if (colon == std::string_view::npos) break;
+      rest.remove_prefix(colon + 1);
+    }
+    int32_t hours = parts[0];
+    if (hours < 0) continue;
+    if (pm && hours >= 1 && hours <= 11) hours += 12;
+    if (am && hours == 12) hours = 0;  // 12 am is midnight
+    if (hours > 23) continue;
+    const int32_t minutes = parts[1] >= 0 && parts[1] <= 59 ? parts[1] : 0;
+    const int32_t seconds = parts[2] >= 0 && parts[2] <= 59 ? parts[2] : 0;
+
+    TExportCronParams fields;
+    fields[0] = fields[1] = fields[2] = "*";
+    fields[3] = std::to_string(hours);
+    fields[4] = std::to_string(minutes);
+    fields[5] = std::to_string(seconds);
+    AddScheduledEvent(queue, item, fields, index);
+    if (end == list.size()) break;
+  }
+}
+
+// ---- template clients, look-ups --------------------------------------------
+
+void CreateTemplateClients(IParserModule* plugin, const TParserClientFactory& client_class,
+                           bool never_expire, uint32_t extra) {
+  if (!plugin || !plugin->RoleEnabled(0)) return;
+  char name[64];
+  int length = std::snprintf(name, sizeof(name), "%s%08" PRIXPTR, kTemplateClientPrefix,
+                             plugin->InstanceHandle());
+  if (extra != 0)
+    std::snprintf(name + length, sizeof(name) - static_cast<size_t>(length), "_%08X",
+                  static_cast<unsigned>(extra));
+  for (const TConfigDataSource& configured : plugin->ConfiguredDataSources()) {
+    TPluginCallRec block{};
+    block.Size = kCallRecSize;
+    block.Flags = 1;
+    block.DataSourceNo = static_cast<uint32_t>(configured.Number);
+    std::memcpy(block.ClientName, name, std::min(std::strlen(name), sizeof(block.ClientName)));
+    auto* source =
+        dynamic_cast<TDataSourceScheduledWithClients*>(FindDataSource(plugin, configured.Number));
+    if (!source || source->Clients->Count() != 0) continue;
+    TClientLookup found = FindOrCreateClient(*source->Clients, block, source, client_class);
+    if (!found.Client) continue;
+    {
+      auto buffer = found.Client->Buffer->WriteLocked();
+      if (never_expire) found.Client->IdleTimeout = kNeverExpire;
+      found.Client->SetActive(true);
+    }
+    source->Clients->HasTemplateClients = true;
+  }
+}
+
+int64_t LongestRequestPeriod(TDataSourceScheduled& source) {
+  TQueueControllerTimerEx* queue = source.Queue.get();
+  if (!queue) return 0;
+  int64_t longest = 0;
+  bool timed = false;
+  auto list = queue->Requests->ReadLocked();
+  for (const TBasicRequestItem* item : *list) {
+    switch (item->Method) {
+      case kMethodPoll:
+        longest = std::max<int64_t>(longest, item->PollInterval);
+        break;
+      case kMethodAtTime:
+      case kMethodCron:
+        timed = true;
+        break;
+      case kMethodEvent:
+        longest = std::max(longest, kDayMs);
+        break;
+      default:
+        break;
+    }
+  }
+  if (!timed) return longest;
+  // The gaps between ten successive moments of every event, not the wait
+  // for the first one.
+  std::lock_guard<std::mutex> lock(queue->EventsLock);
+  for (size_t i = 0; i < queue->ScheduledEvents->Count(); ++i) {
+    const TSchedule& schedule = queue->ScheduledEvents->Items(i).Schedule;
+    try {
+      double previous =
+          NextMoment(schedule.Entries, schedule.EndTime, schedule.StartTime, platform::LocalNow());
+      for (int k = 1; k < 10 && previous != 0; ++k) {
+        const double next =
+            NextMoment(schedule.Entries, schedule.EndTime, schedule.StartTime, previous);
+        if (next == 0) break;
+        longest = std::max<int64_t>(longest, std::llround((next - previous) * kDayMs));
+        previous = next;
+      }
+    } catch (...) {
+    }
+  }
+  return longest;
+}
+
+TDataSourceScheduled* FindDataSource(IParserModule* plugin, int32_t number) {
+  if (!plugin) return nullptr;
+  const std::vector<TDataSourceScheduled*> sources = plugin->DataSources();
+  for (auto it = sources.rbegin(); it != sources.rend(); ++it)
+    if (*it && (number == -1 || (*it)->DataSourceNo == number)) return *it;
+  return nullptr;
+}

@@ -1,0 +1,119 @@
+#pragma once
+// Scheduled data sources: one host data source inside the plug-in, with the
+// master request list and its triggers, the parser clients (each with its
+// own copy of the requests) and the sweep that removes the clients of closed
+// connections.
+//
+// Lock order (every path takes them in this order, skipping what it does
+// not need): master request list, master StateLock, client list, a client's
+// Buffer, a client's request list, its StateLock. A client is made and freed
+// with no lock of the list held; queue handlers take neither the client list
+// nor the master list.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "parser/basic_request_item.h"
+#include "parser/client_list.h"
+#include "parser/queue_controller.h"
+#include "parser/threading/qon_timer_ex.h"
+
+struct TPluginCallRec;
+class IParserModule;
+class TqonParamsList;
+
+// What FireEvent hands to every client.
+struct THandleEventProcData {
+  std::string Name;
+  bool All = false;
+  const TqonParamsList* Parameters = nullptr;
+};
+
+class TDataSourceScheduled {
+ public:
+  explicit TDataSourceScheduled(IParserModule* plugin);
+  virtual ~TDataSourceScheduled();
+  TDataSourceScheduled(const TDataSourceScheduled&) = delete;
+  TDataSourceScheduled& operator=(const TDataSourceScheduled&) = delete;
+
+  // False while the plug-in exists and its request role is on.
+  virtual bool IsStopped();
+  virtual bool IsHeld();
+  virtual void UpdateTimers(bool reset);
+  virtual void FireEvent(const std::string& name, bool all, const TqonParamsList* parameters);
+
+  // Frees the master queue (its timer and scheduled events stop first). No
+  // data call may run on the data source meanwhile.
+  virtual void Stop();
+
+  IParserModule* const Plugin;
+  std::unique_ptr<TQueueControllerTimerEx> Queue;
+  int32_t DataSourceNo = 0;
+  std::string PortName;
+  std::string PortInfo;
+  std::atomic<bool> HoldFlag{false};
+};
+
+class TDataSourceScheduledWithClients : public TDataSourceScheduled {
+ public:
+  explicit TDataSourceScheduledWithClients(IParserModule* plugin);
+  ~TDataSourceScheduledWithClients() override;
+
+  // The master queue never sends: the clients do.
+  bool IsStopped() override;
+  // Every client's queue.
+  void FireEvent(const std::string& name, bool all, const TqonParamsList* parameters) override;
+  // The clients' queues stop ticking too: a descendant's destructor calls
+  // this before its own parts go.
+  void Stop() override;
+
+  // The receive path for one host data block. Never raises; always 0.
+  int ProcessBlock(TPluginCallRec& block) noexcept;
+  // For every client: with reload its requests copied again; then its timer
+  // updated (with reset its rotation starts again).
+  void UpdateClientQueues(bool reset, bool reload);
+  // The master queue's scheduled-event handler: the clients' copies of the
+  // item become due.
+  void PropagateDue(TBasicRequestItem& master_item);
+  // Removes the connection-bound clients that stayed idle too long.
+  void Sweep();
+
+  TParserClientFactory ClientClass;
+  std::unique_ptr<TCustomParserClientList> Clients;
+  std::unique_ptr<TqonTimerEx> SweepTimer;
+
+ private:
+  void ClientEvent(TCustomParserClient& client, uintptr_t code);
+  void ReceiveData(TCustomParserClient& client, TPluginCallRec& block);
+  // The sweep runs exactly while there are clients. From another thread the
+  // change is posted, so it is asked for only when the wish changes.
+  void WantSweep(bool on);
+
+  std::atomic<bool> sweep_wanted_{false};
+  std::atomic<bool> sweeping_{false};
+};
+
+// Builds the scheduled event `index` of a time or cron item on the queue
+// (fields in cron-parameter order: 0 day of week ... 5 seconds). Errors go to
+// the queue's OnError with the context "Cron"; the event stays in the list.
+void AddScheduledEvent(TQueueControllerTimer& queue, TBasicRequestItem& item,
+                       const TExportCronParams& fields, int index);
+// The events of an AtTime item (one per time of day) or of a Cron item.
+void AddTimeEvents(TQueueControllerTimer& queue, TBasicRequestItem& item);
+// "G" + method + "_" + 8 hex digits of the item's serial + "_" + 8 hex
+// digits of the queue.
+std::string MakeScheduleKey(const TQueueControllerTimer& queue, uint8_t method, uint32_t serial);
+
+// One template client per configured data source whose client list is empty,
+// named "__UT__" + the instance handle (+ "_" + extra) in hexadecimal. Only
+// while the plug-in's request role is on.
+void CreateTemplateClients(IParserModule* plugin, const TParserClientFactory& client_class,
+                           bool never_expire, uint32_t extra);
+
+// The longest period of the master requests in ms; 0 when there is none.
+int64_t LongestRequestPeriod(TDataSourceScheduled& source);
+
+// The last data source of the plug-in with that number (-1: any); null when
+// there is none.
+TDataSourceScheduled* FindDataSource(IParserModule* plugin, int32_t number);

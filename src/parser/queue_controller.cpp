@@ -1,0 +1,452 @@
+#include "parser/queue_controller.h"
+
+#include <algorithm>
+
+#include "paramlist/params_list.h"
+#include "parser/cron/scheduled_event.h"
+#include "parser/data_source.h"
+#include "parser/parser_client.h"
+#include "parser/parser_module.h"
+#include "platform/strings.h"
+#include "platform/tick.h"
+
+// ---- TQueueController ------------------------------------------------------
+
+TQueueController::TQueueController(void* owner)
+    : Owner(owner), Requests(std::make_unique<TBasicRequestList>()) {}
+
+TQueueController::~TQueueController() = default;
+
+bool TQueueController::DoSendRequest(TBasicRequestItem& item, uint32_t& timeout,
+                                     uint32_t& request_id) {
+  return OnSendRequest ? OnSendRequest(*this, item, timeout, request_id) : false;
+}
+
+void TQueueController::DoTimeout(TBasicRequestItem& item, bool& retry) {
+  if (OnTimeout) OnTimeout(*this, item, retry);
+}
+
+void TQueueController::DoError(const std::string& context, const std::exception& error,
+                               const std::string& info) {
+  if (OnError) OnError(*this, context, error, info);
+}
+
+void TQueueController::DoScheduledEvent(TScheduledEvent& event, TBasicRequestItem& item) {
+  if (OnScheduledEvent) OnScheduledEvent(*this, event, item);
+}
+
+bool TQueueController::IsStopped() {
+  return false;
+}
+
+bool TQueueController::IsHeld() {
+  return false;
+}
+
+void TQueueController::UpdateTimer(bool) {}
+
+TQueueState TQueueController::LockState() {
+  return TQueueState(*this);
+}
+
+void TQueueController::RequestDone(int32_t code) {
+  TQueueState state(*this);
+  state.RequestDone(code);
+}
+
+void TQueueController::RequestDoneLocked(const TObjectList<TBasicRequestItem>& items,
+                                         int32_t code) {
+  AnswerTimer.Clear();
+  TBasicRequestItem* item = Pending;
+  if (!item || items.IndexOf(item) < 0) return;
+  if (item->Method != kMethodOnce) item->Busy = false;
+  if (code == 1 || (code >= 8 && code <= 10)) item->Attempts = 0;
+}
+
+void TQueueController::ClearRequests() {
+  ReloadRequests(nullptr);
+}
+
+void TQueueController::ReloadRequests(
+    const std::function<void(TObjectList<TBasicRequestItem>& list)>& fill) {
+  auto list = Requests->WriteLocked();
+  std::lock_guard<std::recursive_mutex> state(StateLock);
+  // No pointer into the old list may survive it.
+  Pending = nullptr;
+  Retry = nullptr;
+  AnswerTimer.Clear();
+  list->Clear();
+  if (fill) fill(*list);
+}
+
+void TQueueController::FireEvent(const std::string& name, bool all,
+                                 const TqonParamsList* parameters) {
+  const std::string key = platform::AnsiLowerCase(name);
+  auto list = Requests->WriteLocked();
+  std::lock_guard<std::recursive_mutex> state(StateLock);
+  for (TBasicRequestItem* item : *list) {
+    const bool match =
+        item->Method == kMethodEvent && platform::AnsiLowerCase(item->Mode.MethodText) == key;
+    if (!all && !match) continue;
+    item->PollTimer.Clear();
+    item->LastSent = 0;
+    item->Attempts = 0;
+    if (match && parameters) {
+      TqonParamsList& params = item->GetEventParams();
+      params.Clear();
+      params.AddItems(*parameters);
+    }
+    if (!all) {
+      item->Due = true;
+      Position = -1;
+      IntervalTimer.Clear();
+    }
+  }
+}
+
+void TQueueController::ServeQueue() {
+  auto list = Requests->ReadLocked();
+  std::lock_guard<std::recursive_mutex> state(StateLock);
+  const TObjectList<TBasicRequestItem>& items = *list;
+
+  TBasicRequestItem* chosen = nullptr;
+  int index = -1;
+
+  if (AnswerTimer.IsClear()) {
+    // Nothing awaited: a retry kept while the minimum interval ran goes first.
+    if (Retry && (index = items.IndexOf(Retry)) >= 0) chosen = Retry;
+    Retry = nullptr;
+  } else {
+    // The answer time-out. The handler may clear Pending: the step works on
+    // its own copy.
+    if (!AnswerTimer.ElapsedNow()) return;
+    AnswerTimer.Clear();
+    TBasicRequestItem* timed_out = Pending;
+    const int at = timed_out ? items.IndexOf(timed_out) : -1;
+    if (at >= 0) {
+      bool retry = timed_out->Attempts < timed_out->MaxAttempts;
+      timed_out->Busy = false;
+      try {
+        DoTimeout(*timed_out, retry);
+      } catch (...) {
+        timed_out->Attempts = 0;
+        Pending = nullptr;
+        throw;
+      }
+      if (retry) {
+        chosen = timed_out;
+        index = at;
+      } else {
+        timed_out->Attempts = 0;
+      }
+    }
+    Pending = nullptr;
+  }
+
+  // The minimum interval; a retry waits for it and then goes first.
+  if (!IntervalTimer.IsClear()) {
+    if (!IntervalTimer.ElapsedNow()) {
+      Retry = chosen;
+      return;
+    }
+    IntervalTimer.Clear();
+  }
+
+  if (!chosen) {
+    index = Select(items);
+    if (index < 0) return;
+    chosen = items[index];
+  }
+  Send(*chosen, index);
+}
+
+int TQueueController::Select(const TObjectList<TBasicRequestItem>& items) {
+  const int count = items.Count();
+  const int start = Position >= 0 && Position < count ? Position : 0;
+  bool live = false;
+  int found = Visit(items, start, count, &live);
+  // Nothing after Position can ever be sent (listen-only or finished items):
+  // start again at the first item instead of waiting for ever.
+  if (found < 0 && !live && start > 0) found = Visit(items, 0, start, &live);
+  return found;
+}
+
+int TQueueController::Visit(const TObjectList<TBasicRequestItem>& items, int from, int to,
+                            bool* live) {
+  // One reading of the clock for the pass; only the 32-bit tick needs each
+  // record's own widening.
+  const bool tick64 = platform::HasTick64();
+  const uint64_t now = tick64 ? platform::Tick64() : 0;
+  int best = -1;
+  uint64_t best_time = 0;
+  for (int i = from; i < to; ++i) {
+    TBasicRequestItem* item = items[i];
+    if (!item->Enabled) continue;
+    switch (item->Method) {
+      case kMethodOnce:
+        if (!item->Busy) return i;
+        continue;
+      case kMethodAtTime:
+      case kMethodCron:
+      case kMethodEvent:
+        *live = true;
+        if (!item->Due) continue;
+        break;
+      default: {
+        *live = true;
+        TqonTimeout& poll = item->PollTimer;
+        const uint32_t period = static_cast<uint32_t>(item->PollInterval);
+        if (!poll.IsClear() && !(tick64 ? now >= poll.Start + period : poll.Elapsed(period)))
+          continue;
+        break;
+      }
+    }
+    if (item->LastSent == 0) return i;
+    if (best < 0 || item->LastSent < best_time) {
+      best = i;
+      best_time = item->LastSent;
+    }
+  }
+  return best;
+}
+
+void TQueueController::Send(TBasicRequestItem& item, int index) {
+  const bool was_due = item.Due;
+  item.Busy = true;
+  item.Due = false;
+  const int32_t min_interval = MinInterval.load();
+  if (min_interval > 0) IntervalTimer.StartWith(static_cast<uint32_t>(min_interval));
+  if (item.Attempts < item.MaxAttempts) ++item.Attempts;
+  // Pending from the moment the handler writes: a host that answers at once
+  // (within the write, in this thread) finds the request it answers.
+  TBasicRequestItem* const previous = Pending;
+  Pending = &item;
+  uint32_t timeout = 0;
+  bool sent = false;
+  try {
+    sent = DoSendRequest(item, timeout, RequestIdValue);
+  } catch (...) {
+    // A handler that fails has not sent anything.
+    if (Pending == &item) Pending = previous;
+    NotSent(item, index, was_due);
+    throw;
+  }
+  if (!sent) {
+    if (Pending == &item) Pending = previous;
+    NotSent(item, index, was_due);
+    return;
+  }
+  Position = index + 1;
+  item.RequestId = RequestIdValue;
+  item.PollTimer.Restart();
+  item.LastSent = item.PollTimer.Start;
+  if (Pending != &item) return;  // already answered: nothing to wait for
+  if (timeout != 0)
+    AnswerTimer.StartWith(timeout);
+  else
+    AnswerTimer.Clear();
+}
+
+void TQueueController::NotSent(TBasicRequestItem& item, int index, bool was_due) {
+  if (item.Attempts < item.MaxAttempts) {
+    item.Busy = false;
+    item.Due = was_due;
+    return;
+  }
+  Position = index + 1;
+  if (item.Method != kMethodOnce) item.Busy = false;
+  item.Attempts = 0;
+}
+
+// ---- TQueueState -----------------------------------------------------------
+
+TQueueState::TQueueState(TQueueController& queue)
+    : queue_(&queue), list_(queue.Requests->ReadLocked()), state_(queue.StateLock) {}
+
+bool TQueueState::EndPending(int32_t code, const TBasicRequestItem* expected) {
+  TBasicRequestItem* pending = queue_->Pending;
+  if (!pending || (expected && expected != pending)) return false;
+  queue_->RequestDoneLocked(*list_, code);
+  queue_->Pending = nullptr;
+  return true;
+}
+
+// ---- TQueueControllerTimer -------------------------------------------------
+
+TQueueControllerTimer::TQueueControllerTimer(void* owner)
+    : TQueueController(owner), ScheduledEvents(std::make_unique<TSchEventList>()) {
+  Timer = std::make_unique<TqonTimerEx>();
+  Timer->SetEnabled(false);
+  Timer->SetInterval(50);
+  Timer->SetOnTimer([this](TqonTimerEx&) { OnTimer(); });
+}
+
+TQueueControllerTimer::~TQueueControllerTimer() {
+  StopTimer();
+  ClearScheduledEvents();
+}
+
+void TQueueControllerTimer::StopTimer() {
+  // A tick in progress in the timer's thread may still ask for the timer:
+  // it finds none, and the destruction below waits for that tick.
+  std::unique_ptr<TqonTimerEx> timer;
+  {
+    std::lock_guard<std::mutex> lock(timer_mutex_);
+    timer = std::move(Timer);
+  }
+  FreeTimer(timer);
+}
+
+bool TQueueControllerTimer::HasTimer() {
+  std::lock_guard<std::mutex> lock(timer_mutex_);
+  return Timer != nullptr;
+}
+
+void TQueueControllerTimer::SetTimerEnabled(bool enabled) {
+  std::lock_guard<std::mutex> lock(timer_mutex_);
+  if (Timer) Timer->SetEnabled(enabled);
+}
+
+void TQueueControllerTimer::SetTimerInterval(uint32_t ms) {
+  std::lock_guard<std::mutex> lock(timer_mutex_);
+  if (Timer) Timer->SetInterval(ms);
+}
+
+void TQueueControllerTimer::UpdateTimer(bool reset_position) {
+  if (!HasTimer()) return;
+  if (reset_position) {
+    TQueueState state(*this);
+    Position = -1;
+    IntervalTimer.Clear();
+  }
+  SetTimerEnabled(!IsStopped() && Requests->Count() > 0);
+}
+
+void TQueueControllerTimer::Restart() {
+  SetTimerEnabled(false);
+  uint32_t period = 50;
+  {
+    auto list = Requests->WriteLocked();
+    std::lock_guard<std::recursive_mutex> state(StateLock);
+    Position = -1;
+    for (TBasicRequestItem* item : *list) {
+      item->PollTimer.Clear();
+      item->LastSent = 0;
+      if (item->Method == kMethodPoll && static_cast<uint32_t>(item->PollInterval) < period)
+        period = static_cast<uint32_t>(item->PollInterval);
+    }
+    // A poll interval of 0 must not switch the tick off.
+    TimerPeriod = std::max<uint32_t>(period, 1);
+    period = TimerPeriod;
+  }
+  SetTimerInterval(period);
+  UpdateTimer(false);
+}
+
+void TQueueControllerTimer::OnTimer() {
+  // The timer keeps running during the tick: killing and setting it again
+  // on every tick costs a pass over all timers of the thread, and thousands
+  // of client queues share one thread. The flag keeps a tick out of itself
+  // (a handler that pumps messages) instead.
+  if (ticking_.exchange(true)) return;
+  if (IsStopped()) {
+    SetTimerEnabled(false);
+    ticking_ = false;
+    return;
+  }
+  try {
+    Tick();
+  } catch (...) {
+    ticking_ = false;
+    UpdateTimer(false);
+    throw;
+  }
+  ticking_ = false;
+  UpdateTimer(false);
+}
+
+void TQueueControllerTimer::Tick() {
+  if (IsHeld()) return;
+  if (ResetRequested.exchange(0) != 0) {
+    Restart();
+    return;
+  }
+  ServeQueue();
+}
+
+void TQueueControllerTimer::OnScheduleFired(TScheduledEvent& event) {
+  std::string key = event.Name.substr(0, event.Name.find('/'));
+  const size_t first = key.find_first_not_of(" \t\r\n");
+  const size_t last = key.find_last_not_of(" \t\r\n");
+  key = first == std::string::npos ? std::string() : key.substr(first, last - first + 1);
+  bool matched = false;
+  {
+    TQueueState state(*this);
+    for (TBasicRequestItem* item : state.Items()) {
+      if (item->ScheduleKey != key) continue;
+      item->Due = true;
+      IntervalTimer.Clear();
+      matched = true;
+      DoScheduledEvent(event, *item);
+    }
+  }
+  if (matched) OnTimer();
+}
+
+void TQueueControllerTimer::ClearScheduledEvents() {
+  std::unique_ptr<TSchEventList> events;
+  {
+    std::lock_guard<std::mutex> lock(EventsLock);
+    events = std::move(ScheduledEvents);
+    ScheduledEvents = std::make_unique<TSchEventList>();
+  }
+  // Outside the lock: stopping waits for a firing in progress.
+  try {
+    if (events) events->Clear();
+  } catch (...) {
+  }
+}
+
+// ---- TQueueControllerTimerEx -----------------------------------------------
+
+TQueueControllerTimerEx::TQueueControllerTimerEx(TDataSourceScheduled* owner)
+    : TQueueControllerTimer(owner) {}
+
+TQueueControllerTimerEx::~TQueueControllerTimerEx() {
+  // No tick or firing may ask this object anything once its destruction
+  // has begun.
+  StopTimer();
+  ClearScheduledEvents();
+}
+
+bool TQueueControllerTimerEx::IsStopped() {
+  TDataSourceScheduled* source = DataSource();
+  return source ? source->IsStopped() : true;
+}
+
+bool TQueueControllerTimerEx::IsHeld() {
+  TDataSourceScheduled* source = DataSource();
+  return source && source->IsHeld();
+}
+
+// ---- TQueueControllerTimerClients ------------------------------------------
+
+TQueueControllerTimerClients::TQueueControllerTimerClients(TCustomParserClient* owner)
+    : TQueueControllerTimer(owner) {}
+
+TQueueControllerTimerClients::~TQueueControllerTimerClients() {
+  StopTimer();
+}
+
+bool TQueueControllerTimerClients::IsStopped() {
+  // A parse-only instance must never become a second master on the bus.
+  TCustomParserClient* client = Client();
+  if (!client || !client->Owner) return true;
+  IParserModule* plugin = client->Owner->Plugin;
+  return !plugin || !plugin->RoleEnabled(0);
+}
+
+bool TQueueControllerTimerClients::IsHeld() {
+  TCustomParserClient* client = Client();
+  return client && client->GetActive() && client->Owner && client->Owner->IsHeld();
+}

@@ -1,0 +1,349 @@
+#pragma once
+// The plug-in data module: one per plug-in instance. It keeps what the host
+// told the instance at "LOAD", its log, parser items, role states and module
+// parameters, and turns host calls into events. Protocol modules derive from
+// it and assign the events in their constructor.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "config/text/component.h"
+#include "config/text/strings.h"
+#include "paramlist/intf_ptr.h"
+#include "paramlist/ole_variant.h"
+#include "paramlist/params_list.h"
+#include "paramlist/params_list_intf.h"
+#include "paramlist/parsed_data_list.h"
+#include "paramlist/plugin_records.h"
+#include "paramlist/thread_params_list.h"
+#include "parser/parser_module.h"
+#include "parser/threading/multi_read_exclusive_write_synchronizer.h"
+#include "plugin/host_services.h"
+#include "plugin/log_data_list.h"
+#include "plugin/module_settings.h"
+#include "plugin/plugin_translator.h"
+#include "plugin/qon_plugin_custom_cmd_list.h"
+
+class TPluginCallRecIntf;
+
+// Window notifications to the host.
+constexpr uint32_t kMsgLogLines = 1809;
+constexpr uint32_t kMsgReloadSettings = 1812;
+// The time-out of a notification that could not be posted.
+constexpr uint32_t kNotifySendTimeoutMs = 1000;
+
+// A byte string read by data paths while commands may set it.
+class TLockedString {
+ public:
+  TLockedString() = default;
+  TLockedString(std::string value) : value_(std::move(value)) {}  // NOLINT
+  TLockedString& operator=(std::string value) {
+    Set(std::move(value));
+    return *this;
+  }
+  std::string Get() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return value_;
+  }
+  void Set(std::string value) {
+    std::lock_guard<std::mutex> guard(lock_);
+    value_ = std::move(value);
+  }
+  bool Empty() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return value_.empty();
+  }
+  operator std::string() const { return Get(); }  // NOLINT
+
+ private:
+  mutable std::mutex lock_;
+  std::string value_;
+};
+
+// One entry of the parser item list.
+struct TParserItem {
+  std::string Name;
+  std::string Caption;
+  uint8_t DataType = 0;  // index into kParserItemTypes
+  std::string Extra;
+};
+
+// The type names of parser items, by DataType; 17 is "none of them".
+constexpr char kParserItemTypes[] =
+    "String|Memo|Bytes|Blob|Boolean|Float|Smallint|Word|Integer|Date|Time|DateTime|DWord|Byte|"
+    "Shortint|Int64|Currency|";
+constexpr uint8_t kParserTypeString = 0;
+constexpr uint8_t kParserTypeInteger = 8;
+constexpr uint8_t kParserTypeDateTime = 11;
+constexpr uint8_t kParserTypeNone = 17;
+
+// The messages of the data call, in the built-in language.
+constexpr char kDefaultMsgNoData[] = "No data for processing";
+constexpr char kDefaultMsgWriteComplete[] = "Data have been processed successfully";
+constexpr char kDefaultMsgWriteCompleteError[] = "Data have been processed with errors";
+
+// Command results.
+constexpr int32_t kCmdDone = 0;
+constexpr int32_t kCmdRefused = -1;
+constexpr int32_t kCmdNotAnswered = -2;
+constexpr int32_t kCmdError = -3;
+
+// A component, so that the translator walks it and what it owns; its
+// published properties are the messages of the data call.
+class TqonPlugin : public TComponent, public IParserModule {
+ public:
+  using TNotifyEvent = std::function<void(TqonPlugin&)>;
+  using TShowOptionsDialogEvent =
+      std::function<void(TqonPlugin&, TPluginCallRec* rec, bool& changed)>;
+  using TGetOptionsDialogEvent = std::function<void(TqonPlugin&, TPluginCallRec* rec,
+                                                    std::string& form_name, std::string& extra)>;
+  using TCommandEvent = std::function<void(TqonPlugin&, const std::string& command,
+                                           TPluginCallRec* rec, int32_t& result)>;
+  using TCallEvent = std::function<void(TqonPlugin&, TPluginCallRec* rec, int32_t& result)>;
+  using TChangeStateEvent = std::function<void(TqonPlugin&, uint8_t roles)>;
+
+  // rec: the record of CreatePluginInstance, or null. dll_handle: the
+  // module whose file identity the instance takes (0: this library).
+  TqonPlugin(TPluginCallRec* rec, uintptr_t dll_handle);
+  ~TqonPlugin() override;
+  TqonPlugin(const TqonPlugin&) = delete;
+  TqonPlugin& operator=(const TqonPlugin&) = delete;
+
+  // Runs once the most derived constructor (the create handler) is done.
+  void AfterConstruction();
+
+  const char* ClassName() const override { return "TqonPlugin"; }
+  std::span<const TPropInfo> PublishedProperties() const override;
+
+  // The parameter list of a call record (after the call copy, Params points
+  // at an interface variable; list objects are wrapped). Empty without one.
+  static IntfPtr<IqonParamsListA> CallParams(const TPluginCallRec* rec);
+
+  // --- IParserModule ---
+  bool RoleEnabled(int role) const override;
+  void Log(int level, const std::string& text, bool flag = false) override;
+  void AppendResult(TPluginCallRec* rec, TqonParamsList* list, const std::string& text,
+                    bool append) override;
+  void OutputList(uint32_t data_source_no, uintptr_t client_id, TParsedDataList* list) override;
+  int32_t WriteData(uint32_t data_source_no, uintptr_t client_id, const uint8_t* bytes,
+                    int32_t count) override;
+  int32_t WriteText(uint32_t data_source_no, uintptr_t client_id, const std::string& text) override;
+  int AddStandardFields(TqonParamsList* list, const std::string& full_packet,
+                        const std::string& client_name, const std::string& full_name,
+                        const std::string& short_name, uintptr_t client_id, uint32_t data_source_no,
+                        const std::string& packet) override;
+  uintptr_t InstanceHandle() const override { return reinterpret_cast<uintptr_t>(SelfHandle); }
+  std::vector<TConfigDataSource> ConfiguredDataSources() const override;
+  bool TemporaryLoad() const override { return temporary_load_; }
+  std::vector<TDataSourceScheduled*> DataSources() const override { return {}; }
+
+  void SetTemporaryLoad(bool value) { temporary_load_ = value; }
+
+  // "{context} message" at level 0, also to the debugger output.
+  void LogError(const std::string& context, const std::string& message);
+
+  // --- roles ---
+  uint8_t EnabledRoles() const;
+  // Bits 0..7 of the value's integer form (limited to the enabled roles when
+  // asked); empty or null values and non-integers give the empty set.
+  uint8_t RolesFromValue(const OleVariant& value, bool only_enabled) const;
+
+  // --- parser items ---
+  int AddParserItem(const std::string& name, const std::string& caption, const std::string& extra,
+                    uint8_t type);
+  void SetParserItem(int index, const TParserItem& item);
+  int ParserItemCount() const { return static_cast<int>(ParserItems.size()); }
+  void ClearParserItems() { ParserItems.clear(); }
+  std::string ParserItemsAsText() const;
+  void LoadParserItems(std::string_view text, bool replace);
+  void AddStandardParserItems(bool with_client_id);
+
+  // --- language ---
+  // The "LANGUAGE" parameter of a call: a language other than the current
+  // one translates the module again.
+  void ApplyLanguage(const TPluginCallRecIntf& call);
+  // Once per Translated flag.
+  void ApplyTranslation();
+
+  // --- commands and module parameters ---
+  int32_t ExecuteCommand(const std::string& command, TPluginCallRec* rec);
+  OleVariant GetModuleParameter(const std::string& name);
+  bool SetModuleParameter(const std::string& name, const OleVariant& value);
+  TqonThreadParamsList& GetModuleParams();
+  // --- settings location ---
+  // The module configurations one library serves (created on first use).
+  TModuleConfigList& ModuleConfigs();
+  // One settings pass over the configuration object; ini_file, when given,
+  // stands in for IniFile.
+  bool LoadSettings(const TStrings& lines, TPersistent* config,
+                    const std::string* ini_file = nullptr);
+  bool SaveSettings(const TStrings& lines, TPersistent* config,
+                    const std::string* ini_file = nullptr);
+  TSettingsLocation SettingsLocation() const;
+  std::string AppDataPath() const;
+  std::string ModuleDataPath();
+  // The configuration's name: the last folder of ModuleDataPath.
+  std::string ModuleConfigName();
+
+  // --- the data call of ProcessData ---
+  // Under the state lock: -1 while unloaded, else the data call's result.
+  int32_t ProcessDataCall(TPluginCallRec* rec);
+  int32_t DataCall(TPluginCallRec* rec);
+  // Data calls in progress (in any thread).
+  bool Busy() const { return data_calls_ > 0; }
+
+  // --- window notifications to HostWindow ---
+  // 1809 at most once until the host's next GetLogEx.
+  void NotifyLogLines();
+  void NotifyHost(uint32_t msg);
+  // GetLogEx: the host has seen the log.
+  void LogTaken() { log_notice_pending_ = false; }
+
+  // --- the state lock ---
+  // Data calls hold it shared; whatever frees or rebuilds what data calls use
+  // (load, unload, state changes, settings reloads) holds it exclusively.
+  // The exclusive lock is refused (EAssertionFailed) to a thread inside a
+  // data call of this module: the call would find its state gone on return.
+  using TStateSharedLock = std::shared_lock<TMultiReadExclusiveWriteSynchronizer>;
+  using TStateExclusiveLock = std::unique_lock<TMultiReadExclusiveWriteSynchronizer>;
+  TStateSharedLock LockStateShared() { return TStateSharedLock(state_lock_); }
+  TStateExclusiveLock LockStateExclusive();
+  // Whether the calling thread is inside a data call of this module.
+  bool InDataCall() const;
+
+  // --- life in the instance registry ---
+  // One reference for the registry and one per export call in progress; the
+  // module is freed by whoever drops the last one.
+  void AddCallRef() noexcept { call_refs_.fetch_add(1); }
+  // True when that was the last reference.
+  bool ReleaseCallRef() noexcept { return call_refs_.fetch_sub(1) == 1; }
+  int32_t CallRefs() const noexcept { return call_refs_.load(); }
+
+  // ------------------------------------------------------------------
+  // Fields. Those read by data paths or exports while commands may change
+  // them are atomic or locked.
+  std::unique_ptr<TPluginTranslator> Translator;
+  std::recursive_mutex CommandLock;
+  std::atomic<int32_t> CommandDepth{0};
+  TqonPlugin* SelfHandle = nullptr;
+  uintptr_t DllHandle = 0;
+  std::atomic<int32_t> LoadCount{0};
+  std::atomic<uint32_t> HostModuleId{0};
+  std::string ParserItemsText;
+  TLockedString Title;
+  TLockedString LogTitle;
+  std::atomic<uint8_t> ModuleRoles{0};
+  std::atomic<uint8_t> ModuleOptions{0};
+  std::atomic<uint8_t> ModuleFlags{1};
+  std::string ModulePath;
+  std::string ModuleName;
+  std::atomic<uint32_t> ConfigId{0};
+  TLockedString ApplicationName;
+  std::string Version;
+  std::vector<TParserItem> ParserItems;
+  TqonPluginCustomCmdList CustomCommands;
+  // The instance log (the operation of the same name adds to it).
+  std::unique_ptr<TLogDataList> LogList;
+  std::atomic<bool> Unloaded{false};
+  std::string DataSourceLoadFor;
+  TLockedString MsgNoData{kDefaultMsgNoData};
+  TLockedString MsgWriteComplete{kDefaultMsgWriteComplete};
+  TLockedString MsgWriteCompleteError{kDefaultMsgWriteCompleteError};
+  std::atomic<float> ModuleVersion{4.0f};
+  TLockedString IniFile;
+  uint8_t RegistryRoot1 = 2;
+  uint8_t RegistryRoot2 = 1;
+  TLockedString RegistryPath;
+  TLockedString IniSectionPrefix;
+  std::array<std::atomic<bool>, 8> RoleState{};
+  TLockedString EventsSupported;
+  std::atomic<bool> SettingsBusy{false};
+
+  TShowOptionsDialogEvent OnShowOptionsDialog;
+  TGetOptionsDialogEvent OnGetOptionsDialog;
+  TCommandEvent OnCommand;
+  TCallEvent OnLoad;
+  TCallEvent OnUnload;
+  TNotifyEvent OnSaveSettingsNow;
+  TNotifyEvent OnLoadSettingsNow;
+  TNotifyEvent OnBeforeGetParserItems;
+  TNotifyEvent OnSetItems;
+  TChangeStateEvent OnChangeState;
+  TCallEvent OnProcessData;
+  TCommandEvent OnEvent;
+  TNotifyEvent OnLanguageChange;
+
+  std::atomic<uintptr_t> OwnerForm{0};
+  std::atomic<uintptr_t> HostWindow{0};
+  std::atomic<uintptr_t> HostModule{0};
+  std::atomic<bool> SubscribeForData{false};
+  std::atomic<bool> Translated{false};
+  std::atomic<bool> DialogShown{false};
+  std::atomic<uint8_t> DialogRoles{0};
+  IntfPtr<IqonParamsListA> DialogList;
+  std::atomic<uint32_t> LoadThreadId{0};
+  TLockedString Language;
+  THostFunctions HostFunctions;
+
+ protected:
+  // The first "LOAD" and the last "UNLOAD".
+  void Load(TPluginCallRec* rec, const TPluginCallRecIntf& call);
+  void Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call);
+
+ private:
+  int32_t DispatchCommand(const std::string& command, TPluginCallRec* rec,
+                          const TPluginCallRecIntf& call);
+  int32_t SetState(TPluginCallRec* rec, const TPluginCallRecIntf& call);
+  int32_t SettingsNow(const std::string& command, const TPluginCallRecIntf& call);
+  void EnterCommandLock();
+  // Refuses a state change in a thread that is inside a data call.
+  void CheckStateChangeAllowed() const;
+  OleVariant GetCustomParameter(const std::string& rest);
+  bool SetCustomParameter(const std::string& rest, const OleVariant& value);
+  void RestoreBuiltInTexts();
+
+  // The text blocks AppendResult left in Input, by call record.
+  void* TakeTextBlock(const TPluginCallRec* rec);
+  void* TextBlock(const TPluginCallRec* rec);
+  void SetTextBlock(const TPluginCallRec* rec, void* block);
+
+  std::atomic<bool> temporary_load_{false};
+  std::atomic<bool> destroying_{false};
+  std::atomic<bool> log_notice_pending_{false};
+  std::atomic<int32_t> data_calls_{0};
+  std::atomic<int32_t> call_refs_{1};
+  TMultiReadExclusiveWriteSynchronizer state_lock_;
+
+  mutable std::mutex config_sources_lock_;
+  std::vector<TConfigDataSource> config_sources_;
+
+  std::once_flag module_params_once_;
+  std::unique_ptr<TqonThreadParamsList> module_params_;
+  std::once_flag module_configs_once_;
+  std::unique_ptr<TModuleConfigList> module_configs_;
+
+  std::mutex language_lock_;
+  // The texts translations start from (set again once the create handler ran).
+  std::array<std::string, 3> builtin_texts_{kDefaultMsgNoData, kDefaultMsgWriteComplete,
+                                            kDefaultMsgWriteCompleteError};
+
+  std::mutex text_blocks_lock_;
+  std::vector<std::pair<const TPluginCallRec*, void*>> text_blocks_;
+};
+
+// Creates a data module of class T the way CreatePluginInstance does.
+template <class T>
+std::unique_ptr<TqonPlugin> CreatePluginModule(TPluginCallRec* rec) {
+  auto module = std::make_unique<T>(rec, 0);
+  module->AfterConstruction();
+  return module;
+}

@@ -1,0 +1,462 @@
+// The command dispatcher of the data module, "LOAD"/"UNLOAD", "SET-STATE",
+// the settings commands and the module parameters.
+#include <cstdio>
+#include <thread>
+
+#include "paramlist/params_edge.h"
+#include "parser/threading/errors.h"
+#include "parser/threading/str_to_int.h"
+#include "platform/module.h"
+#include "platform/strings.h"
+#include "platform/thread.h"
+#include "plugin/plugin_call_rec_intf.h"
+#include "plugin/qon_plugin.h"
+#include "plugin/text_lines.h"
+
+namespace {
+
+// Stores the value into the list's existing "RESULT" item; without one
+// nothing is stored.
+QON_FOREIGN_CALLS void StoreResult(const TPluginCallRecIntf& call, const OleVariant& value) {
+  IqonParamsListA* params = call.Params();
+  if (!params) return;
+  IqonParamsListItemA* item = nullptr;
+  params->SetValue("RESULT", &value.Raw(), false, &item);
+  if (item) item->Release();
+}
+
+std::string TextValue(const TPluginCallRecIntf& call, std::string_view name) {
+  OleVariant v;
+  return call.ReadValue(name, &v) ? v.ToString() : std::string();
+}
+
+OleVariant HandleValue(uintptr_t handle) {
+  return OleVariant(static_cast<intptr_t>(handle));
+}
+
+uintptr_t HandleFrom(const OleVariant& v) {
+  return static_cast<uintptr_t>(v.ToInt64());
+}
+
+// The module parameter behind a name beginning with "Custom": the rest of
+// the name without one leading " ", ":" or "_". False when nothing remains.
+bool CustomParameterName(const std::string& name, std::string* rest) {
+  if (name.compare(0, 6, "Custom") != 0 || name.size() < 6) return false;
+  std::string r = name.substr(6);
+  if (!r.empty() && (r[0] == ' ' || r[0] == ':' || r[0] == '_')) r.erase(0, 1);
+  if (r.empty()) return false;
+  *rest = std::move(r);
+  return true;
+}
+
+// The index of a short parameter name that reads as an integer, else -1.
+int32_t CustomParameterIndex(const std::string& rest) {
+  int32_t index = -1;
+  if (rest.size() < 3 && TryStrToInt(rest, &index) && index >= 0) return index;
+  return -1;
+}
+
+}  // namespace
+
+// --------------------------------------------------------------------------
+// The dispatcher
+
+void TqonPlugin::EnterCommandLock() {
+  if (!InDataCall()) {
+    CommandLock.lock();
+    return;
+  }
+  // A command issued through the host's output function during a data call
+  // must not wait for a command that itself waits for this data call.
+  while (!CommandLock.try_lock()) {
+    if (state_lock_.WaitingWriters() > 0)
+      throw EAssertionFailed("Plugin commands are not allowed while the plugin state changes");
+    std::this_thread::yield();
+  }
+}
+
+int32_t TqonPlugin::ExecuteCommand(const std::string& command, TPluginCallRec* rec) {
+  EnterCommandLock();
+  const int32_t depth = CommandDepth.fetch_add(1) + 1;
+  struct Leave {
+    TqonPlugin& module;
+    ~Leave() {
+      module.CommandDepth.fetch_sub(1);
+      module.CommandLock.unlock();
+    }
+  } leave{*this};
+  if (depth != 1) throw EAssertionFailed("Nested plugin commands are not allowed");
+  TPluginCallRecIntf call(rec);
+  return DispatchCommand(command, rec, call);
+}
+
+QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command,
+                                                      TPluginCallRec* rec,
+                                                      const TPluginCallRecIntf& call) {
+  int32_t result = kCmdNotAnswered;
+  if (command == "LOAD") ApplyLanguage(call);
+  OleVariant v;
+  if (call.ReadValue("MSG-PROC-HANDLE", &v)) HostWindow = HandleFrom(v);
+  if (call.ReadValue("OWNER-FORM", &v)) OwnerForm = HandleFrom(v);
+
+  // Which failures are logged, and under which context.
+  const char* log_context = nullptr;
+  try {
+    if (command == "EVENT") {
+      result = kCmdRefused;
+      OleVariant type;
+      if (call.ReadValue("EVENT-TYPE", &type)) {
+        if (OnEvent) {
+          log_context = "EVENT";
+          OnEvent(*this, type.ToString(), rec, result);
+        } else {
+          result = kCmdDone;
+        }
+      }
+    } else if (command == "LOAD") {
+      log_context = "LOAD";
+      Load(rec, call);
+      result = kCmdDone;
+    } else if (command == "UNLOAD") {
+      log_context = "UNLOAD";
+      Unload(rec, call);
+      result = kCmdDone;
+    } else if (command == "SET-ITEMS") {
+      OleVariant items;
+      if (!call.ReadValue("ITEMS", &items) || !items.IsString()) {
+        result = kCmdRefused;
+      } else {
+        LoadParserItems(items.ToString(), true);
+        if (OnSetItems) OnSetItems(*this);
+        result = kCmdDone;
+      }
+    } else if (command == "SET-STATE") {
+      log_context = "SETSTATE";
+      result = SetState(rec, call);
+    } else if (command == "ITEMS") {
+      result = kCmdRefused;
+      IqonParamsListItemA* item = nullptr;
+      if (IqonParamsListA* params = call.Params();
+          params && params->FindItem("RESULT", 0, -1, &item) == kQonOk && item) {
+        struct Release {
+          IqonParamsListItemA* item;
+          QON_FOREIGN_CALLS ~Release() { item->Release(); }
+        } release{item};
+        if (OnBeforeGetParserItems) OnBeforeGetParserItems(*this);
+        ParserItemsText = ParserItemsAsText();
+        const OleVariant text(ParserItemsText);
+        item->SetValue(&text.Raw());
+        result = kCmdDone;
+      }
+    } else if (command == "EVENTS-SUPPORT") {
+      StoreResult(call, OleVariant(EventsSupported.Get()));
+      result = kCmdDone;
+    } else if (command == "GET-MODULE-PARAMETER") {
+      OleVariant param;
+      if (call.ReadValue("PARAM", &param)) {
+        StoreResult(call, GetModuleParameter(param.ToString()));
+        result = kCmdDone;
+      }
+    } else if (command == "SET-MODULE-PARAMETER") {
+      OleVariant param;
+      if (call.ReadValue("PARAM", &param)) {
+        OleVariant value;
+        if (!call.ReadValue("VALUE", &value)) value = OleVariant::Null();
+        StoreResult(call, OleVariant(SetModuleParameter(param.ToString(), value)));
+        result = kCmdDone;
+      }
+    } else if (command == "SAVE-SETTINGS-NOW" || command == "LOAD-SETTINGS-NOW") {
+      result = SettingsNow(command, call);
+    } else if (OnCommand) {
+      log_context = command.c_str();
+      OnCommand(*this, command, rec, result);
+    }
+  } catch (const std::exception& e) {
+    result = kCmdError;
+    if (log_context) LogError(log_context, e.what());
+  }
+  return result;
+}
+
+// --------------------------------------------------------------------------
+// LOAD and UNLOAD
+
+void TqonPlugin::Load(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
+  // Commands are serialised, so the count read here is the one incremented.
+  TStateExclusiveLock state;
+  if (LoadCount.load() == 0) state = LockStateExclusive();
+  if (LoadCount.fetch_add(1) + 1 != 1) return;
+
+  LoadThreadId = platform::CurrentThreadId();
+  DialogShown = false;
+  HostModuleId = rec ? rec->HostModuleId : 0;
+  RegistryPath = TextValue(call, "REGISTRY-PATH");
+  IniSectionPrefix = TextValue(call, "INI-SECTION-PREFIX");
+  OleVariant v;
+  if (call.ReadValue("HANDLE", &v)) HostModule = HandleFrom(v);
+  const std::string application = TextValue(call, "APPLICATION-NAME");
+  ApplicationName = application;
+  if (HostModule.load() == 0 && !application.empty())
+    HostModule = platform::FindLoadedModule(application);
+  ConfigId = 0;
+  if ((ModuleOptions.load() & 4) && call.ReadValue("CONFIG-ID", &v))
+    ConfigId = static_cast<uint32_t>(v.ToInt64());
+  IniFile = TextValue(call, "INI-FILE");
+  if (const platform::ModuleHandle host = HostModule.load()) HostFunctions.LookUp(host);
+
+  Unloaded = false;
+  if (LogList->Count() > 0) {
+    // The window may be a new one: it has not been told yet.
+    log_notice_pending_ = false;
+    NotifyLogLines();
+  }
+  if (OnLoad) {
+    int32_t result = 0;
+    OnLoad(*this, rec, result);
+  }
+}
+
+void TqonPlugin::Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
+  TStateExclusiveLock state;
+  if (LoadCount.load() == 1) state = LockStateExclusive();
+  const int32_t count = LoadCount.fetch_sub(1) - 1;
+  if (count < 0) {
+    LoadCount = 0;
+    return;
+  }
+  if (count != 0) return;
+
+  Unloaded = true;
+  for (auto& role : RoleState)
+    role = false;
+  // Only a settings file the host names now, and another one, is saved to.
+  OleVariant ini;
+  if (call.ReadValue("INI-FILE", &ini)) {
+    const std::string file = ini.ToString();
+    if (file != IniFile.Get()) {
+      IniFile = file;
+      if (OnSaveSettingsNow) {
+        try {
+          OnSaveSettingsNow(*this);
+        } catch (const std::exception&) {
+          // The instance unloads all the same.
+        }
+      }
+    }
+  }
+  if (OnUnload) {
+    try {
+      int32_t result = 0;
+      OnUnload(*this, rec, result);
+    } catch (const std::exception&) {
+      // The instance unloads all the same.
+    }
+  }
+  DialogShown = false;
+  HostModule = 0;
+  HostWindow = 0;
+}
+
+// --------------------------------------------------------------------------
+// SET-STATE and the settings commands
+
+int32_t TqonPlugin::SetState(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
+  int32_t result = kCmdRefused;
+  TStateExclusiveLock state = LockStateExclusive();
+  OleVariant v;
+  if (call.ReadValue("DATA-SOURCES-IN-CFG", &v)) {
+    std::vector<TConfigDataSource> sources;
+    for (const std::string& line : SplitLines(v.ToString())) {
+      try {
+        const std::vector<std::string> f = SplitFields(line, ";");
+        int32_t number = -1;
+        if (!TryStrToInt(f[0], &number)) number = -1;
+        if (number == -1) continue;
+        sources.push_back(TConfigDataSource{line, number, f.size() > 1 ? f[1] : std::string(),
+                                            f.size() > 2 ? f[2] : std::string()});
+      } catch (const std::exception& e) {
+        result = kCmdError;
+        LogError("SETSTATE", e.what());
+      }
+    }
+    std::lock_guard<std::mutex> guard(config_sources_lock_);
+    config_sources_ = std::move(sources);
+  }
+  if (call.ReadValue("DATA-SOURCE-LOAD", &v)) DataSourceLoadFor = v.ToString();
+  if (call.ReadValue("RESULT", &v)) {
+    const bool on = v.ToInt() == 1;
+    const uint8_t roles = rec ? rec->Roles : 0;
+    for (int i = 0; i < 8; ++i)
+      if (roles & (1u << i)) RoleState[static_cast<size_t>(i)] = on;
+    if (OnChangeState) OnChangeState(*this, roles);
+    result = kCmdDone;
+  }
+  return result;
+}
+
+int32_t TqonPlugin::SettingsNow(const std::string& command, const TPluginCallRecIntf& call) {
+  struct RestoreIniFile {
+    TLockedString& field;
+    std::string saved;
+    ~RestoreIniFile() { field = saved; }
+  } restore{IniFile, IniFile.Get()};
+  IniFile = TextValue(call, "INI-FILE");
+  if (command == "LOAD-SETTINGS-NOW") {
+    if (OnLoadSettingsNow) {
+      TStateExclusiveLock state = LockStateExclusive();
+      OnLoadSettingsNow(*this);
+    }
+    IniFile = restore.saved;
+  }
+  if (OnSaveSettingsNow) {
+    OleVariant no_save;
+    bool save = true;
+    if (call.ReadValue("NO-SAVE", &no_save)) {
+      int64_t n = 0;
+      bool b = false;
+      if (no_save.TryToInt64(&n))
+        save = n == 0;
+      else if (no_save.TryToBool(&b))
+        save = !b;
+      else
+        save = false;
+    }
+    if (save) OnSaveSettingsNow(*this);
+  }
+  return kCmdNotAnswered;
+}
+
+// --------------------------------------------------------------------------
+// Module parameters
+
+TqonThreadParamsList& TqonPlugin::GetModuleParams() {
+  std::call_once(module_params_once_,
+                 [this] { module_params_ = std::make_unique<TqonThreadParamsList>(); });
+  return *module_params_;
+}
+
+OleVariant TqonPlugin::GetCustomParameter(const std::string& rest) {
+  TqonThreadParamsList& params = GetModuleParams();
+  auto r = params.ReadLocked();
+  if (rest == "COUNT") return OleVariant(r->Count());
+  if (const int32_t index = CustomParameterIndex(rest); index >= 0)
+    return index < r->Count() ? r->Items(index)->Value : OleVariant();
+  if (const TqonParamsListItem* item = r->FindItem(rest)) return item->Value;
+  return OleVariant::Null();
+}
+
+bool TqonPlugin::SetCustomParameter(const std::string& rest, const OleVariant& value) {
+  TqonThreadParamsList& params = GetModuleParams();
+  auto w = params.WriteLocked();
+  if (rest == "COUNT") {
+    w->Clear();
+  } else if (const int32_t index = CustomParameterIndex(rest); index >= 0) {
+    if (index < w->Count()) w->Items(index)->Value = value;
+  } else {
+    w->SetValue(rest, value, true);
+  }
+  return true;
+}
+
+OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
+  auto is = [&name](const char* n) { return platform::SameTextAscii(name, n); };
+  if (is("LogTitle")) return OleVariant(LogTitle.Get());
+  if (is("Description")) return OleVariant(Title.Get());
+  if (is("EventsSupported")) return OleVariant(EventsSupported.Get());
+  if (is("CustomCommands")) return OleVariant(CustomCommands.AsText());
+  if (is("TranslatorComponentProperties")) {
+    std::string text;
+    std::lock_guard<std::mutex> guard(language_lock_);
+    if (Translator) {
+      for (const std::string& p : Translator->ComponentProperties()) {
+        if (!text.empty()) text += "\r\n";
+        text += p;
+      }
+    }
+    return OleVariant(text);
+  }
+  if (is("ModuleType")) return OleVariant(static_cast<int32_t>(ModuleRoles.load()));
+  if (is("ModuleEnabled")) return OleVariant(static_cast<int32_t>(EnabledRoles()));
+  if (is("ModuleDllHandle")) return HandleValue(DllHandle);
+  if (is("ModuleLoadCount")) return OleVariant(LoadCount.load());
+  if (is("ModuleIndex")) return OleVariant(HostModuleId.load());
+  if (is("ModulePluginHandle")) return HandleValue(InstanceHandle());
+  if (is("ModulePath")) return OleVariant(ModulePath);
+  if (is("ModuleDataPath")) return OleVariant(ModuleDataPath());
+  if (is("AppDataPath")) return OleVariant(AppDataPath());
+  if (is("ModuleName")) return OleVariant(ModuleName);
+  if (is("ModuleLoadForConfig")) return OleVariant(ConfigId.load());
+  if (is("ModuleConfigId")) return OleVariant(ModuleConfigName());
+  if (is("ApplicationFullName")) return OleVariant(ApplicationName.Get());
+  if (is("INIFile")) return OleVariant(IniFile.Get());
+  if (is("ModuleRegistryRoot1")) return OleVariant(static_cast<int32_t>(RegistryRoot1));
+  if (is("ModuleRegistryRoot2")) return OleVariant(static_cast<int32_t>(RegistryRoot2));
+  if (is("ModuleRegistryPath")) return OleVariant(RegistryPath.Get());
+  if (is("INISectionPrefix")) return OleVariant(IniSectionPrefix.Get());
+  if (is("DisplayFullVersion")) return OleVariant(Version);
+  if (is("ParserItems")) return OleVariant(ParserItemsAsText());
+  if (is("ParserItemsCount")) return OleVariant(ParserItemCount());
+  if (name.size() > 14) {
+    const std::string head = name.substr(0, 14);
+    if (head == "ParserItemName" || head == "ParserItemDesc" || head == "ParserItemType") {
+      int32_t index = -1;
+      if (!TryStrToInt(name.substr(14, 3), &index) || index < 0 || index >= ParserItemCount())
+        return OleVariant();
+      const TParserItem& item = ParserItems[static_cast<size_t>(index)];
+      if (head == "ParserItemName") return OleVariant(item.Name);
+      if (head == "ParserItemDesc") return OleVariant(item.Caption);
+      return OleVariant(static_cast<int32_t>(item.DataType));
+    }
+  }
+  if (is("DataSourceLoadFor")) return OleVariant(DataSourceLoadFor);
+  if (is("TerminateNow")) return OleVariant(Unloaded.load());
+  if (is("IsTemporaryLoad")) return OleVariant(TemporaryLoad());
+  if (is("ParentApp")) return HandleValue(HostModule.load());
+  if (is("OWNER-FORM")) return HandleValue(OwnerForm.load());
+  std::string rest;
+  if (CustomParameterName(name, &rest)) return GetCustomParameter(rest);
+  if (is("TESTTRANSL")) {
+    for (const std::string& arg : platform::ProgramArguments())
+      if (arg == "/TESTTRANSL") return OleVariant(true);
+    return OleVariant(false);
+  }
+  return OleVariant();
+}
+
+bool TqonPlugin::SetModuleParameter(const std::string& name, const OleVariant& value) {
+  auto is = [&name](const char* n) { return platform::SameTextAscii(name, n); };
+  if (is("LogTitle")) {
+    LogTitle = value.ToString();
+  } else if (is("Description")) {
+    Title = value.ToString();
+  } else if (is("EventsSupported")) {
+    EventsSupported = value.ToString();
+  } else if (is("CustomCommands")) {
+    CustomCommands.LoadFromText(value.ToString());
+  } else if (is("ParserItems")) {
+    LoadParserItems(value.ToString(), true);
+  } else if (is("ModuleType")) {
+    int64_t bits = 0;
+    if (!value.TryToInt64(&bits)) return false;
+    ModuleRoles = static_cast<uint8_t>(bits & 0xFF);
+  } else if (is("OWNER-FORM")) {
+    int64_t handle = 0;
+    if (!value.TryToInt64(&handle)) return false;
+    OwnerForm = static_cast<uintptr_t>(handle);
+  } else if (is("SUBSCRIBE-FOR-DATA")) {
+    bool on = false;
+    if (!value.TryToBool(&on)) return false;
+    SubscribeForData = on;
+  } else if (is("TranslatorComponentProperties")) {
+    std::lock_guard<std::mutex> guard(language_lock_);
+    if (Translator) {
+      for (const std::string& p : SplitFields(value.ToString(), ";|"))
+        if (!p.empty()) Translator->AddComponentProperty(p);
+    }
+  } else {
+    std::string rest;
+    if (!CustomParameterName(name, &rest)) return false;
+    return SetCustomParameter(rest, value);
+  }
+  return true;
+}

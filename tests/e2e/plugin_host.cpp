@@ -1,0 +1,137 @@
+#include "plugin_host.h"
+
+#include "host_os.h"
+
+namespace host {
+
+Library& Library::Get() {
+  static Library library;
+  return library;
+}
+
+Library::Library() {
+  path_ = hostos::LibraryPath();
+  handle_ = hostos::LoadLibraryFile(path_, &error_);
+  if (!handle_) return;
+  fns_.CreatePluginInstance = reinterpret_cast<CreateFn>(Find("CreatePluginInstance"));
+  fns_.FreePluginInstance = reinterpret_cast<RecFn>(Find("FreePluginInstance"));
+  fns_.GetModuleInfo = reinterpret_cast<ModuleInfoFn>(Find("GetModuleInfo"));
+  fns_.GetOptionsDialog = reinterpret_cast<VoidRecFn>(Find("GetOptionsDialog"));
+  fns_.ShowOptionsDialog = reinterpret_cast<VoidRecFn>(Find("ShowOptionsDialog"));
+  fns_.ProcessData = reinterpret_cast<RecFn>(Find("ProcessData"));
+  fns_.ExecutePluginCommand = reinterpret_cast<RecFn>(Find("ExecutePluginCommand"));
+  fns_.GetLogEx = reinterpret_cast<RecFn>(Find("GetLogEx"));
+  fns_.PumpPluginMessages = reinterpret_cast<PumpFn>(Find("PumpPluginMessages"));
+}
+
+void* Library::Find(const char* name) const {
+  return hostos::FindExport(handle_, name);
+}
+
+Call::Call(uintptr_t instance, const std::string& command) {
+  rec.Size = kRecSize;
+  rec.Flags = 1;
+  rec.Instance = instance;
+  rec.Params = params.ParamsPointer();
+  if (!command.empty()) params.Set("COMMAND", Value::Text(command));
+}
+
+Instance::Instance() {
+  Call c;
+  if (Fns().CreatePluginInstance && Fns().CreatePluginInstance(&c.rec) == 0)
+    handle_ = c.rec.Instance;
+}
+
+Instance::~Instance() {
+  Free();
+}
+
+int32_t Instance::Free() {
+  if (!handle_) return -1;
+  Call c(handle_);
+  handle_ = 0;
+  return Fns().FreePluginInstance(&c.rec);
+}
+
+int32_t Instance::Command(Call& call) {
+  call.rec.Instance = handle_;
+  return Fns().ExecutePluginCommand(&call.rec);
+}
+
+Value Instance::GetParameter(const std::string& name) {
+  Call c(handle_, "GET-MODULE-PARAMETER");
+  c.Set("PARAM", Value::Text(name)).Set("RESULT", Value());
+  Command(c);
+  return c.Result();
+}
+
+bool Instance::SetParameter(const std::string& name, Value value) {
+  Call c(handle_, "SET-MODULE-PARAMETER");
+  c.Set("PARAM", Value::Text(name)).Set("VALUE", std::move(value)).Set("RESULT", Value());
+  Command(c);
+  return c.Result().AsInt() != 0;
+}
+
+std::string Instance::TakeLog() {
+  // A one-byte buffer asks for the length without discarding (a zero-size
+  // one would discard); lines may arrive meanwhile, so ask again until it fits.
+  std::string text(1, '\0');
+  for (;;) {
+    Call c(handle_);
+    c.rec.Input.Size = static_cast<uint32_t>(text.size());
+    c.rec.Input.Data = reinterpret_cast<uintptr_t>(text.data());
+    const int32_t n = Fns().GetLogEx(&c.rec);
+    if (n > 0 || c.rec.Output.Data == 0) {
+      text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+      return text;
+    }
+    text.assign(static_cast<size_t>(c.rec.Output.Data), '\0');
+  }
+}
+
+HostServices& HostServices::Get() {
+  static HostServices services;
+  return services;
+}
+
+std::vector<SentData> HostServices::Take() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return std::move(sent_);
+}
+
+int32_t HostServices::Receive(SentData sent) {
+  std::lock_guard<std::mutex> guard(lock_);
+  sent_.push_back(std::move(sent));
+  return answer_;
+}
+
+}  // namespace host
+
+int32_t HostSendDataEx(uint32_t host_module_id, uint32_t data_source_no, uintptr_t client_id,
+                       uintptr_t, uint32_t kind, const void* data, uint32_t size) {
+  host::SentData sent;
+  sent.host_module_id = host_module_id;
+  sent.data_source_no = data_source_no;
+  sent.client_id = client_id;
+  sent.kind = kind;
+  if (kind == 9 && data) {
+    // The library's record: the list in Output (kind 9), its text in Input.
+    const auto* rec = static_cast<const host::Rec*>(data);
+    if (rec->Output.Kind == 9 && rec->Output.Data) {
+      const void* list = *reinterpret_cast<void* const*>(rec->Output.Data);
+      if (list) sent.items = host::ReadLibraryList(list);
+    }
+    if (rec->Input.Kind == 4 && rec->Input.Data)
+      sent.bytes.assign(reinterpret_cast<const char*>(rec->Input.Data), rec->Input.Size);
+  } else if (data) {
+    sent.bytes.assign(static_cast<const char*>(data), size);
+  }
+  return host::HostServices::Get().Receive(std::move(sent));
+}
+
+uint64_t HostTick64() {
+  return host::HostServices::Get().tick.load();
+}
+double HostLocalNow() {
+  return host::HostServices::Get().local_now.load();
+}

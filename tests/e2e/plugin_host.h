@@ -1,0 +1,107 @@
+#pragma once
+// The test host: loads the plug-in library at run time, finds its exports by
+// name and calls them with records and parameter lists of its own.
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host_abi.h"
+#include "host_list.h"
+
+namespace host {
+
+struct Exports {
+  CreateFn CreatePluginInstance = nullptr;
+  RecFn FreePluginInstance = nullptr;
+  ModuleInfoFn GetModuleInfo = nullptr;
+  VoidRecFn GetOptionsDialog = nullptr;
+  VoidRecFn ShowOptionsDialog = nullptr;
+  RecFn ProcessData = nullptr;
+  RecFn ExecutePluginCommand = nullptr;
+  RecFn GetLogEx = nullptr;
+  PumpFn PumpPluginMessages = nullptr;  // POSIX builds only
+};
+
+// The library, loaded once for the whole test program.
+class Library {
+ public:
+  static Library& Get();
+  bool Loaded() const { return handle_ != nullptr; }
+  const std::string& Error() const { return error_; }
+  const std::string& Path() const { return path_; }
+  const Exports& Fns() const { return fns_; }
+  void* Find(const char* name) const;
+
+ private:
+  Library();
+  void* handle_ = nullptr;
+  std::string path_;
+  std::string error_;
+  Exports fns_;
+};
+
+// A call record with a host parameter list behind Params.
+struct Call {
+  Rec rec{};
+  List params;
+  explicit Call(uintptr_t instance = 0, const std::string& command = "");
+  Call& Set(const std::string& name, Value value) {
+    params.Set(name, std::move(value));
+    return *this;
+  }
+  Value Result() const { return params.Get("RESULT"); }
+};
+
+// One plug-in instance driven through the exports.
+class Instance {
+ public:
+  Instance();
+  ~Instance();
+  Instance(const Instance&) = delete;
+  Instance& operator=(const Instance&) = delete;
+
+  uintptr_t Handle() const { return handle_; }
+  const Exports& Fns() const { return Library::Get().Fns(); }
+  int32_t Command(const std::string& command) {
+    Call c(handle_, command);
+    return Command(c);
+  }
+  int32_t Command(Call& call);
+  Value GetParameter(const std::string& name);
+  bool SetParameter(const std::string& name, Value value);
+  // Takes the whole pending log.
+  std::string TakeLog();
+  // Frees the instance now (the destructor then does nothing).
+  int32_t Free();
+
+ private:
+  uintptr_t handle_ = 0;
+};
+
+// What the library sent to "Telvano_SendDataEx".
+struct SentData {
+  uint32_t host_module_id = 0;
+  uint32_t data_source_no = 0;
+  uintptr_t client_id = 0;
+  uint32_t kind = 0;
+  std::string bytes;            // kinds 129 and 130; the text of kind 9
+  std::vector<ReadItem> items;  // kind 9
+};
+
+class HostServices {
+ public:
+  static HostServices& Get();
+  std::vector<SentData> Take();
+  void SetAnswer(int32_t answer) { answer_ = answer; }
+  int32_t Receive(SentData sent);
+  std::atomic<uint64_t> tick{5'000'000};
+  std::atomic<double> local_now{45000.5};
+
+ private:
+  std::mutex lock_;
+  std::vector<SentData> sent_;
+  std::atomic<int32_t> answer_{0};
+};
+
+}  // namespace host
