@@ -1,9 +1,9 @@
 #pragma once
 // Message windows: the thread-bound message queue that carries timers, posted
-// messages and sent messages. On Windows these are hidden windows of the
-// system; on POSIX (and on Windows while a VirtualClock is active) they are a
-// portable per-thread loop that runs on platform::Tick64(), pumped by
-// PumpMessages.
+// messages and sent messages. They are a portable per-thread loop that runs
+// on platform::Tick64(), pumped by PumpMessages. On Windows the system's own
+// message loop (GetMessage/DispatchMessage in the owner thread) drives it as
+// well, through one hidden system window per thread.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -59,5 +59,11 @@ bool SendMessageTimeoutTo(WindowHandle window, uint32_t msg, uintptr_t wparam, i
 // first one. Returns how many it ran. On Windows it also dispatches the
 // thread's system window messages.
 int PumpMessages(uint32_t max_wait_ms);
+
+// For the library's unload: from then on no message of the system reaches
+// the library's code (its hidden system windows are handed to the system's
+// default procedure and closed by their threads). Portable windows stay, but
+// only PumpMessages drives them any more.
+void ShutdownMessageWindows();
 
 }  // namespace platform
