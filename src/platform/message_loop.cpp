@@ -360,7 +360,11 @@ void Arm(ThreadQueue& q, bool force) {
     q.armed_due = next;
     ms = next == UINT64_MAX ? UINT64_MAX : (next > now ? next - now : 0);
   }
-  detail::SystemArmDoorbell(doorbell, ms);
+  if (detail::SystemArmDoorbell(doorbell, ms)) return;
+  // Refused: the next pass or timer change tries again.
+  DebugOutput("The message loop's system timer was refused");
+  std::lock_guard<std::mutex> lock(q.mutex);
+  q.armed_due = UINT64_MAX;
 }
 
 // The queues that have a doorbell, for the library's unload.

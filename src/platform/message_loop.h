@@ -30,11 +30,9 @@ class MessageWindow {
   // Creates a window owned by the calling thread; null when the system
   // refuses one.
   static std::unique_ptr<MessageWindow> Create(Procedure procedure);
-  // Destroys a window from any thread. From the owner thread at once; from
-  // another thread the procedure is detached first (waiting for a call in
-  // progress to return), so no message reaches it after this returns, and the
-  // window itself is released by its owner thread later. Deleting the object
-  // does the same.
+  // Destroys a window from any thread. From another thread the procedure is
+  // detached first (waiting for a call in progress to return), so no message
+  // reaches it after this returns. Deleting the object does the same.
   static void Destroy(std::unique_ptr<MessageWindow> window);
 
   virtual ~MessageWindow() = default;

@@ -64,8 +64,9 @@ bool SystemHasDoorbells();
 uintptr_t SystemCreateDoorbell();
 // Any thread. False when the system refuses the message.
 bool SystemRingDoorbell(uintptr_t doorbell, DoorbellEvent event);
-// Owner thread. The system timer goes off in ms (stopped for UINT64_MAX).
-void SystemArmDoorbell(uintptr_t doorbell, uint64_t ms);
+// Owner thread. The system timer goes off in ms (stopped for UINT64_MAX);
+// false when the system refuses the timer.
+bool SystemArmDoorbell(uintptr_t doorbell, uint64_t ms);
 // Any thread. False once the doorbell's thread has ended.
 bool SystemDoorbellAlive(uintptr_t doorbell, uint32_t thread_id);
 // Hands every doorbell to the system's default procedure and closes it, so

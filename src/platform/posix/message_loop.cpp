@@ -13,7 +13,9 @@ uintptr_t SystemCreateDoorbell() {
 bool SystemRingDoorbell(uintptr_t, DoorbellEvent) {
   return false;
 }
-void SystemArmDoorbell(uintptr_t, uint64_t) {}
+bool SystemArmDoorbell(uintptr_t, uint64_t) {
+  return false;
+}
 bool SystemDoorbellAlive(uintptr_t, uint32_t) {
   return false;
 }

@@ -111,15 +111,15 @@ bool SystemRingDoorbell(uintptr_t doorbell, DoorbellEvent event) {
   return SendNotifyMessageW(hwnd, kRingSent, 0, 0) != 0;
 }
 
-void SystemArmDoorbell(uintptr_t doorbell, uint64_t ms) {
+bool SystemArmDoorbell(uintptr_t doorbell, uint64_t ms) {
   if (ms == UINT64_MAX) {
     ::KillTimer(Hwnd(doorbell), kTimerId);
-    return;
+    return true;
   }
   // The system raises periods below its minimum itself.
   const UINT elapse =
       static_cast<UINT>(ms < 1 ? 1 : (ms > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM : ms));
-  ::SetTimer(Hwnd(doorbell), kTimerId, elapse, nullptr);
+  return ::SetTimer(Hwnd(doorbell), kTimerId, elapse, nullptr) != 0;
 }
 
 bool SystemDoorbellAlive(uintptr_t doorbell, uint32_t thread_id) {
