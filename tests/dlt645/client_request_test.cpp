@@ -28,7 +28,7 @@ class ClientRequest : public ClientFixture {
   // Advances the clock until the host has seen `count` writes.
   void RunUntilWrites(size_t count, uint64_t limit = 100000) {
     for (uint64_t t = 0; module.Writes.size() < count && t < limit; t += 10)
-      Run(10);
+      RunFor(10);
     ASSERT_GE(module.Writes.size(), count);
   }
   size_t TimeoutLines() const {
@@ -53,11 +53,11 @@ TEST_F(ClientRequest, FramesOfTheThreeLayoutsAfterOnePreamble) {
 TEST_F(ClientRequest, PreambleBeforeANewTargetAndAfterAMinute) {
   TDlt645ParserClient& client = Open();
   Send(client, {.Device = "1"});
-  Run(59000);
+  RunFor(59000);
   Send(client, {.Device = "1"});  // still awake
   Send(client, {.Device = "2"});
   Send(client, {.Device = "1"});
-  Run(60000);
+  RunFor(60000);
   Send(client, {.Device = "1"});
   std::vector<std::string> preambles;
   for (const std::string& w : module.WrittenBytes())
@@ -95,7 +95,7 @@ TEST_F(ClientRequest, PortNotOpenHoldsTheQueueUntilThePortOpens) {
   module.WriteResult = [](const std::string&) { return -12; };
   Load({{.Method = kMethodPoll}});
   PortEvent(kEventPortOpened);
-  Run(30000);
+  RunFor(30000);
   EXPECT_EQ(module.Writes.size(), 1u);  // the preamble, refused
   EXPECT_TRUE(source->PortNotReady);
   EXPECT_EQ(TimeoutLines(), 0u);
@@ -112,7 +112,7 @@ TEST_F(ClientRequest, RefusedWritesAreNotSentAndWaitOneOrTenSeconds) {
   module.WriteResult = [](const std::string&) { return -1; };
   Feed({});  // a client no port event made active: nothing holds its queue
   Load({{.Method = kMethodPoll, .PollInterval = 100}});
-  Run(25000, 5);
+  RunFor(25000, 5);
   std::vector<uint64_t> gaps;
   for (size_t i = 1; i < module.Writes.size(); ++i)
     gaps.push_back((module.Writes[i].Tick - module.Writes[i - 1].Tick + 50) / 1000);
@@ -129,7 +129,7 @@ TEST_F(ClientRequest, OnceRequestRefusedByAClosedPortIsSentWhenItOpens) {
   module.WriteResult = [](const std::string&) { return -12; };
   Feed({});  // a client no port event made active: nothing holds its queue
   Load({{.Method = kMethodOnce}});
-  Run(60000);
+  RunFor(60000);
   EXPECT_GT(module.Writes.size(), 3u);  // still trying after its three attempts
 
   // What the host and the module do when the port opens.
@@ -142,7 +142,7 @@ TEST_F(ClientRequest, OnceRequestRefusedByAClosedPortIsSentWhenItOpens) {
   EXPECT_EQ(module.Writes.back().Bytes, "68 01 00 00 00 00 00 68 11 04 33 34 34 35 B6 16");
   Feed(Answer("000000000001", 0x02010100, {0x32, 0x22}));
   EXPECT_EQ(module.Records.size(), 1u);
-  Run(60000);
+  RunFor(60000);
   EXPECT_EQ(module.Writes.size(), before + 2);  // and then it is done
 }
 
@@ -169,7 +169,7 @@ TEST_F(ClientRequest, GroupWhoseLastRequestTimesOutDeliversTheOthers) {
   Feed(Answer("000000000001", 0x02010100, {0x32, 0x22}));
   RunUntilWrites(3);
   Feed(Answer("000000000001", 0x02020100, {0x00, 0x15, 0x00}));
-  Run(3000);
+  RunFor(3000);
   ASSERT_EQ(module.Records.size(), 1u);
   const Record& r = module.Records[0];
   EXPECT_EQ(r.Via, "output");

@@ -208,11 +208,12 @@ inline std::string AsText(const Bytes& bytes) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-class ClientFixture : public ::testing::Test {
- protected:
+// One data source with its module on the virtual clock.
+class ClientRig {
+ public:
   static constexpr uintptr_t kClientId = 7;
 
-  ClientFixture() {
+  ClientRig() {
     source = std::make_unique<TSerialPortDM>(&module, &context);
     source->DataSourceNo = 1;
     source->PortName = "COM1";
@@ -257,7 +258,7 @@ class ClientFixture : public ::testing::Test {
     auto clients = source->Clients->ReadLocked();
     return static_cast<TDlt645ParserClient*>(clients->Find(kClientId));
   }
-  void Run(uint64_t ms, uint64_t step = 10) {
+  void RunFor(uint64_t ms, uint64_t step = 10) {
     for (uint64_t t = 0; t < ms; t += step) {
       clock.Advance(step);
       platform::PumpMessages(0);
@@ -270,5 +271,7 @@ class ClientFixture : public ::testing::Test {
   TDlt645Context context{&texts};
   std::unique_ptr<TSerialPortDM> source;
 };
+
+class ClientFixture : public ::testing::Test, public ClientRig {};
 
 }  // namespace client_test
