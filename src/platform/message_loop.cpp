@@ -84,6 +84,7 @@ struct WindowState {
   const uint32_t owner_thread;
   const std::shared_ptr<ThreadQueue> queue;
   detail::ProcedureGate gate;
+  std::vector<uintptr_t> timer_ids;  // guarded by the queue's mutex
 };
 
 struct Posted {
@@ -105,19 +106,133 @@ struct SentCall {
   intptr_t result = 0;
 };
 
-struct Timer {
-  std::shared_ptr<WindowState> window;
-  uintptr_t id;
-  uint32_t period;
-  uint64_t due;
-  uint64_t seq;  // changes with every SetTimer; breaks ties between equal due times
-};
-
 struct DueTimer {
   std::shared_ptr<WindowState> window;
   uintptr_t id;
   uint64_t due;
   uint64_t seq;
+};
+
+// The timers of one thread: found by (window, id) in constant time, and kept
+// in a heap by due time, so that thousands of timers cost a logarithm per
+// tick rather than a pass over all of them. Heap entries go stale when their
+// timer is reset or killed; they are dropped when they come to the top.
+class TimerTable {
+ public:
+  bool Empty() const { return timers_.empty(); }
+
+  void Set(const std::shared_ptr<WindowState>& window, uintptr_t id, uint32_t period,
+           uint64_t due, uint64_t seq) {
+    const Key key{window.get(), id};
+    auto [it, added] = timers_.try_emplace(key);
+    it->second = Timer{window, period, due, seq};
+    Push(key, due, seq);
+  }
+
+  // False when there was no such timer.
+  bool Kill(const WindowState* window, uintptr_t id) { return timers_.erase(Key{window, id}) > 0; }
+
+  // The timers of a window go with it; they refer back to it, so their last
+  // references are handed to the caller to drop outside the lock.
+  void RemoveWindow(const WindowState* window, const std::vector<uintptr_t>& ids,
+                    std::vector<std::shared_ptr<WindowState>>* keep) {
+    for (uintptr_t id : ids) {
+      auto it = timers_.find(Key{window, id});
+      if (it == timers_.end()) continue;
+      keep->push_back(std::move(it->second.window));
+      timers_.erase(it);
+    }
+  }
+
+  // Appends every timer due at `now`, in due order (ties: the timer set first).
+  void CollectDue(uint64_t now, std::vector<DueTimer>* due) {
+    while (!heap_.empty() && heap_.front().due <= now) {
+      const Entry e = PopTop();
+      const Timer* t = Current(e);
+      if (t) due->push_back({t->window, e.key.id, e.due, e.seq});
+    }
+  }
+
+  // Re-arms a collected timer unless a handler killed or reset it meanwhile.
+  bool Rearm(const DueTimer& d, uint64_t now) {
+    auto it = timers_.find(Key{d.window.get(), d.id});
+    if (it == timers_.end() || it->second.seq != d.seq) return false;
+    // Like the system's timers: no catching up, the next tick is a period after this one.
+    it->second.due = now + it->second.period;
+    Push(it->first, it->second.due, it->second.seq);
+    return true;
+  }
+
+  // Milliseconds until the first timer is due (max when none).
+  uint64_t Until(uint64_t now) {
+    while (!heap_.empty()) {
+      const Entry& top = heap_.front();
+      if (Current(top)) return top.due <= now ? 0 : top.due - now;
+      PopTop();
+    }
+    return UINT64_MAX;
+  }
+
+  void Swap(TimerTable& other) {
+    timers_.swap(other.timers_);
+    heap_.swap(other.heap_);
+  }
+
+ private:
+  struct Key {
+    const WindowState* window;
+    uintptr_t id;
+    bool operator==(const Key& o) const { return window == o.window && id == o.id; }
+  };
+  struct KeyHash {
+    size_t operator()(const Key& k) const {
+      return std::hash<const void*>()(k.window) ^ (std::hash<uintptr_t>()(k.id) * 31u);
+    }
+  };
+  struct Timer {
+    std::shared_ptr<WindowState> window;
+    uint32_t period = 0;
+    uint64_t due = 0;
+    uint64_t seq = 0;  // changes with every SetTimer; breaks ties between equal due times
+  };
+  struct Entry {
+    uint64_t due;
+    uint64_t seq;
+    Key key;
+  };
+  static bool Later(const Entry& a, const Entry& b) {
+    return a.due != b.due ? a.due > b.due : a.seq > b.seq;
+  }
+
+  const Timer* Current(const Entry& e) const {
+    auto it = timers_.find(e.key);
+    if (it == timers_.end() || it->second.seq != e.seq || it->second.due != e.due) return nullptr;
+    return &it->second;
+  }
+
+  void Push(const Key& key, uint64_t due, uint64_t seq) {
+    // Many resets leave many stale entries: rebuild before they outgrow the timers.
+    if (heap_.size() > 2 * timers_.size() + 64) {
+      std::vector<Entry> live;
+      live.reserve(timers_.size() + 1);
+      for (const auto& [k, t] : timers_)
+        if (!(k == key)) live.push_back({t.due, t.seq, k});
+      heap_.swap(live);
+      std::make_heap(heap_.begin(), heap_.end(), Later);
+    }
+    heap_.push_back({due, seq, key});
+    std::push_heap(heap_.begin(), heap_.end(), Later);
+  }
+
+  Entry PopTop() {
+    std::pop_heap(heap_.begin(), heap_.end(), Later);
+    const Entry e = heap_.back();
+    heap_.pop_back();
+    return e;
+  }
+
+  std::unordered_map<Key, Timer, KeyHash> timers_;
+  std::vector<Entry> heap_;
 };
 
 struct ThreadQueue : std::enable_shared_from_this<ThreadQueue> {
@@ -128,7 +243,7 @@ struct ThreadQueue : std::enable_shared_from_this<ThreadQueue> {
   bool dead = false;  // the thread has ended
   std::deque<Posted> posted;
   std::deque<std::shared_ptr<SentCall>> sent;
-  std::vector<Timer> timers;
+  TimerTable timers;
   uint64_t next_seq = 0;
   // The owner thread's list of due timers, kept so that ticks do not
   // allocate; busy while a pass uses it (a handler may pump again).
@@ -156,13 +271,13 @@ void Finish(SentCall& call, bool ok, intptr_t result) {
 void Shutdown(ThreadQueue& q) {
   std::deque<std::shared_ptr<SentCall>> sent;
   std::deque<Posted> posted;
-  std::vector<Timer> timers;
+  TimerTable timers;
   {
     std::lock_guard<std::mutex> lock(q.mutex);
     q.dead = true;
     sent.swap(q.sent);
     posted.swap(q.posted);
-    timers.swap(q.timers);
+    timers.Swap(q.timers);
   }
   for (auto& call : sent) {
     {
@@ -289,25 +404,14 @@ int RunPosted(ThreadQueue& q) {
 int FireDue(ThreadQueue& q, uint64_t now, std::vector<DueTimer>& due) {
   {
     std::lock_guard<std::mutex> lock(q.mutex);
-    for (const Timer& t : q.timers)
-      if (t.due <= now) due.push_back({t.window, t.id, t.due, t.seq});
+    q.timers.CollectDue(now, &due);
   }
-  if (due.empty()) return 0;
-  std::sort(due.begin(), due.end(), [](const DueTimer& a, const DueTimer& b) {
-    return a.due != b.due ? a.due < b.due : a.seq < b.seq;
-  });
   int n = 0;
   for (const DueTimer& d : due) {
     {
       // An earlier handler may have killed or reset this timer.
       std::lock_guard<std::mutex> lock(q.mutex);
-      auto it = std::find_if(q.timers.begin(), q.timers.end(), [&](const Timer& t) {
-        return t.window == d.window && t.id == d.id && t.seq == d.seq;
-      });
-      if (it == q.timers.end()) continue;
-      // Like the system's timers: no catching up, the next tick is a period
-      // after this one.
-      it->due = now + it->period;
+      if (!q.timers.Rearm(d, now)) continue;
     }
     if (CallProcedure(*d.window, WM_TIMER_, d.id, 0, nullptr)) ++n;
   }
@@ -344,11 +448,8 @@ int PumpQueue(ThreadQueue& q) {
 // Milliseconds until the first timer of the queue is due (max when none).
 uint64_t UntilNextTimer(ThreadQueue& q) {
   const uint64_t now = Tick64();
-  uint64_t best = UINT64_MAX;
   std::lock_guard<std::mutex> lock(q.mutex);
-  for (const Timer& t : q.timers)
-    best = std::min(best, t.due <= now ? 0 : t.due - now);
-  return best;
+  return q.timers.Until(now);
 }
 
 bool PostTo(const std::shared_ptr<WindowState>& w, uint32_t msg, uintptr_t wparam,
@@ -423,16 +524,14 @@ class PortableWindow final : public MessageWindow {
     state_->gate.Close(!IsOwner(*state_));
     // Whatever is still queued for the window goes; the timers first, as
     // they refer back to it.
-    std::vector<Timer> timers;
+    std::vector<std::shared_ptr<WindowState>> timers;
     std::deque<Posted> posted;
     ThreadQueue& q = *state_->queue;
     {
       std::lock_guard<std::mutex> lock(q.mutex);
       auto mine = [this](const auto& item) { return item.window == state_; };
-      auto t = std::stable_partition(q.timers.begin(), q.timers.end(),
-                                     [&](const Timer& x) { return !mine(x); });
-      std::move(t, q.timers.end(), std::back_inserter(timers));
-      q.timers.erase(t, q.timers.end());
+      q.timers.RemoveWindow(state_.get(), state_->timer_ids, &timers);
+      state_->timer_ids.clear();
       auto p = std::stable_partition(q.posted.begin(), q.posted.end(),
                                      [&](const Posted& x) { return !mine(x); });
       std::move(p, q.posted.end(), std::back_inserter(posted));
@@ -450,16 +549,9 @@ class PortableWindow final : public MessageWindow {
     const uint64_t due = Tick64() + period_ms;
     std::lock_guard<std::mutex> lock(q.mutex);
     if (q.dead) return false;
-    const uint64_t seq = ++q.next_seq;
-    for (Timer& t : q.timers) {
-      if (t.window == state_ && t.id == id) {
-        t.period = period_ms;
-        t.due = due;
-        t.seq = seq;
-        return true;
-      }
-    }
-    q.timers.push_back(Timer{state_, id, period_ms, due, seq});
+    q.timers.Set(state_, id, period_ms, due, ++q.next_seq);
+    auto& ids = state_->timer_ids;
+    if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
     return true;
   }
 
@@ -467,9 +559,9 @@ class PortableWindow final : public MessageWindow {
     if (!IsOwner(*state_)) return;
     ThreadQueue& q = *state_->queue;
     std::lock_guard<std::mutex> lock(q.mutex);
-    auto it = std::find_if(q.timers.begin(), q.timers.end(),
-                           [&](const Timer& t) { return t.window == state_ && t.id == id; });
-    if (it != q.timers.end()) q.timers.erase(it);
+    q.timers.Kill(state_.get(), id);
+    auto& ids = state_->timer_ids;
+    ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
   }
 
  private:
