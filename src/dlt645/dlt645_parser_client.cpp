@@ -106,8 +106,9 @@ std::string RequestLabel(const TBasicRequestItem* item) {
 // ---- frame search ----------------------------------------------------------
 
 // The visitor of one search over the receive buffer. The queue's state is
-// locked at the first sound frame and held to the end of the scan; what
-// goes to the host is done after the lock is given back.
+// locked at the first sound frame and held to the end of the scan. What
+// goes to the host is done after the lock is given back, and the scan stops
+// at the frame that causes it, so that it happens in stream order.
 class TDlt645ParserClient::TFrameSearch {
  public:
   explicit TFrameSearch(TDlt645ParserClient& client) : c_(client) {}
@@ -136,7 +137,7 @@ class TDlt645ParserClient::TFrameSearch {
       case TFrameClass::ErrorAnswer:
         LogErrorFrame(frame, address);
         EndOnErrorAnswer(st, address);
-        return TScanStep::Next;
+        return record_ ? TScanStep::Answered : TScanStep::Next;
       case TFrameClass::Answer:
         return Match(st, frame, address);
     }
@@ -163,8 +164,7 @@ class TDlt645ParserClient::TFrameSearch {
     if (plugin && reply_due_)
       plugin->WriteData(c_.DataSourceNo, c_.ClientId, reply_.data(),
                         static_cast<int32_t>(reply_.size()));
-    for (int i = 0; plugin && i < closes_; ++i)
-      plugin->WriteText(c_.DataSourceNo, c_.ClientId, kCloseConnection);
+    if (plugin && close_) plugin->WriteText(c_.DataSourceNo, c_.ClientId, kCloseConnection);
     c_.Output(std::move(record_));
   }
 
@@ -209,7 +209,10 @@ class TDlt645ParserClient::TFrameSearch {
     // to log it or to drop its connection.
     if (!Named(st, address)) {
       c_.Log(1, c_.Texts().UnallowableAddress(std::string(AddressView(address))));
-      if (c_.ConnectionBound) ++closes_;
+      if (c_.ConnectionBound) {
+        close_ = true;
+        return TScanStep::Answered;
+      }
     }
     return TScanStep::Next;
   }
@@ -230,7 +233,7 @@ class TDlt645ParserClient::TFrameSearch {
   std::optional<TQueueState> state_;
   std::array<uint8_t, dlt645::kUnsolicitedReplyLength> reply_{};
   bool reply_due_ = false;
-  int closes_ = 0;  // one "<<CLOSE>>" per frame of a device nobody polls
+  bool close_ = false;
   std::unique_ptr<TParsedDataList> record_;
 };
 
@@ -405,11 +408,8 @@ int TDlt645ParserClient::ParseFrame(TParsedDataList& list) {
   int handed = -1;
   {
     auto st = Queue->LockState();
-    TRequestItem* const matched = std::exchange(matched_, nullptr);
-    TRequestItem* const request = AsRequest(st.Pending());
-    // The request ended, or another was sent, since the search: this frame
-    // is not the answer to what is pending now.
-    if (!request || request != matched) return -1;
+    TRequestItem* const request = std::exchange(matched_, nullptr);
+    if (!request || !StillAnswers(st, request)) return -1;
     const bool complete = IsLastOfGroupIn(st.Items(), request);
     st.EndPending(kDoneAnswered, request);
 
@@ -444,6 +444,16 @@ int TDlt645ParserClient::ParseFrame(TParsedDataList& list) {
   // The older group reaches the host before the caller hands this one over.
   Output(std::move(earlier));
   return handed;
+}
+
+bool TDlt645ParserClient::StillAnswers(TQueueState& st, TRequestItem* request) const {
+  // The queue may have moved on since the search: an awaited request that
+  // timed out (or another one sent since) no longer takes the frame, while
+  // a listen-only request still does. Whatever is taken must still fit it.
+  if (request != st.Pending() && (st.Items().IndexOf(request) < 0 || request->Enabled))
+    return false;
+  const TFrameView frame{FrameCopy.data(), FrameCopy.size(), 0};
+  return Fits(*request, frame, dlt645::AddressChars(frame.Address()));
 }
 
 bool TDlt645ParserClient::RepeatsName(const TRequestItem& request) const {

@@ -19,6 +19,7 @@
 
 class TParsedDataList;
 class TQueueController;
+class TQueueState;
 class TRequestItem;
 class TSerialPortDM;
 class TTextResources;
@@ -64,6 +65,8 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
 
   static bool IsLastOfGroupIn(const TObjectList<TBasicRequestItem>& items,
                               const TBasicRequestItem* item);
+  // Whether the request the search matched may still take FrameCopy.
+  bool StillAnswers(TQueueState& st, TRequestItem* request) const;
   // Whether the answer's values would repeat a name Accumulated holds.
   bool RepeatsName(const TRequestItem& request) const;
   // Adds one answer (FrameCopy) of request to target.

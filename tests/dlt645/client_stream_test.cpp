@@ -93,10 +93,13 @@ Bytes MakeStream(uint32_t seed, int frames) {
   return stream;
 }
 
-// The outcome of the stream cut at the given points.
-std::vector<std::string> Feed(const Bytes& stream, const std::vector<size_t>& cuts) {
+// The outcome of the stream cut at the given points; a bound client was made
+// by a port event and has its connection closed for strangers.
+std::vector<std::string> Feed(const Bytes& stream, const std::vector<size_t>& cuts,
+                              bool bound = false) {
   ClientRig rig;
   Configure(rig);
+  if (bound) rig.PortEvent(kEventPortOpened);
   size_t from = 0;
   for (size_t i = 0; i <= cuts.size(); ++i) {
     const size_t to = i < cuts.size() ? cuts[i] : stream.size();
@@ -109,10 +112,12 @@ std::vector<std::string> Feed(const Bytes& stream, const std::vector<size_t>& cu
 
 TEST(ClientStream, EveryCutIntoTwoBlocksGivesTheSameOutcome) {
   const Bytes stream = MakeStream(1, 16);
-  const std::vector<std::string> whole = Feed(stream, {});
-  ASSERT_GT(whole.size(), 10u);
-  for (size_t cut = 1; cut < stream.size(); ++cut)
-    ASSERT_EQ(Feed(stream, {cut}), whole) << "cut at " << cut;
+  for (bool bound : {false, true}) {
+    const std::vector<std::string> whole = Feed(stream, {}, bound);
+    ASSERT_GT(whole.size(), 10u);
+    for (size_t cut = 1; cut < stream.size(); ++cut)
+      ASSERT_EQ(Feed(stream, {cut}, bound), whole) << "cut at " << cut << (bound ? ", bound" : "");
+  }
 }
 
 TEST(ClientStream, RandomSmallBlocksGiveTheSameOutcome) {
@@ -122,7 +127,8 @@ TEST(ClientStream, RandomSmallBlocksGiveTheSameOutcome) {
     std::vector<size_t> cuts;
     for (size_t at = 1 + random() % 20; at < stream.size(); at += 1 + random() % 20)
       cuts.push_back(at);
-    ASSERT_EQ(Feed(stream, cuts), Feed(stream, {})) << "seed " << seed;
+    const bool bound = seed % 2 == 0;
+    ASSERT_EQ(Feed(stream, cuts, bound), Feed(stream, {}, bound)) << "seed " << seed;
   }
 }
 
