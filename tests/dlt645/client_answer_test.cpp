@@ -210,6 +210,45 @@ TEST_F(ClientAnswer, LateAnswersStaySilentUnknownDevicesCloseTheConnection) {
   EXPECT_EQ(module.Texts, (std::vector<std::string>{"<<CLOSE>>"}));
 }
 
+TEST_F(ClientAnswer, TheQueueMovingOnBetweenSearchAndDecoding) {
+  Load({{.Code = 0x02010100, .Timeout = 2000, .Group = 1},
+        {.Device = "000000000002", .Code = 0x02020100, .Enabled = false, .Group = 2}});
+  Feed({});  // a client that no port event started: its queue stays still
+  TDlt645ParserClient& client = *Client();
+  const auto search = [&client](const Bytes& frame) {
+    auto lock = client.Buffer->WriteLocked();
+    client.AddData(frame.data(), static_cast<int32_t>(frame.size()));
+    bool again = false;
+    return client.FindFrame(again);
+  };
+  const auto decode = [&client](TParsedDataList& list, int n) {
+    auto lock = client.Buffer->WriteLocked();
+    const int fields = client.ParseFrame(list);
+    client.Buffer->Consume(static_cast<uint32_t>(n));
+    return fields;
+  };
+
+  // A listen-only answer is found, then a request goes out before it is decoded.
+  int n = search(Answer("000000000002", 0x02020100, {0x00, 0x15, 0x00}));
+  ASSERT_GT(n, 0);
+  {
+    auto st = client.Queue->LockState();
+    client.Queue->Pending = st.Items()[0];
+    client.Queue->AnswerTimer.StartWith(2000);
+  }
+  TParsedDataList heard;
+  EXPECT_GT(decode(heard, n), 0);
+  EXPECT_TRUE(State().Awaited());  // the request sent still waits for its answer
+
+  // Its answer is found, then its time-out ends it: the frame is late.
+  n = search(Answer(kDev1, 0x02010100, {0x32, 0x22}));
+  ASSERT_GT(n, 0);
+  State().EndPending(2);
+  TParsedDataList late;
+  EXPECT_EQ(decode(late, n), -1);
+  EXPECT_EQ(late.Count(), 0);
+}
+
 TEST_F(ClientAnswer, BadChecksumCostsOneByte) {
   Listen({{.Code = 0x02010100}});
   const Bytes good = Answer(kDev1, 0x02010100, {0x32, 0x22});

@@ -16,9 +16,10 @@ constexpr char kPreamble[] = "FE FE FE FE";
 
 class ClientRequest : public ClientFixture {
  protected:
-  // A client with an empty queue: requests are sent by hand.
+  // A client with an empty queue, made by data (so no idle sweep removes
+  // it): requests are sent by hand.
   TDlt645ParserClient& Open() {
-    PortEvent(kEventPortOpened);
+    Feed({});
     return *Client();
   }
   int32_t Send(TDlt645ParserClient& client, const RequestSpec& spec) {
