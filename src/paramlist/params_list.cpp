@@ -98,6 +98,7 @@ std::unique_ptr<TqonParamsListItem> TqonParamsList::NewItem(std::string name, Ol
 
 TqonParamsListItem* TqonParamsList::Append(std::unique_ptr<TqonParamsListItem> item, int index) {
   TqonParamsListItem* raw = item.get();
+  if (items_.capacity() == 0) items_.reserve(16);
   items_.insert(items_.begin() + index, std::move(item));
   return raw;
 }

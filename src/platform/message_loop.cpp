@@ -1,9 +1,12 @@
 // The portable message loop: one queue per thread with posted messages,
-// messages sent from other threads, and timers on platform::Tick64(). It is
-// the only loop on POSIX and the virtual-time loop on Windows.
+// messages sent from other threads, and timers on platform::Tick64(). Every
+// window of the library is one of its windows. On POSIX the host pumps it
+// (PumpMessages); on Windows the system's own message loop drives it through
+// one doorbell window per thread.
 #include "platform/message_loop.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <unordered_map>
@@ -89,9 +92,10 @@ struct WindowState {
 
 struct Posted {
   std::shared_ptr<WindowState> window;
-  uint32_t msg;
-  uintptr_t wparam;
-  intptr_t lparam;
+  uint32_t msg = 0;
+  uintptr_t wparam = 0;
+  intptr_t lparam = 0;
+  uint64_t seq = 0;
 };
 
 enum class SendStatus { Pending, Running, Done, Failed, Abandoned };
@@ -121,8 +125,8 @@ class TimerTable {
  public:
   bool Empty() const { return timers_.empty(); }
 
-  void Set(const std::shared_ptr<WindowState>& window, uintptr_t id, uint32_t period,
-           uint64_t due, uint64_t seq) {
+  void Set(const std::shared_ptr<WindowState>& window, uintptr_t id, uint32_t period, uint64_t due,
+           uint64_t seq) {
     const Key key{window.get(), id};
     auto [it, added] = timers_.try_emplace(key);
     it->second = Timer{window, period, due, seq};
@@ -163,11 +167,11 @@ class TimerTable {
     return true;
   }
 
-  // Milliseconds until the first timer is due (max when none).
-  uint64_t Until(uint64_t now) {
+  // When the first timer is due (max when none).
+  uint64_t Next() {
     while (!heap_.empty()) {
       const Entry& top = heap_.front();
-      if (Current(top)) return top.due <= now ? 0 : top.due - now;
+      if (Current(top)) return top.due;
       PopTop();
     }
     return UINT64_MAX;
@@ -245,15 +249,33 @@ struct ThreadQueue : std::enable_shared_from_this<ThreadQueue> {
   std::deque<std::shared_ptr<SentCall>> sent;
   TimerTable timers;
   uint64_t next_seq = 0;
+  uint64_t next_post_seq = 0;
+  // The system window through which the system's loop drives this queue
+  // (0 = none), whether a ring of each kind is on its way, and when its
+  // system timer goes off (max = stopped; guarded by the mutex).
+  std::atomic<uintptr_t> doorbell{0};
+  std::atomic<bool> rung_posted{false};
+  std::atomic<bool> rung_sent{false};
+  uint64_t armed_due = UINT64_MAX;
+  // What the doorbell ran, so that PumpMessages counts it (owner thread only).
+  uint64_t doorbell_ran = 0;
   // The owner thread's list of due timers, kept so that ticks do not
   // allocate; busy while a pass uses it (a handler may pump again).
   std::vector<DueTimer> due_scratch;
   bool due_scratch_busy = false;
 };
 
-void Wake(ThreadQueue& q) {
+// Wakes the owner thread for what was just queued for it. False when its
+// doorbell refuses the ring.
+bool Wake(ThreadQueue& q, detail::DoorbellEvent event) {
   q.wake.notify_all();
-  if (detail::SystemWaitsForInput()) detail::SystemWakeThread(q.thread_id);
+  const uintptr_t doorbell = q.doorbell.load();
+  if (doorbell == 0) return true;
+  std::atomic<bool>& rung = event == detail::DoorbellEvent::Sent ? q.rung_sent : q.rung_posted;
+  if (rung.exchange(true)) return true;  // the ring on its way covers this too
+  if (detail::SystemRingDoorbell(doorbell, event)) return true;
+  rung = false;
+  return false;
 }
 
 void Finish(SentCall& call, bool ok, intptr_t result) {
@@ -302,9 +324,8 @@ void EndThreadQueue(void* holder) {
 
 ThreadQueue& CurrentQueue() {
   if (!t_current) {
-    detail::SystemPrepareThread();
-    auto* holder = new std::shared_ptr<ThreadQueue>(
-        std::make_shared<ThreadQueue>(CurrentThreadId()));
+    auto* holder =
+        new std::shared_ptr<ThreadQueue>(std::make_shared<ThreadQueue>(CurrentThreadId()));
     t_current = holder->get();
     detail::SystemAtThreadExit(EndThreadQueue, holder);
   }
@@ -313,6 +334,79 @@ ThreadQueue& CurrentQueue() {
 
 std::shared_ptr<ThreadQueue> CurrentQueueShared() {
   return CurrentQueue().shared_from_this();
+}
+
+// False once the queue's thread has ended (which its doorbell went with).
+// Without a thread-exit handler this is how the queue learns it.
+bool Alive(ThreadQueue& q) {
+  const uintptr_t doorbell = q.doorbell.load();
+  if (doorbell == 0 || detail::SystemDoorbellAlive(doorbell, q.thread_id)) return true;
+  Shutdown(q);
+  return false;
+}
+
+// Sets the doorbell's system timer to the queue's first timer. force: it has
+// just gone off (system timers repeat, so it is set again even unchanged).
+void Arm(ThreadQueue& q, bool force) {
+  const uintptr_t doorbell = q.doorbell.load();
+  if (doorbell == 0) return;
+  uint64_t ms;
+  {
+    const uint64_t now = Tick64();
+    std::lock_guard<std::mutex> lock(q.mutex);
+    // Virtual time is pumped by hand; a system timer would only misfire.
+    const uint64_t next = VirtualClock::Active() ? UINT64_MAX : q.timers.Next();
+    if (!force && next == q.armed_due) return;
+    q.armed_due = next;
+    ms = next == UINT64_MAX ? UINT64_MAX : (next > now ? next - now : 0);
+  }
+  if (detail::SystemArmDoorbell(doorbell, ms)) return;
+  // Refused: the next pass or timer change tries again.
+  DebugOutput("The message loop's system timer was refused");
+  std::lock_guard<std::mutex> lock(q.mutex);
+  q.armed_due = UINT64_MAX;
+}
+
+// The queues that have a doorbell, for the library's unload.
+struct DoorbellList {
+  std::mutex mutex;
+  std::vector<std::weak_ptr<ThreadQueue>> queues;
+  size_t prune_at = 64;
+};
+
+DoorbellList& Doorbells() {
+  // Never destroyed, like the window registry.
+  static DoorbellList* const list = std::make_unique<DoorbellList>().release();
+  return *list;
+}
+
+// Gives the calling thread's queue a doorbell where the system wants one.
+bool EnsureDoorbell(ThreadQueue& q) {
+  if (q.doorbell.load() != 0 || !detail::SystemHasDoorbells()) return true;
+  const uintptr_t doorbell = detail::SystemCreateDoorbell();
+  if (doorbell == 0) return false;
+  bool waiting;
+  {
+    std::lock_guard<std::mutex> lock(q.mutex);
+    q.armed_due = UINT64_MAX;
+    q.doorbell = doorbell;
+    waiting = !q.posted.empty() || !q.sent.empty();
+  }
+  q.rung_posted = false;
+  q.rung_sent = false;
+  {
+    DoorbellList& list = Doorbells();
+    std::lock_guard<std::mutex> lock(list.mutex);
+    if (list.queues.size() >= list.prune_at) {
+      std::erase_if(list.queues, [](const std::weak_ptr<ThreadQueue>& w) { return w.expired(); });
+      list.prune_at = std::max<size_t>(64, 2 * list.queues.size());
+    }
+    list.queues.push_back(q.weak_from_this());
+  }
+  // What was queued meanwhile (only after an unload of the doorbells).
+  if (waiting) Wake(q, detail::DoorbellEvent::Posted);
+  Arm(q, false);
+  return true;
 }
 
 bool IsOwner(const WindowState& s) {
@@ -449,19 +543,34 @@ int PumpQueue(ThreadQueue& q) {
 uint64_t UntilNextTimer(ThreadQueue& q) {
   const uint64_t now = Tick64();
   std::lock_guard<std::mutex> lock(q.mutex);
-  return q.timers.Until(now);
+  const uint64_t next = q.timers.Next();
+  return next == UINT64_MAX ? next : (next > now ? next - now : 0);
 }
 
 bool PostTo(const std::shared_ptr<WindowState>& w, uint32_t msg, uintptr_t wparam,
             intptr_t lparam) {
   ThreadQueue& q = *w->queue;
+  if (!IsOwner(*w) && !Alive(q)) return false;
+  uint64_t seq;
   {
     std::lock_guard<std::mutex> lock(q.mutex);
     if (q.dead || w->gate.Closed()) return false;
-    q.posted.push_back(Posted{w, msg, wparam, lparam});
+    seq = ++q.next_post_seq;
+    q.posted.push_back(Posted{w, msg, wparam, lparam, seq});
   }
-  Wake(q);
-  return true;
+  if (Wake(q, detail::DoorbellEvent::Posted)) return true;
+  // Nothing would wake the thread for it: take the message back, unless it
+  // has run already (and let it go outside the lock).
+  Posted taken;
+  {
+    std::lock_guard<std::mutex> lock(q.mutex);
+    auto it = std::find_if(q.posted.rbegin(), q.posted.rend(),
+                           [seq](const Posted& p) { return p.seq == seq; });
+    if (it == q.posted.rend()) return true;
+    taken = std::move(*it);
+    q.posted.erase(std::next(it).base());
+  }
+  return false;
 }
 
 bool SendTo(const std::shared_ptr<WindowState>& w, uint32_t msg, uintptr_t wparam, intptr_t lparam,
@@ -480,12 +589,13 @@ bool SendTo(const std::shared_ptr<WindowState>& w, uint32_t msg, uintptr_t wpara
   call->lparam = lparam;
   call->sender = me;
   ThreadQueue& target = *w->queue;
+  if (!Alive(target)) return false;
   {
     std::lock_guard<std::mutex> lock(target.mutex);
     if (target.dead || w->gate.Closed()) return false;
     target.sent.push_back(call);
   }
-  Wake(target);
+  const bool rung = Wake(target, detail::DoorbellEvent::Sent);
   // Real time: the sender waits for another thread, not for the clock.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   std::unique_lock<std::mutex> lock(me->mutex);
@@ -495,6 +605,10 @@ bool SendTo(const std::shared_ptr<WindowState>& w, uint32_t msg, uintptr_t wpara
       return true;
     }
     if (call->status == SendStatus::Failed) return false;
+    if (!rung && call->status == SendStatus::Pending) {
+      call->status = SendStatus::Abandoned;  // nothing would wake the owner for it
+      return false;
+    }
     if (!me->sent.empty()) {
       // Answer what is sent to us meanwhile: two threads sending to each
       // other must not deadlock.
@@ -547,11 +661,18 @@ class PortableWindow final : public MessageWindow {
     period_ms = std::max(period_ms, USER_TIMER_MINIMUM_);
     ThreadQueue& q = *state_->queue;
     const uint64_t due = Tick64() + period_ms;
-    std::lock_guard<std::mutex> lock(q.mutex);
-    if (q.dead) return false;
-    q.timers.Set(state_, id, period_ms, due, ++q.next_seq);
-    auto& ids = state_->timer_ids;
-    if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+    bool sooner;
+    {
+      std::lock_guard<std::mutex> lock(q.mutex);
+      if (q.dead) return false;
+      q.timers.Set(state_, id, period_ms, due, ++q.next_seq);
+      auto& ids = state_->timer_ids;
+      if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+      sooner = due < q.armed_due;
+    }
+    // A later timer leaves the doorbell as it is; a killed one merely makes
+    // it go off once for nothing.
+    if (sooner) Arm(q, false);
     return true;
   }
 
@@ -576,11 +697,37 @@ int AnswerSentMessages() {
   return t_current ? AnswerSent(*t_current) : 0;
 }
 
+bool RunDoorbell(uintptr_t doorbell, DoorbellEvent event) {
+  ThreadQueue* q = t_current;
+  if (!q || q->doorbell.load() != doorbell) return false;
+  int n = 0;
+  switch (event) {
+    case DoorbellEvent::Sent:
+      q->rung_sent.exchange(false);
+      n = AnswerSent(*q);
+      break;
+    case DoorbellEvent::Posted:
+      q->rung_posted.exchange(false);
+      n = PumpQueue(*q);
+      break;
+    case DoorbellEvent::Timer:
+      n = PumpQueue(*q);
+      break;
+  }
+  q->doorbell_ran += static_cast<uint64_t>(n);
+  Arm(*q, event == DoorbellEvent::Timer);
+  return true;
+}
+
+uintptr_t CurrentDoorbell() {
+  return t_current ? t_current->doorbell.load() : 0;
+}
+
 }  // namespace detail
 
 std::unique_ptr<MessageWindow> MessageWindow::Create(Procedure procedure) {
-  if (detail::UseSystemWindows()) return detail::CreateSystemWindow(std::move(procedure));
   std::shared_ptr<ThreadQueue> queue = CurrentQueueShared();
+  if (!EnsureDoorbell(*queue)) return nullptr;
   Registry& r = Windows();
   std::lock_guard<std::mutex> lock(r.mutex);
   WindowHandle handle;
@@ -609,6 +756,22 @@ bool SendMessageTimeoutTo(WindowHandle window, uint32_t msg, uintptr_t wparam, i
   return detail::SystemSendMessageTimeout(window, msg, wparam, lparam, timeout_ms, result);
 }
 
+namespace {
+
+// One pass over the thread's portable queue and its system messages (the
+// doorbell's among them).
+int PumpOnce(ThreadQueue& q) {
+  int n = PumpQueue(q);
+  const uint64_t ran = q.doorbell_ran;
+  n += detail::SystemPumpMessages();
+  n += static_cast<int>(q.doorbell_ran - ran);
+  // The pass may have run the timers the doorbell was set for.
+  Arm(q, false);
+  return n;
+}
+
+}  // namespace
+
 int PumpMessages(uint32_t max_wait_ms) {
   // Where the system waits for its own messages, a thread without portable
   // windows needs no queue.
@@ -620,7 +783,7 @@ int PumpMessages(uint32_t max_wait_ms) {
     return detail::SystemPumpMessages();
   }
   ThreadQueue& q = *queue;
-  int n = PumpQueue(q) + detail::SystemPumpMessages();
+  int n = PumpOnce(q);
   if (n > 0 || max_wait_ms == 0 || VirtualClock::Active()) return n;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(max_wait_ms);
@@ -638,9 +801,27 @@ int PumpMessages(uint32_t max_wait_ms) {
                         [&q] { return !q.posted.empty() || !q.sent.empty(); });
       }
     }
-    n = PumpQueue(q) + detail::SystemPumpMessages();
+    n = PumpOnce(q);
     if (n > 0 || VirtualClock::Active()) return n;
   }
+}
+
+void ShutdownMessageWindows() {
+  std::vector<uintptr_t> doorbells;
+  {
+    DoorbellList& list = Doorbells();
+    std::lock_guard<std::mutex> lock(list.mutex);
+    for (const std::weak_ptr<ThreadQueue>& w : list.queues) {
+      const std::shared_ptr<ThreadQueue> q = w.lock();
+      if (!q) continue;
+      const uintptr_t doorbell = q->doorbell.exchange(0);
+      if (doorbell != 0) doorbells.push_back(doorbell);
+      std::lock_guard<std::mutex> queue_lock(q->mutex);
+      q->armed_due = UINT64_MAX;
+    }
+    list.queues.clear();
+  }
+  detail::SystemShutdownDoorbells(doorbells.data(), doorbells.size());
 }
 
 }  // namespace platform

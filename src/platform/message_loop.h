@@ -1,9 +1,9 @@
 #pragma once
 // Message windows: the thread-bound message queue that carries timers, posted
-// messages and sent messages. On Windows these are hidden windows of the
-// system; on POSIX (and on Windows while a VirtualClock is active) they are a
-// portable per-thread loop that runs on platform::Tick64(), pumped by
-// PumpMessages.
+// messages and sent messages. They are a portable per-thread loop that runs
+// on platform::Tick64(), pumped by PumpMessages. On Windows the system's own
+// message loop (GetMessage/DispatchMessage in the owner thread) drives it as
+// well, through one hidden system window per thread.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,11 +30,9 @@ class MessageWindow {
   // Creates a window owned by the calling thread; null when the system
   // refuses one.
   static std::unique_ptr<MessageWindow> Create(Procedure procedure);
-  // Destroys a window from any thread. From the owner thread at once; from
-  // another thread the procedure is detached first (waiting for a call in
-  // progress to return), so no message reaches it after this returns, and the
-  // window itself is released by its owner thread later. Deleting the object
-  // does the same.
+  // Destroys a window from any thread. From another thread the procedure is
+  // detached first (waiting for a call in progress to return), so no message
+  // reaches it after this returns. Deleting the object does the same.
   static void Destroy(std::unique_ptr<MessageWindow> window);
 
   virtual ~MessageWindow() = default;
@@ -59,5 +57,11 @@ bool SendMessageTimeoutTo(WindowHandle window, uint32_t msg, uintptr_t wparam, i
 // first one. Returns how many it ran. On Windows it also dispatches the
 // thread's system window messages.
 int PumpMessages(uint32_t max_wait_ms);
+
+// For the library's unload: from then on no message of the system reaches
+// the library's code (its hidden system windows are handed to the system's
+// default procedure and closed by their threads). Portable windows stay, but
+// only PumpMessages drives them any more.
+void ShutdownMessageWindows();
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/strings.h"
 
+#include <algorithm>
+
 namespace platform {
 
 WString AnsiToWide(const char* text) { return text ? AnsiToWide(std::string_view(text)) : WString(); }
@@ -149,6 +151,17 @@ int HexDigitValue(char c) {
 }
 
 BSTR AllocBstrFromAnsi(std::string_view text) {
+  // Bytes below 0x80 are the same characters in every ANSI code page, so
+  // such text widens straight into the string, without a temporary.
+  if (text.size() < 0x3FFFFFFF &&
+      std::all_of(text.begin(), text.end(),
+                  [](char ch) { return static_cast<unsigned char>(ch) < 0x80; })) {
+    BSTR out = SysAllocStringLen(nullptr, static_cast<uint32_t>(text.size()));
+    if (out)
+      std::transform(text.begin(), text.end(), out,
+                     [](char ch) { return static_cast<WChar>(static_cast<unsigned char>(ch)); });
+    return out;
+  }
   const WString w = AnsiToWide(text);
   return SysAllocStringLen(w.data(), static_cast<uint32_t>(w.size()));
 }

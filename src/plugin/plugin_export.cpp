@@ -2,6 +2,7 @@
 // convention on 32-bit Windows. Library initialisation and finalisation run
 // with the library's static objects (process attach and detach).
 #include "platform/abi.h"
+#include "platform/message_loop.h"
 #include "plugin/plugin_entry.h"
 #include "plugin/plugin_registry.h"
 
@@ -9,7 +10,10 @@ namespace {
 
 struct LibraryLifetime {
   LibraryLifetime() { PluginLibraryInitialize(); }
-  ~LibraryLifetime() { PluginLibraryFinalize(); }
+  ~LibraryLifetime() {
+    PluginLibraryFinalize();
+    platform::ShutdownMessageWindows();  // the host's threads may outlive the library
+  }
   LibraryLifetime(const LibraryLifetime&) = delete;
   LibraryLifetime& operator=(const LibraryLifetime&) = delete;
 };

@@ -503,7 +503,18 @@ void TqonPlugin::SetTextBlock(const TPluginCallRec* rec, void* block) {
       return;
     }
   }
+  // A host that uses a new record for every call never brings the old ones
+  // back; it has read their texts long before this many later results.
+  if (text_blocks_.size() >= kMaxTextBlocks) {
+    std::free(text_blocks_.front().second);
+    text_blocks_.erase(text_blocks_.begin());
+  }
   text_blocks_.emplace_back(rec, block);
+}
+
+size_t TqonPlugin::OutstandingTextBlocks() const {
+  std::lock_guard<std::mutex> guard(text_blocks_lock_);
+  return text_blocks_.size();
 }
 
 QON_FOREIGN_CALLS void TqonPlugin::AppendResult(TPluginCallRec* rec, TqonParamsList* list,

@@ -219,6 +219,9 @@ class TqonPlugin : public TComponent, public IParserModule {
   TStateExclusiveLock LockStateExclusive();
   // Whether the calling thread is inside a data call of this module.
   bool InDataCall() const;
+  // Result texts kept for hosts to read after their calls (bounded).
+  size_t OutstandingTextBlocks() const;
+  static constexpr size_t kMaxTextBlocks = 64;
 
   // --- life in the instance registry ---
   // One reference for the registry and one per export call in progress; the
@@ -336,7 +339,7 @@ class TqonPlugin : public TComponent, public IParserModule {
   std::array<std::string, 3> builtin_texts_{kDefaultMsgNoData, kDefaultMsgWriteComplete,
                                             kDefaultMsgWriteCompleteError};
 
-  std::mutex text_blocks_lock_;
+  mutable std::mutex text_blocks_lock_;
   std::vector<std::pair<const TPluginCallRec*, void*>> text_blocks_;
 };
 

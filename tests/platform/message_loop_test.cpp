@@ -173,7 +173,7 @@ TEST(MessageLoop, AWindowMayDestroyItselfFromItsProcedure) {
   EXPECT_EQ(w, nullptr);
 }
 
-// Real time, on the system's windows where there are any.
+// Real time; on Windows the thread's system window ends the pump's wait.
 TEST(MessageLoopRealTime, TimerTicksWhileThePumpWaits) {
   int ticks = 0;
   auto w = MessageWindow::Create([&](uint32_t msg, uintptr_t id, intptr_t) {
@@ -217,7 +217,7 @@ TEST(MessageLoopConcurrency, SendFromAnotherThreadIsAnsweredByTheOwner) {
 }
 
 TEST(MessageLoopConcurrency, SendTimesOutWhenTheOwnerDoesNotPump) {
-  platform::VirtualClock clock;  // the portable loop on every system
+  platform::VirtualClock clock;
   int calls = 0;
   auto w = MessageWindow::Create([&](uint32_t, uintptr_t, intptr_t) {
     ++calls;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <memory>
 #include <vector>
 
 #include "paramlist/params_edge.h"
@@ -287,6 +288,25 @@ TEST(QonPluginAppendResult, ShortTextsAreSeparatedToo) {
   d.OutputList(&out);
   t.m.DataCall(&d.rec);
   EXPECT_EQ(InputText(d.rec), "a<{[::]}>b");
+}
+
+TEST(QonPluginAppendResult, TextsOfRecordsNeverSeenAgainAreBounded) {
+  Module t;
+  t.m.OnProcessData = [&t](TqonPlugin&, TPluginCallRec* rec, int32_t&) {
+    t.m.AppendResult(rec, nullptr, "frame", true);
+  };
+  uint8_t bytes[] = {1};
+  std::vector<std::unique_ptr<DataRec>> records;
+  for (int i = 0; i < 300; ++i) {
+    TqonParamsList out;
+    auto d = std::make_unique<DataRec>(2);
+    d->rec.Input = TPluginDataDesc{0, 1, 0, reinterpret_cast<uintptr_t>(bytes)};
+    d->OutputList(&out);
+    t.m.DataCall(&d->rec);
+    EXPECT_EQ(InputText(d->rec), "frame");  // readable right after the call
+    records.push_back(std::move(d));
+  }
+  EXPECT_EQ(t.m.OutstandingTextBlocks(), TqonPlugin::kMaxTextBlocks);
 }
 
 TEST(QonPluginAppendResult, NothingWithoutAnOutputList) {

@@ -4,17 +4,33 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
-#include <stdexcept>
 #include <mutex>
+#include <numeric>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "platform/message_loop_backend.h"
 #include "platform/tick.h"
 
 namespace {
 
 using platform::PumpMessages;
+
+// Runs the thread's messages as its host would (the system's own loop where
+// there is one) until done() or a real-time limit.
+bool HostLoopUntil(const std::function<bool()>& done, uint32_t limit_ms = 20000) {
+  if (platform::detail::SystemHasDoorbells())
+    return platform::detail::SystemMessageLoop(done, limit_ms);
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > limit) return false;
+    PumpMessages(5);
+  }
+  return true;
+}
 
 // Advances virtual time in steps of `step` ms, pumping after each.
 void RunFor(platform::VirtualClock& clock, uint64_t ms, uint64_t step = 10) {
@@ -223,7 +239,8 @@ TEST(QonTimerExConcurrency, FreedFromAnotherThreadWhileItsChangesArrive) {
     }
     PumpMessages(1);
   }
-  while (freed < kTimers && std::chrono::steady_clock::now() < limit) PumpMessages(1);
+  while (freed < kTimers && std::chrono::steady_clock::now() < limit)
+    PumpMessages(1);
   stop = true;
   freer.join();
   EXPECT_EQ(freed.load(), kTimers);
@@ -241,6 +258,49 @@ TEST(QonTimerExRealTime, TicksOnTheSystemTimer) {
   timer.SetEnabled(false);
   const int seen = ticks;
   PumpMessages(50);
+  EXPECT_EQ(ticks, seen);
+}
+
+// A server with a connection per modem has a timer per connection, all in one
+// thread: they share that thread's single system window.
+TEST(QonTimerExRealTime, TwentyThousandTimersTickOnOneSystemWindow) {
+  constexpr int kTimers = 20000;
+  std::vector<int> ticks(kTimers, 0);
+  int ticked = 0;
+  std::vector<std::unique_ptr<TqonTimerEx>> timers;
+  timers.reserve(kTimers);
+  for (int i = 0; i < kTimers; ++i) {
+    auto t = std::make_unique<TqonTimerEx>();
+    t->SetInterval(50);
+    t->SetOnTimer([&, i](TqonTimerEx&) {
+      if (ticks[i]++ == 0) ++ticked;
+    });
+    timers.push_back(std::move(t));
+  }
+  EXPECT_EQ(platform::detail::SystemWindowsOfThread(),
+            platform::detail::SystemHasDoorbells() ? 1 : 0);
+  EXPECT_TRUE(HostLoopUntil([&] { return ticked == kTimers; }));
+  EXPECT_EQ(ticked, kTimers);
+  for (auto& t : timers)
+    FreeTimer(t);
+  const int seen = std::accumulate(ticks.begin(), ticks.end(), 0);
+  HostLoopUntil([] { return false; }, 60);
+  EXPECT_EQ(std::accumulate(ticks.begin(), ticks.end(), 0), seen);
+}
+
+TEST(QonTimerExConcurrency, ChangesFromAnotherThreadArriveThroughTheHostsLoop) {
+  TqonTimerEx timer;
+  timer.SetEnabled(false);
+  timer.SetInterval(10);
+  int ticks = 0;
+  timer.SetOnTimer([&](TqonTimerEx&) { ++ticks; });
+  std::thread([&] { timer.SetEnabled(true); }).join();
+  EXPECT_TRUE(HostLoopUntil([&] { return ticks >= 2; }));
+  EXPECT_TRUE(timer.Enabled());
+  std::thread([&] { timer.SetEnabled(false); }).join();
+  EXPECT_TRUE(HostLoopUntil([&] { return !timer.Enabled(); }));
+  const int seen = ticks;
+  HostLoopUntil([] { return false; }, 60);
   EXPECT_EQ(ticks, seen);
 }
 

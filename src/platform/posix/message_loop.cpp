@@ -1,14 +1,25 @@
-// POSIX has no system windows: every window is one of the portable loop.
+// POSIX has no system windows: every window is one of the portable loop,
+// pumped by the host through PumpMessages.
 #include "platform/message_loop_backend.h"
 
 namespace platform::detail {
 
-bool UseSystemWindows() {
+bool SystemHasDoorbells() {
   return false;
 }
-std::unique_ptr<MessageWindow> CreateSystemWindow(MessageWindow::Procedure) {
-  return nullptr;
+uintptr_t SystemCreateDoorbell() {
+  return 0;
 }
+bool SystemRingDoorbell(uintptr_t, DoorbellEvent) {
+  return false;
+}
+bool SystemArmDoorbell(uintptr_t, uint64_t) {
+  return false;
+}
+bool SystemDoorbellAlive(uintptr_t, uint32_t) {
+  return false;
+}
+void SystemShutdownDoorbells(const uintptr_t*, size_t) {}
 bool SystemPostMessage(WindowHandle, uint32_t, uintptr_t, intptr_t) {
   return false;
 }
@@ -22,9 +33,7 @@ bool SystemWaitsForInput() {
   return false;
 }
 void SystemWaitForInput(uint32_t) {}
-void SystemWakeThread(uint32_t) {}
 void SystemAnswerSentMessages() {}
-void SystemPrepareThread() {}
 
 void SystemAtThreadExit(void (*fn)(void*), void* arg) {
   struct AtExit {
@@ -37,6 +46,13 @@ void SystemAtThreadExit(void (*fn)(void*), void* arg) {
   static thread_local AtExit at_exit;
   at_exit.fn = fn;
   at_exit.arg = arg;
+}
+
+int SystemWindowsOfThread() {
+  return 0;
+}
+bool SystemMessageLoop(const std::function<bool()>&, uint32_t) {
+  return false;
 }
 
 }  // namespace platform::detail

@@ -21,18 +21,26 @@ uint32_t UpperCodePoint(uint32_t c) {
   return c;
 }
 
-std::string MapCase(std::string_view text, uint32_t (*map)(uint32_t)) {
-  if (!IsValidUtf8(text)) {
+bool IsAscii(std::string_view text) {
+  for (char ch : text)
+    if (static_cast<unsigned char>(ch) >= 0x80) return false;
+  return true;
+}
+
+template <uint32_t (*Map)(uint32_t)>
+std::string MapCase(std::string_view text) {
+  // Names and keys are nearly always ASCII: no round trip through UTF-16.
+  if (IsAscii(text) || !IsValidUtf8(text)) {
     // Bytes that are not UTF-8: only ASCII letters change.
     std::string out(text);
     for (char& ch : out) {
       const auto c = static_cast<unsigned char>(ch);
-      if (c < 0x80) ch = static_cast<char>(map(c));
+      if (c < 0x80) ch = static_cast<char>(Map(c));
     }
     return out;
   }
   WString w = Utf8ToWide(text);
-  for (WChar& ch : w) ch = static_cast<WChar>(map(static_cast<uint16_t>(ch)));
+  for (WChar& ch : w) ch = static_cast<WChar>(Map(static_cast<uint16_t>(ch)));
   return WideToUtf8(w);
 }
 
@@ -70,7 +78,7 @@ bool CodePageToAnsi(uint32_t code_page, std::string_view text, std::string* out)
   return true;
 }
 
-std::string AnsiLowerCase(std::string_view text) { return MapCase(text, LowerCodePoint); }
-std::string AnsiUpperCase(std::string_view text) { return MapCase(text, UpperCodePoint); }
+std::string AnsiLowerCase(std::string_view text) { return MapCase<LowerCodePoint>(text); }
+std::string AnsiUpperCase(std::string_view text) { return MapCase<UpperCodePoint>(text); }
 
 }  // namespace platform

@@ -1,0 +1,401 @@
+#include "host_app.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+
+#include "host_platform.h"
+#include "platform/datetime.h"
+#include "platform/message_loop.h"
+#include "platform/module.h"
+#include "platform/tick.h"
+
+namespace {
+
+std::atomic<host::Host*> g_host{nullptr};
+
+}  // namespace
+
+// The host's output function: the plug-in finds it by name in the program
+// whose handle the host passed at "LOAD".
+QON_EXPORT int32_t QON_STDCALL Telvano_SendDataEx(uint32_t /*host_module_id*/,
+                                                  uint32_t data_source_no, uintptr_t client_id,
+                                                  uintptr_t /*reserved*/, uint32_t kind,
+                                                  const void* data, uint32_t size) {
+  host::Host* h = g_host.load();
+  if (!h) return -1;
+  try {
+    return h->SendData(data_source_no, client_id, kind, data, size);
+  } catch (...) {
+    return -1;
+  }
+}
+
+namespace host {
+
+namespace {
+
+constexpr uint32_t kHostModuleId = 1;
+constexpr auto kLogEvery = std::chrono::milliseconds(100);
+
+std::string TimeOfDay() {
+  const double now = platform::LocalNow();
+  const int64_t ms = platform::DateTimeToMs(now) % (platform::kSecondsPerDay * 1000);
+  char buf[48];
+  std::snprintf(buf, sizeof(buf), "%02d:%02d:%02d.%03d", static_cast<int>(ms / 3600000),
+                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60),
+                static_cast<int>(ms % 1000));
+  return buf;
+}
+
+std::string Hex(const uint8_t* data, size_t size) {
+  return HexBytes(std::string(reinterpret_cast<const char*>(data), size));
+}
+
+}  // namespace
+
+Host::Host(const HostOptions& options, std::FILE* records, std::FILE* log)
+    : options_(options), records_out_(records), log_out_(log), writer_(records, options.format) {
+  port_settings_.connect_attempts = options.connect_attempts;
+}
+
+Host::~Host() {
+  Host* self = this;
+  g_host.compare_exchange_strong(self, nullptr);
+}
+
+std::string Host::LocalAddress(size_t port_index) const {
+  return port_index < ports_.size() ? ports_[port_index]->LocalAddress() : std::string();
+}
+
+void Host::Log(int level, const std::string& text, bool from_plugin) {
+  if (level > options_.log_level && level != kAlways) return;
+  static const char* const kLevels[] = {"error: ", "warning: ", ""};
+  const char* what = level >= 0 && level <= 2 ? kLevels[level] : "";
+  std::lock_guard<std::mutex> lock(out_mutex_);
+  std::fprintf(log_out_, "%s %s%s%s\n", TimeOfDay().c_str(), from_plugin ? "[plug-in] " : "", what,
+               text.c_str());
+  std::fflush(log_out_);
+}
+
+int Host::Run(const std::string& library, const std::string& settings_file) {
+  Host* none = nullptr;
+  if (!g_host.compare_exchange_strong(none, this)) {
+    Log(0, "another host runs in this process");
+    return kExitFailure;
+  }
+  loop_thread_ = std::this_thread::get_id();
+  if (Start(library, settings_file)) Loop();
+  Shutdown();
+  g_host = nullptr;
+  return exit_code_;
+}
+
+bool Host::Start(const std::string& library, const std::string& settings_file) {
+  exit_code_ = kExitFailure;
+  // The plug-in finds the output function in this program by name.
+  if (platform::FindProcedure(OwnProgramHandle(), "Telvano_SendDataEx") !=
+      reinterpret_cast<void*>(&Telvano_SendDataEx)) {
+    Log(0, "this program does not export Telvano_SendDataEx (it must be linked with its exports)");
+    return false;
+  }
+  std::string error;
+  if (!library_.Load(library, !UsesWindowMessages(), &error)) {
+    Log(0, error);
+    return false;
+  }
+  instance_ = std::make_unique<PluginInstance>(library_, kHostModuleId);
+  if (!instance_->Create(&error)) {
+    Log(0, "the plug-in refused to create an instance: " + error);
+    return false;
+  }
+
+  ListPtr load = MakeList();
+  load->Put("INI-FILE", Value::Text(settings_file));
+  load->Put("INI-SECTION-PREFIX", Value::Text(options_.section));
+  load->Put("HANDLE", kWide ? Value::Int64(static_cast<int64_t>(OwnProgramHandle()))
+                            : Value::Int(static_cast<int32_t>(OwnProgramHandle())));
+  load->Put("CONFIG-ID", Value::Int(static_cast<int32_t>(ConfigIdOf(ModuleName(options_.module)))));
+  const int32_t loaded = instance_->Command("LOAD", *load);
+  DrainLog();
+  if (loaded != 0) {
+    Log(0, "the plug-in refused \"LOAD\" (" + std::to_string(loaded) + ")");
+    return false;
+  }
+  loaded_ = true;
+
+  std::string sources;
+  for (size_t i = 0; i < options_.ports.size(); ++i)
+    sources += std::to_string(i + 1) + ";" + options_.ports[i].text + ";" + options_.ports[i].text +
+               "\r\n";
+  ListPtr state = MakeList();
+  state->Put("DATA-SOURCES-IN-CFG", Value::Text(sources));
+  state->Put("RESULT", Value::Int(1));
+  const int32_t set = instance_->Command("SET-STATE", *state, kRoleRequests | kRoleParsing);
+  DrainLog();
+  if (set != 0) {
+    Log(0, "the plug-in refused \"SET-STATE\" (" + std::to_string(set) + ")");
+    return false;
+  }
+  Log(2, std::string("plug-in loaded as ") + ModuleName(options_.module) + " from " + library);
+
+  for (size_t i = 0; i < options_.ports.size(); ++i)
+    ports_.push_back(MakePort(io_, options_.ports[i], static_cast<uint32_t>(i + 1), port_settings_,
+                              client_ids_, *this));
+  ArmStats();
+  // A port may give up at once (a serial device that is not there).
+  exit_code_ = kExitOk;
+  for (auto& p : ports_)
+    p->Start();
+  return true;
+}
+
+void Host::Loop() {
+  auto work = asio::make_work_guard(io_);
+  asio::signal_set signals(io_, SIGINT, SIGTERM);
+  signals.async_wait([this](asio::error_code ec, int) {
+    if (!ec) stop_ = true;
+  });
+  asio::steady_timer duration(io_);
+  if (options_.duration_s > 0) {
+    duration.expires_after(
+        std::chrono::milliseconds(static_cast<int64_t>(options_.duration_s * 1000)));
+    duration.async_wait([this](asio::error_code ec) {
+      if (!ec) stop_ = true;
+    });
+  }
+  auto next_log = std::chrono::steady_clock::now();
+  while (!stop_) {
+    const size_t handled = io_.poll();
+    const int pumped = Pump();
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= next_log) {
+      DrainLog();
+      next_log = now + kLogEvery;
+    }
+    // Nothing to do now: wait for the network a little; the plug-in's
+    // timers are looked at again after at most this long.
+    if (handled == 0 && pumped == 0 && !stop_) io_.run_one_for(std::chrono::milliseconds(10));
+  }
+  signals.cancel();
+  duration.cancel();
+}
+
+int Host::Pump() {
+  if (library_.PumpPluginMessages) return library_.PumpPluginMessages(0);
+  return platform::PumpMessages(0);
+}
+
+void Host::Shutdown() {
+  event_timer_.cancel();
+  stats_timer_.cancel();
+  // Ports report their open connections closed while the plug-in is loaded.
+  for (auto& p : ports_)
+    p->Stop();
+  io_.restart();
+  io_.poll();
+  if (instance_ && instance_->Created()) {
+    if (loaded_) {
+      ListPtr unload = MakeList();
+      const int32_t r = instance_->Command("UNLOAD", *unload);
+      if (r != 0) Log(1, "the plug-in answered \"UNLOAD\" with " + std::to_string(r));
+      loaded_ = false;
+    }
+    DrainLog();
+    instance_->Free();
+  }
+  instance_.reset();
+  ports_.clear();
+  io_.restart();
+  io_.poll();
+  library_.Unload();
+}
+
+void Host::DrainLog() {
+  if (!instance_) return;
+  for (const LogLine& l : instance_->TakeLog())
+    Log(l.level, l.text, true);
+}
+
+Port* Host::PortOf(uint32_t data_source_no) {
+  if (data_source_no == 0 || data_source_no > ports_.size()) return nullptr;
+  return ports_[data_source_no - 1].get();
+}
+
+int32_t Host::SendData(uint32_t data_source_no, uintptr_t client_id, uint32_t kind,
+                       const void* data, uint32_t size) {
+  if (kind == kSendList) {
+    const auto* rec = static_cast<const CallRec*>(data);
+    if (!rec || rec->Output.Kind != kKindListIntf || !rec->Output.Data) return -1;
+    IListA* list = *reinterpret_cast<IListA* const*>(rec->Output.Data);
+    WriteRecords(ReadRecords(list));
+    return 0;
+  }
+  if (kind != kSendBytes && kind != kSendText) return -1;
+  if (size > 0 && !data) return -1;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  if (std::this_thread::get_id() != loop_thread_) {
+    // Ports belong to the loop's thread: hand the write over.
+    std::vector<uint8_t> copy(bytes, bytes + size);
+    asio::post(io_, [this, data_source_no, client_id, kind, copy = std::move(copy)] {
+      SendData(data_source_no, client_id, kind, copy.data(), static_cast<uint32_t>(copy.size()));
+    });
+    return static_cast<int32_t>(size);
+  }
+  Port* port = PortOf(data_source_no);
+  if (!port) return kPortNotOpen;
+  if (kind == kSendText && size == 9 && std::memcmp(bytes, "<<CLOSE>>", 9) == 0) {
+    if (options_.verbose)
+      Log(2, port->Spec().text + ": the plug-in closes client " + std::to_string(client_id));
+    return port->CloseClient(client_id) ? 0 : kPortNotOpen;
+  }
+  const int32_t r = port->Write(client_id, bytes, size);
+  if (r < 0) {
+    ++stats_.writes_refused;
+  } else {
+    stats_.bytes_out += size;
+    if (options_.verbose)
+      Log(2, port->Spec().text + " [" + std::to_string(client_id) + "] >> " + Hex(bytes, size));
+  }
+  return r;
+}
+
+void Host::WriteRecords(const std::vector<Record>& records) {
+  std::lock_guard<std::mutex> lock(out_mutex_);
+  for (const Record& r : records) {
+    writer_.Write(r);
+    ++stats_.records;
+  }
+}
+
+void Host::Deliver(const PluginInstance::Block& block) {
+  if (!instance_ || !loaded_) return;
+  uint32_t results = 0;
+  const int32_t r = instance_->Process(block, *block_params_, *answer_, &results);
+  block_params_->Clear();
+  const std::vector<Record> records = ReadRecords(*answer_);
+  answer_->Clear();
+  if (r < 0) Log(1, "ProcessData answered " + std::to_string(r));
+  if (results > records.size())
+    Log(1, "the plug-in announced " + std::to_string(results) + " results but handed over " +
+               std::to_string(records.size()));
+  WriteRecords(records);
+}
+
+void Host::SendPortEvent(const char* event, const Port& port) {
+  if (!instance_ || !loaded_) return;
+  ListPtr params = MakeList();
+  params->Put("EVENT-TYPE", Value::Text(event));
+  params->Put("PORTSTR", Value::Text(port.Spec().text));
+  const int32_t r = instance_->Command("EVENT", *params);
+  if (r != 0 && options_.verbose) Log(2, std::string(event) + " answered " + std::to_string(r));
+}
+
+void Host::SendHostEvents() {
+  for (const std::string& name : options_.events) {
+    ListPtr params = MakeList();
+    params->Put("EVENT-TYPE", Value::Text(name));
+    const int32_t r = instance_->Command("EVENT", *params);
+    Log(2, "event " + name + " sent (" + std::to_string(r) + ")");
+  }
+  if (options_.event_every_s > 0) {
+    event_timer_.expires_after(
+        std::chrono::milliseconds(static_cast<int64_t>(options_.event_every_s * 1000)));
+    event_timer_.async_wait([this](asio::error_code ec) {
+      if (!ec && !stop_) SendHostEvents();
+    });
+  }
+}
+
+void Host::ArmStats() {
+  if (options_.stats_every_s <= 0) return;
+  stats_timer_.expires_after(
+      std::chrono::milliseconds(static_cast<int64_t>(options_.stats_every_s * 1000)));
+  stats_timer_.async_wait([this](asio::error_code ec) {
+    if (ec || stop_) return;
+    size_t open = 0;
+    for (const auto& p : ports_)
+      open += p->OpenClients();
+    char line[200];
+    std::snprintf(line, sizeof(line),
+                  "stats: %zu open, %llu accepted, %llu records, %llu blocks, %llu bytes in, "
+                  "%llu bytes out, %llu writes refused",
+                  open, static_cast<unsigned long long>(stats_.connections),
+                  static_cast<unsigned long long>(stats_.records),
+                  static_cast<unsigned long long>(stats_.blocks),
+                  static_cast<unsigned long long>(stats_.bytes_in),
+                  static_cast<unsigned long long>(stats_.bytes_out),
+                  static_cast<unsigned long long>(stats_.writes_refused));
+    Log(kAlways, line);
+    ArmStats();
+  });
+}
+
+void Host::OnPortOpened(Port& port) {
+  if (port.Spec().kind != PortKind::kListen) Log(2, port.Spec().text + ": open");
+  SendPortEvent("PORT-OPEN", port);
+  if (!events_started_ && !options_.events.empty()) {
+    events_started_ = true;
+    event_timer_.expires_after(std::chrono::milliseconds(500));
+    event_timer_.async_wait([this](asio::error_code ec) {
+      if (!ec && !stop_) SendHostEvents();
+    });
+  }
+}
+
+void Host::OnPortClosed(Port& port) {
+  SendPortEvent("PORT-CLOSE", port);
+}
+
+void Host::OnClientOpened(Port& port, uintptr_t client, const std::string& name) {
+  ++stats_.connections;
+  if (options_.verbose)
+    Log(2, port.Spec().text + ": client " + std::to_string(client) + " " + name + " connected");
+  PluginInstance::Block b;
+  b.data_source_no = port.DataSourceNo();
+  b.client_id = client;
+  b.client_name = name;
+  b.is_event = true;
+  b.event_code = kEventOpened;
+  Deliver(b);
+}
+
+void Host::OnClientClosed(Port& port, uintptr_t client, const std::string& name,
+                          const std::string& why) {
+  if (options_.verbose)
+    Log(2, port.Spec().text + ": client " + std::to_string(client) + " " + name + " " + why);
+  PluginInstance::Block b;
+  b.data_source_no = port.DataSourceNo();
+  b.client_id = client;
+  b.client_name = name;
+  b.is_event = true;
+  b.event_code = kEventClosed;
+  Deliver(b);
+}
+
+void Host::OnReceived(Port& port, uintptr_t client, const std::string& name, const uint8_t* data,
+                      size_t size) {
+  ++stats_.blocks;
+  stats_.bytes_in += size;
+  if (options_.verbose)
+    Log(2, port.Spec().text + " [" + std::to_string(client) + "] << " + Hex(data, size));
+  PluginInstance::Block b;
+  b.data_source_no = port.DataSourceNo();
+  b.client_id = client;
+  b.client_name = name;
+  b.data = data;
+  b.size = size;
+  Deliver(b);
+}
+
+void Host::OnPortMessage(Port&, int level, const std::string& text) {
+  Log(level, text);
+}
+
+void Host::OnPortFailed(Port&, const std::string& text) {
+  Log(0, text);
+  exit_code_ = kExitFailure;
+  stop_ = true;
+}
+
+}  // namespace host

@@ -1,0 +1,352 @@
+#include "host_config.h"
+
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "config/store/ini_file.h"
+#include "config/store/value_codec.h"
+#include "config/store/wreg.h"
+#include "config/xml/dov_xml_tree.h"
+#include "config/xml/read_cfg.h"
+#include "dlt645/func_types.h"
+#include "platform/strings.h"
+
+namespace host {
+
+namespace {
+
+constexpr const char* kRoot = "DL_T645_2007_QUERY";
+
+bool IsNameStart(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
+}
+bool IsNameChar(unsigned char c) {
+  return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// A strict reader that only checks; the plug-in's own reader is lenient and
+// would quietly load whatever a broken text happens to build.
+class SyntaxCheck {
+ public:
+  explicit SyntaxCheck(const std::string& t) : t_(t) {}
+
+  std::string Run() {
+    std::vector<std::pair<std::string, size_t>> open;  // name, line
+    bool root_seen = false;
+    while (p_ < t_.size()) {
+      if (t_[p_] != '<') {
+        const size_t start = p_;
+        while (p_ < t_.size() && t_[p_] != '<') {
+          if (t_[p_] == '&' && !Entity()) return error_;
+          if (t_[p_] == '>') return At(p_, "'>' in text");
+          ++p_;
+        }
+        if (open.empty()) {
+          for (size_t i = start; i < p_; ++i)
+            if (!IsBlank(t_[i])) return At(i, "text outside the root element");
+        }
+        continue;
+      }
+      const size_t tag = p_;
+      if (Starts("<?")) {
+        if (!SkipTo("?>")) return At(tag, "unterminated processing instruction");
+      } else if (Starts("<!--")) {
+        if (!SkipTo("-->")) return At(tag, "unterminated comment");
+      } else if (Starts("<![CDATA[")) {
+        if (open.empty()) return At(tag, "CDATA outside the root element");
+        if (!SkipTo("]]>")) return At(tag, "unterminated CDATA section");
+      } else if (Starts("<!")) {
+        if (!SkipTo(">")) return At(tag, "unterminated declaration");
+      } else if (Starts("</")) {
+        p_ += 2;
+        std::string name;
+        if (!Name(&name)) return At(p_, "expected a name after '</'");
+        SkipBlanks();
+        if (p_ >= t_.size() || t_[p_] != '>') return At(p_, "expected '>' after </" + name);
+        ++p_;
+        if (open.empty()) return At(tag, "closing tag </" + name + "> without an open element");
+        if (open.back().first != name)
+          return At(tag, "closing tag </" + name + "> does not match <" + open.back().first +
+                             "> of line " + std::to_string(open.back().second));
+        open.pop_back();
+      } else {
+        ++p_;
+        std::string name;
+        if (!Name(&name)) return At(p_, "expected an element name after '<'");
+        if (open.empty() && root_seen) return At(tag, "a second root element <" + name + ">");
+        std::vector<std::string> attrs;
+        for (;;) {
+          const bool blank = SkipBlanks();
+          if (p_ >= t_.size()) return At(tag, "unterminated tag <" + name);
+          if (Starts("/>")) {
+            p_ += 2;
+            if (open.empty()) root_seen = true;
+            break;
+          }
+          if (t_[p_] == '>') {
+            ++p_;
+            open.emplace_back(name, LineOf(tag));
+            root_seen = true;
+            break;
+          }
+          if (!blank) return At(p_, "expected a blank, '>' or '/>' in <" + name);
+          std::string attr;
+          if (!Name(&attr)) return At(p_, "expected an attribute name in <" + name);
+          for (const auto& a : attrs)
+            if (a == attr) return At(p_, "attribute " + attr + " given twice");
+          attrs.push_back(attr);
+          SkipBlanks();
+          if (p_ >= t_.size() || t_[p_] != '=') return At(p_, "expected '=' after " + attr);
+          ++p_;
+          SkipBlanks();
+          if (p_ >= t_.size() || (t_[p_] != '"' && t_[p_] != '\''))
+            return At(p_, "attribute " + attr + " needs a quoted value");
+          const char quote = t_[p_++];
+          while (p_ < t_.size() && t_[p_] != quote) {
+            if (t_[p_] == '<') return At(p_, "'<' in the value of " + attr);
+            if (t_[p_] == '&' && !Entity()) return error_;
+            ++p_;
+          }
+          if (p_ >= t_.size()) return At(tag, "unterminated value of " + attr);
+          ++p_;
+        }
+      }
+    }
+    if (!open.empty())
+      return At(t_.size(), "element <" + open.back().first + "> of line " +
+                               std::to_string(open.back().second) + " is never closed");
+    if (!root_seen) return At(0, "no element at all");
+    return {};
+  }
+
+ private:
+  bool Starts(const char* s) const {
+    return t_.compare(p_, std::char_traits<char>::length(s), s) == 0;
+  }
+  bool SkipTo(const char* end) {
+    const size_t e = t_.find(end, p_);
+    if (e == std::string::npos) return false;
+    p_ = e + std::char_traits<char>::length(end);
+    return true;
+  }
+  bool SkipBlanks() {
+    const size_t start = p_;
+    while (p_ < t_.size() && IsBlank(t_[p_]))
+      ++p_;
+    return p_ > start;
+  }
+  bool Name(std::string* out) {
+    if (p_ >= t_.size() || !IsNameStart(static_cast<unsigned char>(t_[p_]))) return false;
+    const size_t start = p_;
+    while (p_ < t_.size() && IsNameChar(static_cast<unsigned char>(t_[p_])))
+      ++p_;
+    *out = t_.substr(start, p_ - start);
+    return true;
+  }
+  // At an '&': leaves p_ on the ';'.
+  bool Entity() {
+    const size_t start = p_;
+    const size_t semi = t_.find(';', p_);
+    if (semi == std::string::npos || semi - p_ > 12) {
+      error_ = At(start, "'&' that starts no entity (write &amp;)");
+      return false;
+    }
+    const std::string e = t_.substr(p_ + 1, semi - p_ - 1);
+    bool ok = e == "amp" || e == "lt" || e == "gt" || e == "quot" || e == "apos";
+    if (!ok && e.size() > 1 && e[0] == '#') {
+      const bool hex = e[1] == 'x';
+      const std::string digits = e.substr(hex ? 2 : 1);
+      ok = !digits.empty();
+      for (char c : digits)
+        ok = ok &&
+             (hex ? std::isxdigit(static_cast<unsigned char>(c)) != 0 : (c >= '0' && c <= '9'));
+    }
+    if (!ok) {
+      error_ = At(start, "unknown entity &" + e + ";");
+      return false;
+    }
+    p_ = semi;
+    return true;
+  }
+  size_t LineOf(size_t pos) const {
+    size_t line = 1;
+    for (size_t i = 0; i < pos && i < t_.size(); ++i)
+      if (t_[i] == '\n') ++line;
+    return line;
+  }
+  std::string At(size_t pos, const std::string& message) const {
+    size_t line = 1;
+    size_t col = 1;
+    for (size_t i = 0; i < pos && i < t_.size(); ++i) {
+      if (t_[i] == '\n') {
+        ++line;
+        col = 1;
+      } else {
+        ++col;
+      }
+    }
+    return std::to_string(line) + ":" + std::to_string(col) + ": " + message;
+  }
+
+  const std::string& t_;
+  size_t p_ = 0;
+  std::string error_;
+};
+
+bool ReadWholeFile(const std::string& path, std::string* out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream s;
+  s << in.rdbuf();
+  *out = s.str();
+  return !in.bad();
+}
+
+bool ParseFunctionCode(const std::string& text, uint32_t* code) {
+  if (text.empty() || text.size() > 8) return false;
+  uint32_t v = 0;
+  for (char c : text) {
+    int d = 0;
+    if (c >= '0' && c <= '9') {
+      d = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      d = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      d = c - 'A' + 10;
+    } else {
+      return false;
+    }
+    v = v * 16 + static_cast<uint32_t>(d);
+  }
+  *code = v;
+  return true;
+}
+
+}  // namespace
+
+std::string XmlSyntaxError(const std::string& text) {
+  return SyntaxCheck(text).Run();
+}
+
+bool CheckQueryConfig(const std::string& utf8_text, ConfigCheck* check, std::string* error) {
+  std::string text = utf8_text;
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  if (!platform::IsValidUtf8(text)) {
+    *error = "the text is not UTF-8";
+    return false;
+  }
+  const std::string syntax = XmlSyntaxError(text);
+  if (!syntax.empty()) {
+    *error = syntax;
+    return false;
+  }
+  TdovXMLTree tree;
+  tree.SetXML(text);
+  const TdovXMLNode* root = nullptr;
+  for (size_t i = 0; i < tree.ChildCount() && !root; ++i) {
+    const TdovXMLNode* top = tree.Child(i);
+    root = platform::SameTextAscii(top->Name(), kRoot) ? top : top->FindDescendant(kRoot);
+  }
+  if (!root) {
+    *error = std::string("no element ") + kRoot + " (the root of a query configuration)";
+    return false;
+  }
+  ConfigCheck c;
+  for (size_t i = 0; i < root->ChildCount(); ++i) {
+    const TdovXMLNode* request = root->Child(i);
+    const std::string caption = ReadCfgCaption(request, "Request", static_cast<int>(i + 1));
+    const TdovXMLNode* response = request->FindDescendant("Response");
+    if (!response) {
+      c.warnings.push_back(caption + ": no <Response>, the request is skipped");
+      continue;
+    }
+    int items = 0;
+    for (size_t k = 0; k < response->ChildCount(); ++k) {
+      const std::string fn = ReadCfgText(response->Child(k), "Function", "00000000");
+      uint32_t code = 0;
+      if (!ParseFunctionCode(fn, &code) || code == 0) {
+        c.warnings.push_back(caption + ": function '" + fn + "' is not a function code, skipped");
+        continue;
+      }
+      const bool is1997 = (code & kFuncCode1997) != 0;
+      if (!FindFuncType(code & ~kFuncCode1997, is1997)) {
+        c.warnings.push_back(caption + ": function " + fn + " is in neither table, skipped");
+        continue;
+      }
+      ++items;
+    }
+    if (items == 0) {
+      c.warnings.push_back(caption + ": no function the plug-in knows, nothing to ask");
+      continue;
+    }
+    ++c.requests;
+  }
+  bool ok = false;
+  c.xml = platform::Utf8ToAnsi(text, &ok);
+  if (!ok) {
+    *error = "the text has characters that the system's code page cannot hold";
+    return false;
+  }
+  *check = std::move(c);
+  return true;
+}
+
+bool ReadQueryConfigFile(const std::string& path, ConfigCheck* check, std::string* error) {
+  std::string text;
+  if (!ReadWholeFile(path, &text)) {
+    *error = path + ": cannot be read";
+    return false;
+  }
+  std::string e;
+  if (!CheckQueryConfig(text, check, &e)) {
+    const bool positioned = !e.empty() && e[0] >= '0' && e[0] <= '9';
+    *error = path + (positioned ? ":" : ": ") + e;
+    return false;
+  }
+  return true;
+}
+
+std::string ConfigSection(const std::string& prefix) {
+  return WregIniSection(prefix, "");
+}
+
+bool WriteSettingsFile(const std::string& path, const std::string& prefix,
+                       const std::string& ansi_xml, std::string* error) {
+  TIniFile ini;
+  ini.LoadFromFile(path);  // a missing file starts empty
+  try {
+    ini.WriteString(ConfigSection(prefix), kConfigKey, EncodeSettingText(ansi_xml));
+  } catch (const std::exception& e) {
+    *error = path + ": " + e.what();
+    return false;
+  }
+  if (!ini.SaveToFile(path)) {
+    *error = path + ": cannot be written";
+    return false;
+  }
+  return true;
+}
+
+bool ReadSettingsFile(const std::string& path, const std::string& prefix, std::string* ansi_xml,
+                      std::string* error) {
+  TIniFile ini;
+  if (!ini.LoadFromFile(path)) {
+    *error = path + ": cannot be read";
+    return false;
+  }
+  std::string stored;
+  if (!ini.ReadString(ConfigSection(prefix), kConfigKey, &stored)) {
+    *error = path + ": no key '" + std::string(kConfigKey) + "' in section [" +
+             ConfigSection(prefix) + "] (see --section)";
+    return false;
+  }
+  *ansi_xml = DecodeSettingText(stored);
+  return true;
+}
+
+}  // namespace host

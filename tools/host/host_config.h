@@ -1,0 +1,34 @@
+#pragma once
+// The user's query configuration on its way to the plug-in: read and checked
+// (well-formed XML with the root DL_T645_2007_QUERY), then written into the
+// INI settings file in the form the plug-in's settings store reads.
+#include <string>
+#include <vector>
+
+namespace host {
+
+struct ConfigCheck {
+  std::string xml;                    // the text in the ANSI code page
+  int requests = 0;                   // requests that the plug-in will load
+  std::vector<std::string> warnings;  // things the plug-in will skip silently
+};
+
+// Where the text is not well-formed: "LINE:COLUMN: message"; empty when it is.
+std::string XmlSyntaxError(const std::string& text);
+
+// Checks a configuration text (UTF-8, a BOM allowed); false with a message.
+bool CheckQueryConfig(const std::string& utf8_text, ConfigCheck* check, std::string* error);
+bool ReadQueryConfigFile(const std::string& path, ConfigCheck* check, std::string* error);
+
+// The INI section and key under which the plug-in keeps the configuration.
+std::string ConfigSection(const std::string& prefix);
+constexpr const char* kConfigKey = "Parser config";
+
+// Writes the configuration into the settings file (other content kept).
+bool WriteSettingsFile(const std::string& path, const std::string& prefix,
+                       const std::string& ansi_xml, std::string* error);
+// Reads it back out of an existing settings file; false with a message.
+bool ReadSettingsFile(const std::string& path, const std::string& prefix, std::string* ansi_xml,
+                      std::string* error);
+
+}  // namespace host

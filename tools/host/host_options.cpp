@@ -1,0 +1,326 @@
+#include "host_options.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+
+namespace host {
+
+namespace {
+
+bool ParseUint(const std::string& text, uint64_t max, uint64_t* out) {
+  if (text.empty() || text.size() > 19) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  const uint64_t v = std::strtoull(text.c_str(), nullptr, 10);
+  if (v > max) return false;
+  *out = v;
+  return true;
+}
+
+bool ParseSeconds(const std::string& text, double* out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text.c_str(), &end);
+  if (errno != 0 || !end || *end != '\0' || !(v > 0) || v > 1e9) return false;
+  *out = v;
+  return true;
+}
+
+bool SplitHostPort(const std::string& text, std::string* host, uint16_t* port) {
+  std::string h;
+  std::string p;
+  if (!text.empty() && text[0] == '[') {
+    const auto close = text.find(']');
+    if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':')
+      return false;
+    h = text.substr(1, close - 1);
+    p = text.substr(close + 2);
+  } else {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos) return false;
+    h = text.substr(0, colon);
+    p = text.substr(colon + 1);
+  }
+  uint64_t n = 0;
+  if (h.empty() || !ParseUint(p, 65535, &n)) return false;
+  *host = h;
+  *port = static_cast<uint16_t>(n);
+  return true;
+}
+
+bool ParseSerialOptions(const std::string& query, PortSpec* spec, std::string* error) {
+  size_t pos = 0;
+  while (pos <= query.size()) {
+    const size_t amp = query.find('&', pos);
+    const std::string pair = query.substr(pos, amp == std::string::npos ? amp : amp - pos);
+    pos = amp == std::string::npos ? query.size() + 1 : amp + 1;
+    if (pair.empty()) continue;
+    const size_t eq = pair.find('=');
+    const std::string key = pair.substr(0, eq);
+    const std::string value = eq == std::string::npos ? "" : pair.substr(eq + 1);
+    uint64_t n = 0;
+    if (key == "baud") {
+      if (!ParseUint(value, 4000000, &n) || n < 50) {
+        *error = "baud rate '" + value + "' is not a number from 50 to 4000000";
+        return false;
+      }
+      spec->baud = static_cast<uint32_t>(n);
+    } else if (key == "parity") {
+      if (value == "even" || value == "e") {
+        spec->parity = Parity::kEven;
+      } else if (value == "odd" || value == "o") {
+        spec->parity = Parity::kOdd;
+      } else if (value == "none" || value == "n") {
+        spec->parity = Parity::kNone;
+      } else {
+        *error = "parity '" + value + "' is not even, odd or none";
+        return false;
+      }
+    } else if (key == "data") {
+      if (!ParseUint(value, 8, &n) || n < 5) {
+        *error = "data bits '" + value + "' are not 5..8";
+        return false;
+      }
+      spec->data_bits = static_cast<uint8_t>(n);
+    } else if (key == "stop") {
+      if (value != "1" && value != "2") {
+        *error = "stop bits '" + value + "' are not 1 or 2";
+        return false;
+      }
+      spec->stop_bits = static_cast<uint8_t>(value[0] - '0');
+    } else {
+      *error = "unknown serial setting '" + key + "' (baud, parity, data, stop)";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParsePortSpec(const std::string& text, PortSpec* spec, std::string* error) {
+  PortSpec s;
+  s.text = text;
+  const auto starts = [&text](const char* prefix) { return text.rfind(prefix, 0) == 0; };
+  if (starts("tcp://") || starts("listen://")) {
+    s.kind = starts("tcp://") ? PortKind::kTcpClient : PortKind::kListen;
+    const std::string rest = text.substr(text.find("://") + 3);
+    if (!SplitHostPort(rest, &s.host, &s.port) || (s.kind == PortKind::kTcpClient && s.port == 0)) {
+      *error = "port '" + text + "': expected HOST:PORT after '://'";
+      return false;
+    }
+  } else if (starts("serial:")) {
+    s.kind = PortKind::kSerial;
+    std::string rest = text.substr(7);
+    const size_t q = rest.find('?');
+    if (q != std::string::npos) {
+      std::string e;
+      if (!ParseSerialOptions(rest.substr(q + 1), &s, &e)) {
+        *error = "port '" + text + "': " + e;
+        return false;
+      }
+      rest.resize(q);
+    }
+    if (rest.empty()) {
+      *error = "port '" + text + "': no device after 'serial:'";
+      return false;
+    }
+    s.device = rest;
+  } else {
+    *error = "port '" + text + "' is none of tcp://HOST:PORT, listen://ADDR:PORT, serial:DEVICE";
+    return false;
+  }
+  *spec = s;
+  return true;
+}
+
+bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options,
+                      std::string* error) {
+  HostOptions o;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) {
+        *error = "option " + a + " needs a value";
+        return false;
+      }
+      *out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
+    } else if (a == "--verbose" || a == "-v") {
+      o.verbose = true;
+    } else if (a == "--config" || a == "-c") {
+      if (!value(&o.config)) return false;
+    } else if (a == "--settings") {
+      if (!value(&o.settings)) return false;
+    } else if (a == "--section") {
+      if (!value(&o.section)) return false;
+    } else if (a == "--library") {
+      if (!value(&o.library)) return false;
+    } else if (a == "--output" || a == "-o") {
+      if (!value(&o.output)) return false;
+    } else if (a == "--log") {
+      if (!value(&o.log_file)) return false;
+    } else if (a == "--module") {
+      if (!value(&v)) return false;
+      if (v == "2007") {
+        o.module = Module::k2007;
+      } else if (v == "gprs") {
+        o.module = Module::kGprs;
+      } else if (v == "1997") {
+        o.module = Module::k1997;
+      } else {
+        *error = "--module '" + v + "' is none of 2007, gprs, 1997";
+        return false;
+      }
+    } else if (a == "--format") {
+      if (!value(&v)) return false;
+      if (v == "json") {
+        o.format = OutputFormat::kJson;
+      } else if (v == "csv") {
+        o.format = OutputFormat::kCsv;
+      } else if (v == "text") {
+        o.format = OutputFormat::kText;
+      } else {
+        *error = "--format '" + v + "' is none of json, csv, text";
+        return false;
+      }
+    } else if (a == "--log-level") {
+      if (!value(&v)) return false;
+      uint64_t n = 0;
+      if (!ParseUint(v, 2, &n)) {
+        *error = "--log-level '" + v + "' is not 0 (errors), 1 (warnings) or 2 (all)";
+        return false;
+      }
+      o.log_level = static_cast<int>(n);
+    } else if (a == "--duration") {
+      if (!value(&v)) return false;
+      if (!ParseSeconds(v, &o.duration_s)) {
+        *error = "--duration '" + v + "' is not a positive number of seconds";
+        return false;
+      }
+    } else if (a == "--event") {
+      if (!value(&v)) return false;
+      if (v.empty()) {
+        *error = "--event needs an event name";
+        return false;
+      }
+      o.events.push_back(v);
+    } else if (a == "--event-every") {
+      if (!value(&v)) return false;
+      if (!ParseSeconds(v, &o.event_every_s)) {
+        *error = "--event-every '" + v + "' is not a positive number of seconds";
+        return false;
+      }
+    } else if (a == "--stats") {
+      if (!value(&v)) return false;
+      if (!ParseSeconds(v, &o.stats_every_s)) {
+        *error = "--stats '" + v + "' is not a positive number of seconds";
+        return false;
+      }
+    } else if (a == "--connect-attempts") {
+      if (!value(&v)) return false;
+      uint64_t n = 0;
+      if (!ParseUint(v, 1000000, &n)) {
+        *error = "--connect-attempts '" + v + "' is not a number (0: for ever)";
+        return false;
+      }
+      o.connect_attempts = static_cast<uint32_t>(n);
+    } else if (!a.empty() && a[0] == '-') {
+      *error = "unknown option '" + a + "' (--help lists them)";
+      return false;
+    } else {
+      PortSpec spec;
+      if (!ParsePortSpec(a, &spec, error)) return false;
+      o.ports.push_back(spec);
+    }
+  }
+  if (o.help || o.version) {
+    *options = o;
+    return true;
+  }
+  if (o.ports.empty()) {
+    *error = "no port given (tcp://HOST:PORT, listen://ADDR:PORT or serial:DEVICE)";
+    return false;
+  }
+  if (o.config.empty() && o.settings.empty()) {
+    *error = "no configuration: give --config FILE.xml or --settings FILE.ini";
+    return false;
+  }
+  *options = o;
+  return true;
+}
+
+const char* HostUsage() {
+  return "usage: dlt645-host [options] PORT...\n"
+         "\n"
+         "Loads the DL/T 645 plug-in, polls the meters on the ports and prints the\n"
+         "decoded records, one per line.\n"
+         "\n"
+         "Ports (each one data source, numbered from 1 in the order given):\n"
+         "  tcp://HOST:PORT        a TCP client, e.g. a serial-to-Ethernet converter\n"
+         "  listen://ADDR:PORT     a TCP server for GPRS modems (DTUs), one client per connection\n"
+         "  serial:DEVICE[?baud=2400&parity=even&data=8&stop=1]\n"
+         "                         a serial line (/dev/ttyUSB0, COM3); default 2400 8E1\n"
+         "\n"
+         "Options:\n"
+         "  -c, --config FILE      query configuration (XML, root DL_T645_2007_QUERY)\n"
+         "      --settings FILE    settings file (INI): written from --config when given,\n"
+         "                         else used as it is; default a file in the temp folder\n"
+         "      --section PREFIX   INI section prefix of the plug-in (default dlt645-host)\n"
+         "      --library PATH     the plug-in library (default: the one beside this program)\n"
+         "      --module M         2007 (default), gprs or 1997\n"
+         "      --format F         json (default), csv, or text (for people: the values only)\n"
+         "  -o, --output FILE      records to FILE instead of standard output\n"
+         "      --log FILE         log to FILE instead of standard error\n"
+         "      --log-level N      plug-in log lines shown: 0 errors, 1 and warnings, 2 all "
+         "(default)\n"
+         "      --duration S       stop after S seconds (default: until Ctrl-C)\n"
+         "      --event NAME       send the host event NAME once the ports are open (repeatable)\n"
+         "      --event-every S    ... and again every S seconds\n"
+         "      --connect-attempts N  give up a network port after N failed attempts (0: never)\n"
+         "      --stats S          log connections, records and bytes every S seconds\n"
+         "  -v, --verbose          log the host's own traffic\n"
+         "      --version, -h, --help\n"
+         "\n"
+         "Exit codes: 0 done or interrupted, 1 the library, a port or the plug-in failed,\n"
+         "2 bad command line or configuration.\n";
+}
+
+const char* ModuleName(Module module) {
+  switch (module) {
+    case Module::kGprs:
+      return "DL-T645/2007 [GPRS]";
+    case Module::k1997:
+      return "DL-T645/1997";
+    case Module::k2007:
+      break;
+  }
+  return "DL-T645/2007";
+}
+
+uint32_t ConfigIdOf(const std::string& name) {
+  static const std::array<uint32_t, 256> table = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k)
+        c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char b : name)
+    crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+  return crc;
+}
+
+}  // namespace host

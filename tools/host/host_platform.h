@@ -1,0 +1,25 @@
+#pragma once
+// The few things in which the host differs between Windows and POSIX.
+#include <cstdint>
+#include <string>
+
+#include "platform/variant.h"
+
+namespace host {
+
+// The file name of the plug-in beside the program: libdlt645.so, dlt645.dll.
+const char* DefaultLibraryFile();
+
+// Whether the plug-in's timers run on the system's window messages, which
+// the host's thread dispatches (Windows), rather than through the library's
+// PumpPluginMessages (POSIX).
+bool UsesWindowMessages();
+
+// The bytes of a string value the plug-in made from bytes (frames), undoing
+// the system's byte-to-wide conversion.
+std::string WideToBytes(const platform::WChar* text, uint32_t length);
+
+// The name the serial port is opened by (COM10 needs \\.\ on Windows).
+std::string SerialDevicePath(const std::string& device);
+
+}  // namespace host

@@ -1,0 +1,124 @@
+// dlt645-host: runs the DL/T 645 plug-in for real, on TCP ports, DTU
+// connections and serial lines, and prints what it decodes.
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "host_app.h"
+#include "host_config.h"
+#include "host_options.h"
+#include "host_platform.h"
+#include "platform/module.h"
+#include "platform/process_limits.h"
+#include "platform/strings.h"
+
+namespace {
+
+using namespace host;
+
+int Usage(const std::string& error) {
+  std::fprintf(stderr, "dlt645-host: %s\n", error.c_str());
+  return kExitUsage;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  std::error_code ec;
+  const auto p = std::filesystem::absolute(path, ec);
+  return ec ? path : p.string();
+}
+
+// A settings file of its own for this run, in the temp folder.
+std::string TemporarySettingsFile() {
+  std::error_code ec;
+  auto dir = std::filesystem::temp_directory_path(ec);
+  if (ec) dir = ".";
+  std::random_device rd;
+  return (dir / ("dlt645-host-" + std::to_string(rd()) + ".ini")).string();
+}
+
+struct FileCloser {
+  std::FILE* f = nullptr;
+  ~FileCloser() {
+    if (f) std::fclose(f);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  HostOptions options;
+  std::string error;
+  if (!ParseHostOptions(args, &options, &error)) return Usage(error);
+  if (options.help) {
+    std::fputs(HostUsage(), stdout);
+    return kExitOk;
+  }
+  if (options.version) {
+    std::printf("dlt645-host %s\n", DLT645_VERSION_TEXT);
+    return kExitOk;
+  }
+
+  FileCloser records_file;
+  FileCloser log_file;
+  if (!options.output.empty()) {
+    records_file.f = std::fopen(options.output.c_str(), "wb");
+    if (!records_file.f) return Usage("cannot write " + options.output);
+  }
+  if (!options.log_file.empty()) {
+    log_file.f = std::fopen(options.log_file.c_str(), "wb");
+    if (!log_file.f) return Usage("cannot write " + options.log_file);
+  }
+  std::FILE* log = log_file.f ? log_file.f : stderr;
+
+  // The configuration goes to the plug-in through its settings file.
+  bool temporary = false;
+  std::string settings = options.settings;
+  if (!options.config.empty()) {
+    ConfigCheck check;
+    if (!ReadQueryConfigFile(options.config, &check, &error)) return Usage(error);
+    for (const std::string& w : check.warnings)
+      std::fprintf(log, "dlt645-host: %s: %s\n", options.config.c_str(), w.c_str());
+    if (check.requests == 0)
+      std::fprintf(log, "dlt645-host: %s: no request will be sent\n", options.config.c_str());
+    if (settings.empty()) {
+      settings = TemporarySettingsFile();
+      temporary = true;
+    }
+    if (!WriteSettingsFile(settings, options.section, check.xml, &error)) return Usage(error);
+  } else {
+    std::string xml;
+    ConfigCheck check;
+    if (!ReadSettingsFile(settings, options.section, &xml, &error)) return Usage(error);
+    if (!CheckQueryConfig(platform::AnsiToUtf8(xml), &check, &error))
+      return Usage(settings + ": the stored configuration: " + error);
+  }
+  settings = AbsolutePath(settings);
+
+  std::string library = options.library;
+  if (library.empty()) {
+    const std::filesystem::path program(platform::ProgramFileName());
+    library = (program.parent_path() / DefaultLibraryFile()).string();
+  }
+
+  // A listen port holds a descriptor per connection.
+  platform::RaiseOpenFileLimit(65536);
+
+  int code = kExitFailure;
+  {
+    Host app(options, records_file.f ? records_file.f : stdout, log);
+    code = app.Run(library, settings);
+    const HostStats& s = app.Stats();
+    if (options.verbose)
+      std::fprintf(log, "dlt645-host: %llu records, %llu blocks received\n",
+                   static_cast<unsigned long long>(s.records),
+                   static_cast<unsigned long long>(s.blocks));
+  }
+  if (temporary) {
+    std::error_code ec;
+    std::filesystem::remove(settings, ec);
+  }
+  return code;
+}

@@ -1,0 +1,34 @@
+#include "host_platform.h"
+
+#include "platform/strings.h"
+
+namespace host {
+
+const char* DefaultLibraryFile() {
+  return "libdlt645.so";
+}
+
+bool UsesWindowMessages() {
+  return false;
+}
+
+std::string WideToBytes(const platform::WChar* text, uint32_t length) {
+  if (!text) return {};
+  // The plug-in turned bytes into UTF-16 as UTF-8 when they were valid
+  // UTF-8, else byte for byte. A frame is never valid UTF-8 (its control
+  // code follows an ASCII 0x68), so prefer the byte-for-byte reading.
+  std::string latin1;
+  bool narrow = true;
+  for (uint32_t i = 0; i < length && narrow; ++i) {
+    if (text[i] > 0xFF) narrow = false;
+    latin1.push_back(static_cast<char>(text[i]));
+  }
+  if (narrow && !platform::IsValidUtf8(latin1)) return latin1;
+  return platform::WideToUtf8(platform::WStringView(text, length));
+}
+
+std::string SerialDevicePath(const std::string& device) {
+  return device;
+}
+
+}  // namespace host

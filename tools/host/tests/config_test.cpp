@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "config/dialog/options_form.h"
+#include "config/store/ini_file.h"
+#include "config/store/proxy_code_object.h"
+#include "config/store/wreg.h"
+#include "host_config.h"
+#include "platform/module.h"
+
+namespace {
+
+using namespace host;
+
+TEST(HostXmlSyntax, WellFormedTextsPass) {
+  EXPECT_EQ(XmlSyntaxError("<?xml version=\"1.0\"?>\n<!-- c -->\n<A x='1' y=\"&amp;\"><B/>"
+                           "<![CDATA[<raw>]]>t&#x41;&#65;</A>\n"),
+            "");
+  EXPECT_EQ(XmlSyntaxError("<A></A >"), "");
+}
+
+TEST(HostXmlSyntax, ErrorsCarryLineAndColumn) {
+  EXPECT_EQ(XmlSyntaxError("<A>\n  <B>\n</A>"),
+            "3:1: closing tag </A> does not match <B> of line 2");
+  EXPECT_EQ(XmlSyntaxError("<A>\n<B>"), "2:4: element <B> of line 2 is never closed");
+  EXPECT_EQ(XmlSyntaxError("<A x=1/>"), "1:6: attribute x needs a quoted value");
+  EXPECT_EQ(XmlSyntaxError("<A>R&D;</A>"), "1:5: unknown entity &D;");
+  EXPECT_NE(XmlSyntaxError("<A>R & D</A>").find("starts no entity"), std::string::npos);
+  EXPECT_NE(XmlSyntaxError("<A/><B/>").find("second root"), std::string::npos);
+  EXPECT_NE(XmlSyntaxError("junk<A/>").find("outside the root"), std::string::npos);
+  EXPECT_NE(XmlSyntaxError("").find("no element"), std::string::npos);
+  EXPECT_NE(XmlSyntaxError("<A x='1' x='2'/>").find("twice"), std::string::npos);
+  EXPECT_NE(XmlSyntaxError("<A><!-- open </A>").find("unterminated comment"), std::string::npos);
+}
+
+const char* const kQuery =
+    "<DL_T645_2007_QUERY>\r\n"
+    "  <Request caption=\"Volts 100%\">\r\n"
+    "    <Enabled>1</Enabled><Device>1;2</Device><MethodPoll>1</MethodPoll>\r\n"
+    "    <Response><Item><Function>02010100</Function></Item>"
+    "<Item><Function>8000B611</Function></Item></Response>\r\n"
+    "  </Request>\r\n"
+    "  <Request><Device>3</Device></Request>\r\n"
+    "  <Request><Response><Item><Function>0201FF99</Function></Item>"
+    "<Item><Function>zz</Function></Item></Response></Request>\r\n"
+    "</DL_T645_2007_QUERY>\r\n";
+
+TEST(HostQueryConfig, CountsWhatThePluginWillLoadAndWarnsAboutTheRest) {
+  ConfigCheck c;
+  std::string e;
+  ASSERT_TRUE(CheckQueryConfig(std::string("\xEF\xBB\xBF") + kQuery, &c, &e)) << e;
+  EXPECT_EQ(c.requests, 1);
+  ASSERT_EQ(c.warnings.size(), 4u);
+  EXPECT_NE(c.warnings[0].find("Request #2: no <Response>"), std::string::npos);
+  EXPECT_NE(c.warnings[1].find("0201FF99"), std::string::npos);
+  EXPECT_NE(c.warnings[2].find("'zz'"), std::string::npos);
+  EXPECT_EQ(c.xml.compare(0, 5, "<DL_T"), 0);  // the BOM is gone
+}
+
+TEST(HostQueryConfig, RefusesWhatIsNoQueryConfiguration) {
+  ConfigCheck c;
+  std::string e;
+  EXPECT_FALSE(CheckQueryConfig("<Other><Request/></Other>", &c, &e));
+  EXPECT_NE(e.find("DL_T645_2007_QUERY"), std::string::npos);
+  EXPECT_FALSE(CheckQueryConfig("<DL_T645_2007_QUERY><Request></DL_T645_2007_QUERY>", &c, &e));
+  EXPECT_NE(e.find("does not match"), std::string::npos);
+  EXPECT_FALSE(CheckQueryConfig("<DL_T645_2007_QUERY>\xFF</DL_T645_2007_QUERY>", &c, &e));
+}
+
+class HostSettingsFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device rd;
+    path_ = (std::filesystem::temp_directory_path() /
+             ("host-settings-" + std::to_string(rd()) + ".ini"))
+                .string();
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove(path_, ec);
+  }
+  std::string path_;
+};
+
+TEST_F(HostSettingsFile, ThePluginsStoreReadsBackWhatTheHostWrote) {
+  // Line breaks, runs of blanks, a percent sign and non-ASCII text all
+  // travel encoded.
+  ConfigCheck c;
+  std::string e;
+  ASSERT_TRUE(CheckQueryConfig(std::string(kQuery) + "<!--  \xC2\xB0"
+                                                     "C -->",
+                               &c, &e))
+      << e;
+  {
+    std::ofstream f(path_, std::ios::binary);
+    f << "[Other]\r\nKeep=me\r\n";
+  }
+  ASSERT_TRUE(WriteSettingsFile(path_, "{Cfg:Main}", c.xml, &e)) << e;
+
+  TDataSourceCfg cfg;
+  TWreg store;
+  store.INIFile = path_;
+  store.INIFileSectionPrefix = "{Cfg:Main}";
+  store.Components.SetItems(options_form::KeptProperties());
+  ASSERT_TRUE(store.Load(&cfg));
+  EXPECT_EQ(cfg.lblParams_Caption, c.xml);
+
+  TIniFile ini;
+  ASSERT_TRUE(ini.LoadFromFile(path_));
+  std::string kept;
+  EXPECT_TRUE(ini.ReadString("Other", "Keep", &kept));
+  EXPECT_EQ(kept, "me");
+  std::string xml;
+  ASSERT_TRUE(ReadSettingsFile(path_, "{Cfg:Main}", &xml, &e)) << e;
+  EXPECT_EQ(xml, c.xml);
+}
+
+TEST_F(HostSettingsFile, AMissingFileOrKeyIsNamed) {
+  std::string xml;
+  std::string e;
+  EXPECT_FALSE(ReadSettingsFile(path_, "P", &xml, &e));
+  EXPECT_NE(e.find("cannot be read"), std::string::npos);
+  ASSERT_TRUE(WriteSettingsFile(path_, "P", "<DL_T645_2007_QUERY/>", &e)) << e;
+  EXPECT_FALSE(ReadSettingsFile(path_, "Q", &xml, &e));
+  EXPECT_NE(e.find("[Q.Common]"), std::string::npos);
+}
+
+TEST_F(HostSettingsFile, ConfigurationFileErrorsNameTheFile) {
+  {
+    std::ofstream f(path_, std::ios::binary);
+    f << "<DL_T645_2007_QUERY>\n<Request>\n</DL_T645_2007_QUERY>\n";
+  }
+  ConfigCheck c;
+  std::string e;
+  EXPECT_FALSE(ReadQueryConfigFile(path_, &c, &e));
+  EXPECT_EQ(e,
+            path_ + ":3:1: closing tag </DL_T645_2007_QUERY> does not match <Request> of line 2");
+  EXPECT_FALSE(ReadQueryConfigFile(path_ + ".none", &c, &e));
+  EXPECT_NE(e.find("cannot be read"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The configurations the README and the demo use load without a complaint.
+TEST(HostExamples, LoadCleanly) {
+  const auto dir = std::filesystem::path(platform::ProgramFileName()).parent_path() / "examples";
+  int seen = 0;
+  for (const char* name : {"demo.xml", "serial-meter.xml", "dtu-server.xml"}) {
+    ConfigCheck c;
+    std::string e;
+    ASSERT_TRUE(host::ReadQueryConfigFile((dir / name).string(), &c, &e)) << e;
+    EXPECT_TRUE(c.warnings.empty()) << name << ": " << c.warnings.front();
+    EXPECT_GT(c.requests, 0) << name;
+    ++seen;
+  }
+  EXPECT_EQ(seen, 3);
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include <asio.hpp>
+
+#include "host_app.h"
+#include "platform/module.h"
+#include "platform/process.h"
+
+namespace {
+
+using namespace host;
+
+std::string Beside(const char* file) {
+  return (std::filesystem::path(platform::ProgramFileName()).parent_path() / file).string();
+}
+
+class HostExe : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device rd;
+    dir_ = std::filesystem::temp_directory_path() / ("host-exe-" + std::to_string(rd()));
+    std::filesystem::create_directories(dir_);
+    Write("good.xml",
+          "<DL_T645_2007_QUERY><Request><Enabled>1</Enabled><Device>1</Device>"
+          "<MethodPoll>1</MethodPoll><Response><Item><Function>02010100</Function></Item>"
+          "</Response></Request></DL_T645_2007_QUERY>");
+    Write("bad.xml", "<DL_T645_2007_QUERY><Request></DL_T645_2007_QUERY>");
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  std::string Path(const char* name) const { return (dir_ / name).string(); }
+  void Write(const char* name, const std::string& text) {
+    std::ofstream(Path(name), std::ios::binary) << text;
+  }
+  std::string Read(const char* name) const {
+    std::ifstream f(Path(name), std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+  int Run(std::vector<std::string> args) {
+    return platform::RunProgram(Beside(HOST_EXE_FILE), args);
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(HostExe, BadCommandLinesAndConfigurationsExitWithTwo) {
+  EXPECT_EQ(Run({"--frobnicate"}), kExitUsage);
+  EXPECT_EQ(Run({"--config", Path("good.xml")}), kExitUsage);
+  EXPECT_EQ(Run({"--config", Path("bad.xml"), "tcp://127.0.0.1:9"}), kExitUsage);
+  EXPECT_EQ(Run({"--config", Path("none.xml"), "tcp://127.0.0.1:9"}), kExitUsage);
+  EXPECT_EQ(Run({"--settings", Path("none.ini"), "tcp://127.0.0.1:9"}), kExitUsage);
+  EXPECT_EQ(Run({"--help"}), kExitOk);
+}
+
+TEST_F(HostExe, PortsAndLibrariesThatFailExitWithOne) {
+  EXPECT_EQ(Run({"--config", Path("good.xml"), "--library", Path("missing.dll"), "--log",
+                 Path("a.log"), "tcp://127.0.0.1:9"}),
+            kExitFailure);
+  EXPECT_NE(Read("a.log").find("cannot load the plug-in"), std::string::npos);
+
+  EXPECT_EQ(Run({"--config", Path("good.xml"), "--library", Beside(HOST_STUB_FILE), "--log",
+                 Path("b.log"), "serial:/nonexistent/ttyQ9"}),
+            kExitFailure);
+  EXPECT_NE(Read("b.log").find("cannot open"), std::string::npos) << Read("b.log");
+
+  uint16_t closed = 0;
+  {
+    asio::io_context io;
+    asio::ip::tcp::acceptor probe(io, {asio::ip::make_address("127.0.0.1"), 0});
+    closed = probe.local_endpoint().port();
+  }
+  EXPECT_EQ(
+      Run({"--config", Path("good.xml"), "--library", Beside(HOST_STUB_FILE), "--log",
+           Path("c.log"), "--connect-attempts", "2", "tcp://127.0.0.1:" + std::to_string(closed)}),
+      kExitFailure);
+  const std::string log = Read("c.log");
+  EXPECT_NE(log.find("next attempt in 1 s"), std::string::npos) << log;
+  EXPECT_NE(log.find("(2 attempts)"), std::string::npos) << log;
+  // The plug-in was still unloaded properly.
+  EXPECT_NE(log.find("[plug-in] UNLOAD"), std::string::npos) << log;
+}
+
+TEST_F(HostExe, ARunWritesTheSettingsTheConfigurationBecame) {
+  EXPECT_EQ(Run({"--config", Path("good.xml"), "--settings", Path("s.ini"), "--section", "P",
+                 "--library", Beside(HOST_STUB_FILE), "--log", Path("d.log"), "--output",
+                 Path("d.jsonl"), "--duration", "0.3", "listen://127.0.0.1:0"}),
+            kExitOk);
+  EXPECT_NE(Read("s.ini").find("[P.Common]"), std::string::npos);
+  EXPECT_NE(Read("s.ini").find("Parser config=<DL_T645_2007_QUERY>"), std::string::npos);
+  const std::string log = Read("d.log");
+  EXPECT_NE(log.find("listening on 127.0.0.1:"), std::string::npos) << log;
+  EXPECT_NE(log.find("ini=" + std::filesystem::absolute(Path("s.ini")).string()), std::string::npos)
+      << log;
+  EXPECT_EQ(Read("d.jsonl"), "");
+  // The stored configuration serves a second run as it is.
+  EXPECT_EQ(Run({"--settings", Path("s.ini"), "--section", "P", "--library", Beside(HOST_STUB_FILE),
+                 "--log", Path("e.log"), "--duration", "0.2", "listen://127.0.0.1:0"}),
+            kExitOk);
+}
+
+}  // namespace
