@@ -155,10 +155,14 @@ void LoadQueryConfig(TaPlugin* plugin, const TDataSourceCfg* config, TQueueContr
                      TDataSourceScheduled* source) {
   if (source) target.SetTimerEnabled(false);
   target.ClearRequests();
-  if (!config) return;
-  if (source && plugin &&
-      (plugin->Unloading || !(plugin->RoleEnabled(0) || plugin->RoleEnabled(1))))
+  const bool allowed =
+      config && (!source || !plugin ||
+                 (!plugin->Unloading && (plugin->RoleEnabled(0) || plugin->RoleEnabled(1))));
+  if (!allowed) {
+    // Events of requests that are gone would only fire for nothing.
+    if (source) target.ClearScheduledEvents();
     return;
+  }
 
   if (source) {
     const double min_interval = config->spMinInt_Value;

@@ -34,7 +34,8 @@ int ReadQueryConfig(std::string_view text, TObjectList<TBasicRequestItem>& list,
 // text. With a data source (the target is its queue) the queue's timer, its
 // minimum interval and its scheduled events follow the configuration and
 // the queue restarts; the list is then filled only while the plug-in is
-// loaded and one of its roles 0 and 1 is on. Without a proxy the list is only
-// emptied. A failure leaves what was read before it and propagates.
+// loaded and one of its roles 0 and 1 is on. Without a proxy, or when the
+// plug-in may not load, the list is only emptied (with the data source's
+// scheduled events). A failure leaves what was read before it and propagates.
 void LoadQueryConfig(TaPlugin* plugin, const TDataSourceCfg* config, TQueueControllerTimer& target,
                      TDataSourceScheduled* source);

@@ -233,23 +233,11 @@ TEST_F(E2e, LoadFindsTheHostModule) {
   EXPECT_EQ(a.GetParameter("ModuleRegistryPath").AsText(), "\\Software\\Host\\Dlt645");
 }
 
-// The identifier of a module configuration name: CRC-32 without the final
-// inversion.
-uint32_t ConfigIdOf(const std::string& name) {
-  uint32_t crc = 0xFFFFFFFF;
-  for (unsigned char byte : name) {
-    crc ^= byte;
-    for (int bit = 0; bit < 8; ++bit)
-      crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return crc;
-}
-
 TEST_F(E2e, TheConfigurationIdentifierNamesTheDataFolder) {
   Instance a;
   EXPECT_EQ(a.GetParameter("ModuleConfigId").AsText(), "DL-T645-2007 [GPRS]");
   Call load(a.Handle(), "LOAD");
-  load.Set("CONFIG-ID", Value::Int64(ConfigIdOf("DL-T645/1997")))
+  load.Set("CONFIG-ID", Value::Int64(host::ConfigIdOf("DL-T645/1997")))
       .Set("REGISTRY-PATH", Value::Text("\\Software\\Maker\\Logger"))
       .Set("INI-SECTION-PREFIX", Value::Text("{Cfg:Main}"));
   EXPECT_EQ(a.Command(load), 0);
@@ -307,10 +295,12 @@ TEST_F(E2e, ModuleParameters) {
   EXPECT_EQ(a.Command(items), 0);
   EXPECT_EQ(a.GetParameter("ParserItemName1").AsText(), "CURRENT_A");
   EXPECT_EQ(a.GetParameter("ParserItemType0").AsInt(), 5);
+  // Asked for its items, the protocol module announces its own.
   Call get(a.Handle(), "ITEMS");
   get.Set("RESULT", Value());
   EXPECT_EQ(a.Command(get), 0);
-  EXPECT_EQ(get.Result().AsText(), "Voltage|VOLTAGE_A|Float|V\r\nCurrent|CURRENT_A|Float|A");
+  EXPECT_EQ(get.Result().AsText().rfind("Full data packet|FULL_DATA_PACKET|String|\r\n", 0), 0u);
+  EXPECT_NE(get.Result().AsText().find("Voltage A|VOLTAGE_A|Float|0\r\n"), std::string::npos);
 }
 
 TEST_F(E2e, TheLogFoldsRepeatsAndIsTakenOnce) {
@@ -392,12 +382,13 @@ TEST_F(E2e, BadInputIsAnsweredNotFollowed) {
   number.Set("COMMAND", Value::Int(1));
   EXPECT_EQ(Fns().ExecutePluginCommand(&number.rec), -1);
 
-  // A kind-1 descriptor that holds no list is left alone.
+  // A kind-1 descriptor that holds no list is left alone (and data before
+  // "LOAD" is refused).
   int32_t raw = 7;
   Call data(a.Handle());
   data.rec.Roles = 1;
   data.rec.Output = host::Desc{0, 4, 1, reinterpret_cast<uintptr_t>(&raw)};
-  EXPECT_EQ(Fns().ProcessData(&data.rec), 0);
+  EXPECT_EQ(Fns().ProcessData(&data.rec), -1);
   EXPECT_EQ(+data.rec.Output.Kind, 1);
   EXPECT_EQ(+data.rec.Output.Data, reinterpret_cast<uintptr_t>(&raw));
 

@@ -89,6 +89,16 @@ std::string Instance::TakeLog() {
   }
 }
 
+uint32_t ConfigIdOf(const std::string& name) {
+  uint32_t crc = 0xFFFFFFFF;
+  for (unsigned char byte : name) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return crc;
+}
+
 HostServices& HostServices::Get() {
   static HostServices services;
   return services;

@@ -80,6 +80,10 @@ class Instance {
   uintptr_t handle_ = 0;
 };
 
+// The identifier the host passes as "CONFIG-ID" for a module configuration
+// name: CRC-32 without the final inversion.
+uint32_t ConfigIdOf(const std::string& name);
+
 // What the library sent to "Telvano_SendDataEx".
 struct SentData {
   uint32_t host_module_id = 0;
