@@ -242,7 +242,7 @@ OleVariant& OleVariant::operator=(const OleVariant& other) {
 
 OleVariant& OleVariant::operator=(OleVariant&& other) noexcept {
   if (this != &other) {
-    platform::VariantClear(&v_);
+    if (!Plain(v_.vt)) platform::VariantClear(&v_);
     std::memcpy(static_cast<void*>(&v_), &other.v_, sizeof v_);
     platform::VariantInit(&other.v_);
   }
@@ -310,7 +310,10 @@ void OleVariant::CopyTo(VARIANT* out) const {
 }
 
 void OleVariant::Clear() noexcept {
-  platform::VariantClear(&v_);
+  if (Plain(v_.vt))
+    platform::VariantInit(&v_);
+  else
+    platform::VariantClear(&v_);
 }
 
 void OleVariant::ThrowCannotConvert(const char* target) const {

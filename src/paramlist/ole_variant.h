@@ -13,7 +13,9 @@
 class OleVariant {
  public:
   OleVariant() noexcept { platform::VariantInit(&v_); }
-  ~OleVariant() { platform::VariantClear(&v_); }
+  ~OleVariant() {
+    if (!Plain(v_.vt)) platform::VariantClear(&v_);
+  }
 
   // Deep copy of a raw variant. The host's string types (0x100: pointer to a
   // byte string, 0x102: pointer to a UTF-16 string) become BSTRs, so a value
@@ -89,6 +91,34 @@ class OleVariant {
   bool TryToDouble(double* out) const;
 
  private:
+  // Scalars and references own nothing: no call into the variant library.
+  static bool Plain(platform::VARTYPE vt) noexcept {
+    if (vt & platform::VT_BYREF) return true;
+    switch (vt) {
+      case platform::VT_EMPTY:
+      case platform::VT_NULL:
+      case platform::VT_I2:
+      case platform::VT_I4:
+      case platform::VT_R4:
+      case platform::VT_R8:
+      case platform::VT_CY:
+      case platform::VT_DATE:
+      case platform::VT_ERROR:
+      case platform::VT_BOOL:
+      case platform::VT_I1:
+      case platform::VT_UI1:
+      case platform::VT_UI2:
+      case platform::VT_UI4:
+      case platform::VT_I8:
+      case platform::VT_UI8:
+      case platform::VT_INT:
+      case platform::VT_UINT:
+        return true;
+      default:
+        return false;
+    }
+  }
+
   [[noreturn]] void ThrowCannotConvert(const char* target) const;
 
   platform::VARIANT v_;

@@ -59,7 +59,33 @@ void TqonParamsListItem::Assign(const TqonParamsListItem& source) {
 }
 
 std::string TqonParamsListItem::MakeKey(std::string_view name) {
-  return platform::AnsiLowerCase(name);
+  std::string key;
+  MakeKeyInto(name, &key);
+  return key;
+}
+
+void TqonParamsListItem::MakeKeyInto(std::string_view name, std::string* key) {
+  key->assign(name.data(), name.size());
+  for (char& ch : *key) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c >= 0x80) {  // letters beyond ASCII follow the system's tables
+      *key = platform::AnsiLowerCase(name);
+      return;
+    }
+    if (c >= 'A' && c <= 'Z') ch = static_cast<char>(c + 32);
+  }
+}
+
+void TqonParamsListItem::Renew(std::string_view name, OleVariant value) {
+  if (anchor_) {
+    anchor_->item = nullptr;
+    anchor_.reset();
+  }
+  Name.assign(name);
+  MakeKeyInto(Name, &Key);
+  DataType = 0;
+  Flags = 0;
+  Value = std::move(value);
 }
 
 std::shared_ptr<ParamsListItemAnchor> TqonParamsListItem::Anchor() {
@@ -75,6 +101,7 @@ std::shared_ptr<ParamsListItemAnchor> TqonParamsListItem::Anchor() {
 TqonParamsList::~TqonParamsList() {
   Signature = 0;
   TqonParamsList::Clear();
+  spare_.clear();
 }
 
 void TqonParamsList::CheckSignature() const {
@@ -93,7 +120,27 @@ int TqonParamsList::LastIndex(int to) const noexcept {
 }
 
 std::unique_ptr<TqonParamsListItem> TqonParamsList::NewItem(std::string name, OleVariant value) {
-  return std::make_unique<TqonParamsListItem>(std::move(name), std::move(value));
+  if (!spare_.empty()) {
+    std::unique_ptr<TqonParamsListItem> item = std::move(spare_.back());
+    spare_.pop_back();
+    item->Renew(name, std::move(value));
+    return item;
+  }
+  auto item = std::make_unique<TqonParamsListItem>(std::move(name), std::move(value));
+  item->recyclable_ = true;
+  return item;
+}
+
+void TqonParamsList::Release(std::unique_ptr<TqonParamsListItem> item) {
+  constexpr size_t kMaxSpare = 1024;
+  if (!item || !item->recyclable_ || spare_.size() >= kMaxSpare) return;  // freed here
+  // The value goes now: it may hold a host's interface or a large text.
+  item->Value.Clear();
+  if (item->anchor_) {
+    item->anchor_->item = nullptr;
+    item->anchor_.reset();
+  }
+  spare_.push_back(std::move(item));
 }
 
 TqonParamsListItem* TqonParamsList::Append(std::unique_ptr<TqonParamsListItem> item, int index) {
@@ -168,12 +215,14 @@ TqonParamsListItem* TqonParamsList::SetParam(std::string_view name, OleVariant v
 void TqonParamsList::Delete(int index) {
   if (index < 0) ThrowIndex(index);
   if (index >= Count()) return;
+  std::unique_ptr<TqonParamsListItem> item = std::move(items_[static_cast<size_t>(index)]);
   items_.erase(items_.begin() + index);
+  Release(std::move(item));
 }
 
 void TqonParamsList::Clear() {
   for (auto& item : items_)
-    item.reset();
+    Release(std::move(item));
   items_.clear();
 }
 
@@ -239,6 +288,15 @@ void TqonParamsList::AddRows(const TqonParamsList& source) {
 }
 
 TqonParamsListItem* TqonParamsList::AddItemCopy(const TqonParamsListItem& item) {
+  if (!spare_.empty() && !TrimControls(item.Name).empty()) {
+    CheckSignature();
+    // A spare item takes the copy whole: the source's key is this list's key.
+    std::unique_ptr<TqonParamsListItem> copy = std::move(spare_.back());
+    spare_.pop_back();
+    copy->Value = item.Value;
+    copy->Assign(item);
+    return Append(std::move(copy), Count());
+  }
   TqonParamsListItem* added = Add(item.Name, item.Value);
   if (added) added->Assign(item);
   return added;

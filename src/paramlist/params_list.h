@@ -40,6 +40,8 @@ class TqonParamsListItem {
 
   // The look-up key of a name: lower case by the system's character tables.
   static std::string MakeKey(std::string_view name);
+  // The same into an existing string, reusing its storage.
+  static void MakeKeyInto(std::string_view name, std::string* key);
 
   // Made on first use: most items never get an interface reference.
   std::shared_ptr<ParamsListItemAnchor> Anchor();
@@ -51,7 +53,13 @@ class TqonParamsListItem {
   OleVariant Value;
 
  private:
+  friend class TqonParamsList;
+  // Makes a spare item fresh for another name and value; references handed
+  // out for its previous life answer as for a freed item.
+  void Renew(std::string_view name, OleVariant value);
+
   std::shared_ptr<ParamsListItemAnchor> anchor_;
+  bool recyclable_ = false;  // made by the list itself, of exactly this class
 };
 
 // Indexes count from 0. In look-ups `from` below 0 counts as 0; `to` below 0
@@ -119,6 +127,10 @@ class TqonParamsList {
  private:
   TqonParamsListItem* Append(std::unique_ptr<TqonParamsListItem> item, int index);
   int LastIndex(int to) const noexcept;
+  void Release(std::unique_ptr<TqonParamsListItem> item);
 
   std::vector<std::unique_ptr<TqonParamsListItem>> items_;
+  // Items of cleared rows kept for the next ones: a list refilled record
+  // after record (the receive path's) then allocates almost nothing.
+  std::vector<std::unique_ptr<TqonParamsListItem>> spare_;
 };

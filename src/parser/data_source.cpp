@@ -267,16 +267,17 @@ void TDataSourceScheduledWithClients::ReceiveData(TCustomParserClient& client,
     if (n >= 0) {
       int code = 0;
       {
-        TParsedDataList list;
+        std::unique_ptr<TParsedDataList> list = TakeRecordList();
         try {
-          code = client.ParseFrame(list);
-          if (list.Count() > 0 && Plugin) Plugin->AppendResult(&block, &list, list.Text, true);
+          code = client.ParseFrame(*list);
+          if (list->Count() > 0 && Plugin) Plugin->AppendResult(&block, list.get(), list->Text, true);
         } catch (...) {
           // The located frame goes also when it could not be decoded.
           buffer.Consume(static_cast<uint32_t>(n));
           client.ResetParser();
           throw;
         }
+        ReturnRecordList(std::move(list));
       }
       buffer.Consume(static_cast<uint32_t>(n));
       client.ResetParser();
@@ -288,6 +289,25 @@ void TDataSourceScheduledWithClients::ReceiveData(TCustomParserClient& client,
     idle_rounds = after < before ? 0 : idle_rounds + 1;
     if (idle_rounds > after + 1) break;
   }
+}
+
+std::unique_ptr<TParsedDataList> TDataSourceScheduledWithClients::TakeRecordList() {
+  {
+    std::lock_guard<std::mutex> lock(record_lists_lock_);
+    if (!record_lists_.empty()) {
+      std::unique_ptr<TParsedDataList> list = std::move(record_lists_.back());
+      record_lists_.pop_back();
+      return list;
+    }
+  }
+  return std::make_unique<TParsedDataList>();
+}
+
+void TDataSourceScheduledWithClients::ReturnRecordList(std::unique_ptr<TParsedDataList> list) {
+  constexpr size_t kKept = 4;
+  list->Clear();
+  std::lock_guard<std::mutex> lock(record_lists_lock_);
+  if (record_lists_.size() < kKept) record_lists_.push_back(std::move(list));
 }
 
 // ---- scheduled events ------------------------------------------------------

@@ -12,7 +12,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "parser/basic_request_item.h"
 #include "parser/client_list.h"
@@ -92,6 +94,13 @@ class TDataSourceScheduledWithClients : public TDataSourceScheduled {
 
   std::atomic<bool> sweep_wanted_{false};
   std::atomic<bool> sweeping_{false};
+
+  // Record lists reused from frame to frame (their items are kept for the
+  // next record), a few for the threads that deliver data at the same time.
+  std::unique_ptr<TParsedDataList> TakeRecordList();
+  void ReturnRecordList(std::unique_ptr<TParsedDataList> list);
+  std::mutex record_lists_lock_;
+  std::vector<std::unique_ptr<TParsedDataList>> record_lists_;
 };
 
 // Builds the scheduled event `index` of a time or cron item on the queue

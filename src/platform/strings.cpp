@@ -1,5 +1,7 @@
 #include "platform/strings.h"
 
+#include "platform/detail.h"
+
 #include <algorithm>
 
 namespace platform {
@@ -162,8 +164,7 @@ BSTR AllocBstrFromAnsi(std::string_view text) {
                      [](char ch) { return static_cast<WChar>(static_cast<unsigned char>(ch)); });
     return out;
   }
-  const WString w = AnsiToWide(text);
-  return SysAllocStringLen(w.data(), static_cast<uint32_t>(w.size()));
+  return detail::AllocBstrFromNonAscii(text);
 }
 
 std::string BstrToAnsi(BSTR text) {

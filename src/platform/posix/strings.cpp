@@ -1,5 +1,7 @@
 #include "platform/strings.h"
 
+#include "platform/detail.h"
+
 namespace platform {
 namespace {
 
@@ -82,3 +84,20 @@ std::string AnsiLowerCase(std::string_view text) { return MapCase<LowerCodePoint
 std::string AnsiUpperCase(std::string_view text) { return MapCase<UpperCodePoint>(text); }
 
 }  // namespace platform
+
+namespace platform::detail {
+
+BSTR AllocBstrFromNonAscii(std::string_view text) {
+  if (text.size() >= 0x3FFFFFFF) return nullptr;
+  if (!IsValidUtf8(text)) {  // raw bytes: one character each (Latin-1)
+    BSTR out = SysAllocStringLen(nullptr, static_cast<uint32_t>(text.size()));
+    if (out)
+      for (size_t i = 0; i < text.size(); ++i)
+        out[i] = static_cast<WChar>(static_cast<unsigned char>(text[i]));
+    return out;
+  }
+  const WString w = Utf8ToWide(text);
+  return SysAllocStringLen(w.data(), static_cast<uint32_t>(w.size()));
+}
+
+}  // namespace platform::detail

@@ -2,6 +2,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "platform/datetime.h"
@@ -49,14 +50,26 @@ double SystemLocalNow() {
   if (Host().local_now) return Host().local_now();
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
-  tm local{};
-  const time_t secs = ts.tv_sec;
-  localtime_r(&secs, &local);
-  int64_t days = 0;
-  TryEncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, &days);
-  const int64_t ms = (static_cast<int64_t>(local.tm_hour) * 3600 + local.tm_min * 60 +
-                      std::min(local.tm_sec, 59)) * 1000 + ts.tv_nsec / 1000000;
-  return static_cast<double>(days) + static_cast<double>(ms) / 86400000.0;
+  // The local offset changes at most at a minute's edge (zones and daylight
+  // saving move by whole minutes): ask the time-zone rules once a minute.
+  // The cache packs the minute and the offset into one word.
+  static std::atomic<int64_t> cache{-1};
+  const int64_t minute = static_cast<int64_t>(ts.tv_sec) / 60;
+  int64_t packed = cache.load(std::memory_order_relaxed);
+  int64_t offset;
+  if (packed >= 0 && (packed >> 20) == minute) {
+    offset = (packed & 0xFFFFF) - (1 << 19);
+  } else {
+    tm local{};
+    const time_t secs = ts.tv_sec;
+    localtime_r(&secs, &local);
+    offset = local.tm_gmtoff;
+    if (offset > -(1 << 19) && offset < (1 << 19))
+      cache.store((minute << 20) | (offset + (1 << 19)), std::memory_order_relaxed);
+  }
+  const int64_t local_ms =
+      (static_cast<int64_t>(ts.tv_sec) + offset) * 1000 + ts.tv_nsec / 1000000;
+  return static_cast<double>(local_ms) / 86400000.0 + 25569.0;
 }
 
 }  // namespace platform::detail

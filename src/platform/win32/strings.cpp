@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/detail.h"
 #include "platform/strings.h"
 
 namespace platform {
@@ -77,3 +78,17 @@ std::string AnsiUpperCase(std::string_view text) {
 }
 
 }  // namespace platform
+
+namespace platform::detail {
+
+BSTR AllocBstrFromNonAscii(std::string_view text) {
+  if (text.size() >= 0x3FFFFFFF) return nullptr;
+  const int n =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (n <= 0) return SysAllocStringLen(nullptr, 0);
+  BSTR out = SysAllocStringLen(nullptr, static_cast<uint32_t>(n));
+  if (out) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out, n);
+  return out;
+}
+
+}  // namespace platform::detail
