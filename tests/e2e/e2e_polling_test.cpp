@@ -116,25 +116,19 @@ TEST_F(E2ePolling, PolledMetersAnswerIntoOneRecordPerDevice) {
     EXPECT_EQ(r.Number("CLIENTID"), 1);
     EXPECT_EQ(r.Text("DATA_SOURCE_FULL_NAME"), "Meter line");
     EXPECT_TRUE(r.Has("FULL_DATA_PACKET"));
-    // The values the meter sent, decoded.
-    for (const MeterLine::Answer& a : answers) {
-      if (metersim::AddressText(a.meter) != device || a.reading.values.empty()) continue;
-      if (a.id == 0x02010100) {
-        EXPECT_NEAR(r.Number("VOLTAGE_A"), a.reading.values[0].Value(), 1.0);
-      } else if (a.id == 0xB611) {
-        EXPECT_NEAR(r.Number("PHASE_A_VOLTAGE"), a.reading.values[0].Value(), 1.0);
-      }
-    }
+    // The values of the device's first answers, decoded into its first
+    // record (values change from minute to minute: the later ones may differ).
+    auto first_value = [&](uint32_t id) {
+      for (const MeterLine::Answer& a : answers)
+        if (metersim::AddressText(a.meter) == device && a.id == id && !a.reading.values.empty())
+          return a.reading.values[0].Value();
+      return -1.0;
+    };
+    EXPECT_DOUBLE_EQ(r.Number("VOLTAGE_A"), first_value(0x02010100));
+    EXPECT_DOUBLE_EQ(r.Number("PHASE_A_VOLTAGE"), first_value(0xB611));
     EXPECT_TRUE(r.Has("VOLTAGE1"));
     EXPECT_TRUE(r.Has("VOLTAGE3"));
     EXPECT_TRUE(r.Has("PHASE_A_VOLTAGE"));
-  }
-  if (Session::VirtualTime()) {
-    // On the virtual clock the values are exact.
-    const MeterLine::Answer& first = answers[0];
-    const std::vector<Record> mine = FromDevice(records, metersim::AddressText(first.meter));
-    ASSERT_FALSE(mine.empty());
-    EXPECT_DOUBLE_EQ(mine[0].Number("VOLTAGE_A"), first.reading.values[0].Value());
   }
 }
 
