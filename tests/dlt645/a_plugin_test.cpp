@@ -169,27 +169,6 @@ TEST_F(APlugin, TheConfigurationIdentifierChoosesTheVariant) {
             "DL-T645/1997. x\r\n");
 }
 
-TEST_F(APlugin, ParserItemsOfEachVariant) {
-  Call items;
-  items.Set("RESULT", OleVariant(""));
-  ASSERT_EQ(Command("ITEMS", items), 0);
-  const size_t columns2007 = RegisterFuncTypeColumns(false).size();
-  ASSERT_EQ(m_.ParserItems.size(), 10 + columns2007);
-  EXPECT_EQ(m_.ParserItems[5].Name, "DATA_SOURCE_FULL_NAME");
-  EXPECT_EQ(m_.ParserItems[6].Name, "DEVICE_ID");
-  EXPECT_EQ(m_.ParserItems[8].Name, "DATA_TYPE_ID");
-  EXPECT_EQ(m_.ParserItems[8].DataType, kParserTypeInteger);
-  EXPECT_EQ(m_.ParserItems[9].Name, "DATA_TYPE_NAME");
-  EXPECT_EQ(m_.ParserItems[10].Name, "VOLTAGE_A");
-  EXPECT_EQ(m_.ParserItems[10].Extra, "0");
-  EXPECT_EQ(m_.ParserItems[10].DataType, 5);
-
-  Load(ModuleConfigIdOf("DL-T645/1997"));
-  ASSERT_EQ(Command("ITEMS", items), 0);
-  ASSERT_EQ(m_.ParserItems.size(), 10 + RegisterFuncTypeColumns(true).size());
-  EXPECT_EQ(m_.ParserItems[10].Name, "PHASE_A_VOLTAGE");
-}
-
 TEST_F(APlugin, DataSourcesFollowTheHostsState) {
   ASSERT_EQ(SetState(3, 1, "1;COM1;Line one\r\n2;COM2;Line two\r\nx;bad"), 0);
   std::vector<TSerialPortDM*> first = Sources();
@@ -260,15 +239,6 @@ TEST_F(APlugin, TheConfigurationReachesTheDataSourcesAndTheirClients) {
   ASSERT_EQ(SetState(1, 1), 0);
   for (TSerialPortDM* source : Sources())
     EXPECT_EQ(Master(*source).size(), 1u);
-}
-
-TEST_F(APlugin, AStateChangeBeforeTheLoadStillGivesTheClientsTheirRequests) {
-  StoreConfig(Query(Request("1", "02010100")));
-  ASSERT_EQ(SetState(3, 1, "1;COM1;"), 0);
-  ASSERT_EQ(Sources().size(), 1u);
-  EXPECT_TRUE(ClientItems(*Sources()[0]).empty());
-  ASSERT_EQ(Load(), 0);
-  EXPECT_EQ(ClientItems(*Sources()[0]).size(), 1u);
 }
 
 TEST_F(APlugin, SaveSettingsNowWritesTheProxy) {
@@ -364,18 +334,6 @@ TEST_F(APlugin, EventsReachTheDataSourcesOfTheirPort) {
   sources[0]->PortNotReady = true;
   EXPECT_EQ(Event("PORT-OPEN", "COM3"), 0);
   EXPECT_FALSE(sources[0]->PortNotReady);
-}
-
-TEST_F(APlugin, EventsBeforeLoadAndAfterUnloadAreHarmless) {
-  EXPECT_EQ(Event("PORT-OPEN", "COM1"), 0);
-  EXPECT_EQ(Event("anything"), 0);
-  Call no_type;
-  EXPECT_EQ(Command("EVENT", no_type), -1);
-  ASSERT_EQ(Load(), 0);
-  ASSERT_EQ(SetState(3, 1, "1;COM1;"), 0);
-  ASSERT_EQ(Unload(), 0);
-  EXPECT_EQ(Event("PORT-CLOSE"), 0);
-  EXPECT_EQ(Event("GetFuncTypeList"), 0);
 }
 
 }  // namespace
