@@ -169,7 +169,25 @@ TEST_F(E2e, OptionsDialogPackage) {
   EXPECT_EQ(h[4] + h[5], total);
   EXPECT_GT(h[1], 0u);  // the form
   EXPECT_EQ(h[3], 0u);  // no extra text
-  EXPECT_GT(h[5], 0u);  // the schema
+  EXPECT_GT(h[5], 0u);  // the script and schema
+  // The form is a component stream; the script travels as one gzip member
+  // whose stored file name is "1".
+  EXPECT_EQ(std::string(buffer.data() + h[0], 4), "TPF0");
+  const auto* gz = reinterpret_cast<const unsigned char*>(buffer.data() + h[4]);
+  ASSERT_GT(h[5], 12u);
+  EXPECT_EQ(gz[0], 0x1F);
+  EXPECT_EQ(gz[1], 0x8B);
+  EXPECT_EQ(gz[3] & 0x08, 0x08);  // a file name follows the header
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(gz) + 10, 2), std::string("1\0", 2));
+
+  // Asked by name, the form resource comes with no script of its own.
+  std::memcpy(buffer.data(), "tfrmoption", 11);
+  c.rec.Input.Size = total;
+  Fns().GetOptionsDialog(&c.rec);
+  ASSERT_EQ(+c.rec.Output.Kind, 2);
+  std::memcpy(h, buffer.data(), sizeof(h));
+  EXPECT_EQ(std::string(buffer.data() + h[0], 4), "TPF0");
+  EXPECT_EQ(h[5], 0u);
 
   // A name no resource carries: no dialog.
   std::memcpy(buffer.data(), "nothing", 8);
