@@ -211,7 +211,12 @@ void TaPlugin::qonPluginProcessData(TqonPlugin&, TPluginCallRec* rec, int32_t& r
   result = 0;
   if (Unloading || !rec) return;
   TSerialPortDM* source = FindSerialPort(static_cast<int32_t>(rec->DataSourceNo));
-  if (source && (rec->Roles & 2) && RoleEnabled(1)) result = source->ProcessBlock(*rec);
+  if (!source || !(rec->Roles & 2) || !RoleEnabled(1)) return;
+  // A connection that opens on the port (a modem dialling into a listening
+  // port) shows the port takes data, whatever a write to it said before.
+  if (rec->Input.Kind == kKindEvent && rec->Input.Data == kEventPortOpened)
+    source->PortNotReady = false;
+  result = source->ProcessBlock(*rec);
 }
 
 QON_FOREIGN_CALLS void TaPlugin::qonPluginEvent(TqonPlugin&, const std::string& event,

@@ -35,6 +35,7 @@ class TSerialPortDM : public TDataSourceScheduledWithClients {
 
   TDlt645Context* const Context;
   // Set when the host answered a request write with -12 (port not open);
-  // cleared by a later write answered otherwise and by "PORT-OPEN".
+  // cleared by a later write answered otherwise, by "PORT-OPEN" and by a
+  // connection that opens on the port (event block 257).
   std::atomic<bool> PortNotReady{false};
 };

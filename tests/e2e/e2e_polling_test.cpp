@@ -269,6 +269,26 @@ TEST_F(E2ePolling, APortThatIsNotOpenHoldsTheRequestsUntilItOpens) {
   EXPECT_EQ(FromDevice(s.TakeRecords(), "000000000010").size(), 1u);
 }
 
+// A listening port (modems dial in): the template client's writes have no
+// connection to go to and are refused, which holds the port. The first
+// connection that opens releases it without any "PORT-OPEN".
+TEST_F(E2ePolling, AConnectionThatOpensReleasesAListeningPortsHold) {
+  s.Line().AddMeter("000000000014");
+  host::HostServices::Get().SetAnswer(-12);
+  ASSERT_TRUE(s.Store(Query(Request("14", {"02010100"}, Poll(300)))));
+  ASSERT_EQ(s.Load(), 0);
+  ASSERT_EQ(s.SetState(3, 1), 0);
+  s.Run(1000);
+  host::HostServices::Get().SetAnswer(0);
+  s.Run(1000);
+  EXPECT_TRUE(s.Line().Requests().empty());
+  ASSERT_EQ(s.PortEvent(1, 5, true), 0);
+  s.Run(1000);
+  EXPECT_GE(s.Line().CountRequests("000000000014", 0x02010100), 2);
+  for (const MeterLine::Request& r : s.Line().Requests())
+    EXPECT_EQ(r.client_id, 5u);
+}
+
 TEST_F(E2ePolling, PortCloseAndOpen) {
   s.Line().AddMeter("000000000011");
   Start(Query(Request("11", {"02010100"}, Poll(300))));

@@ -57,6 +57,7 @@ void MeterSession::Unsolicited(std::vector<OutChunk>* out) {
     LogLine("%s tx unsolicited %s", label_.c_str(), HexText(chunk.bytes).c_str());
     out->push_back(std::move(chunk));
     ++counters_.unsolicited;
+    Notify(SessionEvent::kUnsolicited, meter);
     return;
   }
 }
@@ -91,6 +92,7 @@ void MeterSession::Handle(const Frame& frame, SimTime now, std::vector<OutChunk>
     ++counters_.acks;
     LogLine("%s rx reply to unsolicited frame from %s", label_.c_str(),
             AddressText(frame.address).c_str());
+    Notify(SessionEvent::kAck, *meter);
     return;
   }
   ++counters_.requests;
@@ -105,6 +107,7 @@ void MeterSession::Handle(const Frame& frame, SimTime now, std::vector<OutChunk>
     if (IsSilent(*meter)) {
       LogLine("%s %s read %0*X to %s: silent", label_.c_str(), Generation(is1997),
               static_cast<int>(2 * id_size), id, AddressText(*meter).c_str());
+      Notify(SessionEvent::kSilent, *meter, id, is1997, now);
       return;
     }
     const SimReading reading = ReadMeter(*meter, id, is1997, now);
@@ -116,6 +119,8 @@ void MeterSession::Handle(const Frame& frame, SimTime now, std::vector<OutChunk>
       ++counters_.errors;
     else
       ++counters_.answers;
+    Notify(reading.error ? SessionEvent::kErrorAnswer : SessionEvent::kAnswer, *meter, id, is1997,
+           now);
   } else {
     // Functions the simulator does not offer: "Other error", unless nobody
     // is expected to answer.
@@ -125,10 +130,23 @@ void MeterSession::Handle(const Frame& frame, SimTime now, std::vector<OutChunk>
     ++counters_.errors;
     LogLine("%s function %02X to %s: error answer", label_.c_str(), function,
             AddressText(*meter).c_str());
+    Notify(SessionEvent::kErrorAnswer, *meter, 0, false, now);
   }
   LogLine("%s tx %s", label_.c_str(), HexText(answer).c_str());
   Emit(answer, out);
   if (faults_.duplicate) Emit(answer, out);
+}
+
+void MeterSession::Notify(SessionEvent::Kind kind, const MeterAddress& meter, uint32_t id,
+                          bool is1997, SimTime time) {
+  if (!observer_) return;
+  SessionEvent event;
+  event.kind = kind;
+  event.meter = meter;
+  event.id = id;
+  event.is1997 = is1997;
+  event.time = time;
+  observer_->OnSessionEvent(event);
 }
 
 uint8_t MeterSession::Garbage() {

@@ -37,6 +37,24 @@ struct SessionCounters {
   uint64_t unsolicited = 0;
 };
 
+// What a line's meters did, for tests that hold a host's records against
+// the simulator.
+struct SessionEvent {
+  enum Kind { kAnswer, kErrorAnswer, kSilent, kUnsolicited, kAck };
+  Kind kind = kAnswer;
+  MeterAddress meter{};
+  uint32_t id = 0;  // of a read; 0 for the other kinds
+  bool is1997 = false;
+  SimTime time = 0;  // the meters' clock when asked
+};
+
+class SessionObserver {
+ public:
+  virtual ~SessionObserver() = default;
+  // On the thread that runs the line.
+  virtual void OnSessionEvent(const SessionEvent& event) = 0;
+};
+
 // A small generator: sessions are many, so its state is one word.
 class SimRandom {
  public:
@@ -60,6 +78,7 @@ class MeterSession {
   // A 0x9F frame from the next meter that is not silent (none if all are).
   void Unsolicited(std::vector<OutChunk>* out);
 
+  void SetObserver(SessionObserver* observer) { observer_ = observer; }
   const SessionCounters& Counters() const { return counters_; }
   const std::string& Label() const { return label_; }
 
@@ -69,6 +88,8 @@ class MeterSession {
   void Handle(const Frame& frame, SimTime now, std::vector<OutChunk>* out);
   void Emit(const std::vector<uint8_t>& frame, std::vector<OutChunk>* out);
   uint8_t Garbage();
+  void Notify(SessionEvent::Kind kind, const MeterAddress& meter, uint32_t id = 0,
+              bool is1997 = false, SimTime time = 0);
 
   std::span<const MeterAddress> meters_;
   const FaultOptions& faults_;
@@ -77,6 +98,7 @@ class MeterSession {
   FrameScanner scanner_;
   SessionCounters counters_;
   size_t next_unsolicited_ = 0;
+  SessionObserver* observer_ = nullptr;
 };
 
 }  // namespace metersim

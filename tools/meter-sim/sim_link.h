@@ -47,7 +47,9 @@ class Link : public LinkBase, public std::enable_shared_from_this<Link<Stream>> 
         unsolicited_timer_(stream_.get_executor()),
         config_(config),
         session_(meters, config.faults, seed, std::move(label)),
-        observer_(observer) {}
+        observer_(observer) {
+    session_.SetObserver(config.observer);
+  }
 
   void Start() {
     Read();

@@ -72,6 +72,10 @@ void TcpServer::Stop() {
   asio::error_code ec;
   acceptor_.close(ec);
   retry_timer_.cancel();
+  DropConnections();
+}
+
+void TcpServer::DropConnections() {
   auto links = std::move(links_);
   links_.clear();
   for (auto& [raw, link] : links)

@@ -27,6 +27,9 @@ class TcpServer final : public LinkObserver {
   asio::ip::tcp::endpoint LocalEndpoint() const;
   void Start();
   void Stop();
+  // Closes every connection but goes on listening (a converter that drops
+  // its clients).
+  void DropConnections();
   size_t Connections() const { return links_.size(); }
 
  private:

@@ -27,6 +27,7 @@ struct SimConfig {
   uint64_t seed = 1;
   double duration_s = 0;  // 0: until interrupted
   bool verbose = false;
+  SessionObserver* observer = nullptr;  // not an option: for tests that watch the lines
   bool help = false;
   bool version = false;
 };

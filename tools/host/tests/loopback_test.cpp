@@ -1,0 +1,455 @@
+// The host, the real plug-in and the simulated meters over loopback: every
+// fault the simulator can put on a line, with the records the host prints
+// held against what the meters answered. The meters' clock stands still, so
+// every record of a meter must carry exactly the model's values.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "host_app.h"
+#include "host_config.h"
+#include "meter_model.h"
+#include "platform/module.h"
+#include "platform/process.h"
+#include "sim_net.h"
+
+namespace {
+
+using namespace host;
+using metersim::MeterAddress;
+using metersim::SessionEvent;
+
+constexpr const char* kClock = "2024-05-01T12:00:00";
+
+std::string Beside(const char* file) {
+  return (std::filesystem::path(platform::ProgramFileName()).parent_path() / file).string();
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+uint16_t FreePort() {
+  asio::io_context io;
+  asio::ip::tcp::acceptor probe(io, {asio::ip::make_address("127.0.0.1"), 0});
+  return probe.local_endpoint().port();
+}
+
+MeterAddress Address(const std::string& text) {
+  MeterAddress a{};
+  EXPECT_TRUE(metersim::ParseAddress(text, &a)) << text;
+  return a;
+}
+
+// One JSON line of the host: a flat object of strings and numbers.
+using Fields = std::map<std::string, std::string>;
+
+bool ParseRecord(const std::string& line, Fields* out) {
+  size_t i = 0;
+  auto string_at = [&](std::string* s) {
+    if (i >= line.size() || line[i] != '"') return false;
+    for (++i; i < line.size() && line[i] != '"'; ++i) {
+      if (line[i] == '\\' && i + 1 < line.size()) ++i;
+      s->push_back(line[i]);
+    }
+    return i++ < line.size();
+  };
+  if (line.empty() || line[i++] != '{') return false;
+  while (i < line.size() && line[i] != '}') {
+    std::string key, value;
+    if (!string_at(&key) || i >= line.size() || line[i++] != ':') return false;
+    if (i < line.size() && line[i] == '"') {
+      if (!string_at(&value)) return false;
+    } else {
+      while (i < line.size() && line[i] != ',' && line[i] != '}')
+        value.push_back(line[i++]);
+    }
+    (*out)[key] = value;
+    if (i < line.size() && line[i] == ',') ++i;
+  }
+  return i < line.size();
+}
+
+std::vector<Fields> ParseRecords(const std::string& text) {
+  std::vector<Fields> records;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    Fields f;
+    EXPECT_TRUE(ParseRecord(line, &f)) << line;
+    records.push_back(std::move(f));
+  }
+  return records;
+}
+
+// The queries of these runs: one 2007 value, one 2007 block of rates and one
+// 1997 value per meter, every half second.
+std::string Query(const std::string& devices, const std::string& items, int timeout_ms = 300,
+                  int poll_ms = 500) {
+  return "<DL_T645_2007_QUERY><Request caption=\"Loop\"><Enabled>1</Enabled><Device>" + devices +
+         "</Device><Timeout>" + std::to_string(timeout_ms) +
+         "</Timeout><RequestMethod><MethodPoll>1</MethodPoll><PollInterval>" +
+         std::to_string(poll_ms) + "</PollInterval><PollUnits>MS</PollUnits></RequestMethod>" +
+         "<Response>" + items + "</Response></Request></DL_T645_2007_QUERY>";
+}
+
+std::string Item(const char* function, int rate = 0) {
+  return std::string("<Item><Function>") + function + "</Function><Rate>" + std::to_string(rate) +
+         "</Rate></Item>";
+}
+
+const std::string kItems = Item("0201FF00") + Item("0001FF00") + Item("8000B611");
+constexpr uint32_t kLastId = 0xB611;  // the 1997 item closes a meter's round
+
+// What a record of this meter must hold, by column.
+std::map<std::string, double> Expected(const std::string& meter) {
+  metersim::SimTime t = 0;
+  EXPECT_TRUE(metersim::ParseSimTime(kClock, &t));
+  const MeterAddress a = Address(meter);
+  std::map<std::string, double> want;
+  const auto voltages = metersim::ReadMeter(a, 0x0201FF00, false, t).values;
+  for (size_t i = 0; i < voltages.size(); ++i)
+    want["VOLTAGE" + std::to_string(i + 1)] = voltages[i].Value();
+  const auto energies = metersim::ReadMeter(a, 0x0001FF00, false, t).values;
+  for (size_t i = 0; i < energies.size(); ++i)
+    want["TOTAL_POSITIVE_ACTIVE" + std::to_string(i + 1)] = energies[i].Value();
+  want["PHASE_A_VOLTAGE"] = metersim::ReadMeter(a, kLastId, true, t).values.at(0).Value();
+  return want;
+}
+
+class Watcher final : public metersim::SessionObserver {
+ public:
+  void OnSessionEvent(const SessionEvent& event) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(event);
+  }
+  // Events of this kind (for this meter and identifier when given).
+  size_t Count(SessionEvent::Kind kind, const std::string& meter = {}, uint32_t id = 0) {
+    const MeterAddress a = meter.empty() ? MeterAddress{} : Address(meter);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<size_t>(std::count_if(events_.begin(), events_.end(), [&](const auto& e) {
+      return e.kind == kind && (meter.empty() || e.meter == a) && (id == 0 || e.id == id);
+    }));
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<SessionEvent> events_;
+};
+
+class Loopback : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device rd;
+    dir_ = std::filesystem::temp_directory_path() / ("loopback-" + std::to_string(rd()));
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override {
+    StopSimulator();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  std::string Path(const char* name) const { return (dir_ / name).string(); }
+
+  // Meters behind a serial-to-Ethernet converter on a free port, or DTUs
+  // dialling into `dtu_port`; `args` as on the simulator's command line.
+  void StartSimulator(std::vector<std::string> args, uint16_t dtu_port = 0) {
+    if (dtu_port)
+      args.insert(args.begin(), {"--dtu", "127.0.0.1:" + std::to_string(dtu_port)});
+    else
+      args.insert(args.begin(), {"--listen", "127.0.0.1:0"});
+    args.insert(args.end(), {"--clock", kClock, "--seed", "7"});
+    std::string error;
+    ASSERT_TRUE(metersim::ParseSimOptions(args, &sim_config_, &error)) << error;
+    sim_config_.observer = &watcher_;
+    if (dtu_port) {
+      pool_ = std::make_unique<metersim::DtuPool>(sim_io_, sim_config_);
+      ASSERT_TRUE(pool_->Open(&error)) << error;
+      pool_->Start();
+    } else {
+      server_ = std::make_unique<metersim::TcpServer>(sim_io_, sim_config_);
+      ASSERT_TRUE(server_->Open(&error)) << error;
+      server_->Start();
+      converter_ = "tcp://127.0.0.1:" + std::to_string(server_->LocalEndpoint().port());
+    }
+    sim_thread_ = std::thread([this] {
+      auto work = asio::make_work_guard(sim_io_);
+      sim_io_.run();
+    });
+  }
+  void StopSimulator() {
+    if (!sim_thread_.joinable()) return;
+    sim_io_.stop();
+    sim_thread_.join();
+    if (server_) server_->Stop();
+    if (pool_) pool_->Stop();
+    server_.reset();
+    pool_.reset();
+  }
+
+  // Runs the host with the query until `done` holds for the records printed
+  // so far (or 30 s pass); `hook` runs once the records satisfy `between`.
+  void RunHost(const std::string& query, std::vector<std::string> args,
+               const std::function<bool(const std::vector<Fields>&)>& done) {
+    std::string error;
+    ASSERT_TRUE(WriteSettingsFile(Path("host.ini"), "dlt645-host", query, &error)) << error;
+    HostOptions options;
+    ASSERT_TRUE(ParseHostOptions(args, &options, &error)) << error;
+    std::FILE* records = std::fopen(Path("records.jsonl").c_str(), "wb");
+    std::FILE* log = std::fopen(Path("host.log").c_str(), "wb");
+    ASSERT_TRUE(records && log);
+    {
+      Host app(options, records, log);
+      int code = -1;
+      std::thread runner([&] { code = app.Run(Beside(HOST_PLUGIN_FILE), Path("host.ini")); });
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      while (std::chrono::steady_clock::now() < deadline) {
+        std::fflush(records);
+        if (done(ParseRecords(Slurp(Path("records.jsonl"))))) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      app.RequestStop();
+      runner.join();
+      EXPECT_EQ(code, kExitOk);
+    }
+    std::fclose(records);
+    std::fclose(log);
+    records_ = ParseRecords(Slurp(Path("records.jsonl")));
+    log_ = Slurp(Path("host.log"));
+  }
+
+  std::vector<Fields> Of(const std::string& meter) const {
+    std::vector<Fields> mine;
+    for (const Fields& r : records_)
+      if (r.count("DEVICE_ID") && r.at("DEVICE_ID") == meter) mine.push_back(r);
+    return mine;
+  }
+  bool LogHas(const std::string& text) const { return log_.find(text) != std::string::npos; }
+
+  // Every record of the meter holds the model's values; with `complete`
+  // every column is there, otherwise what a lost answer left out may miss.
+  // Complete records are alike in everything but their time stamp.
+  void ExpectMetersValues(const std::string& meter, bool complete = true) {
+    const std::map<std::string, double> want = Expected(meter);
+    Fields first;
+    for (Fields r : Of(meter)) {
+      bool whole = true;
+      for (const auto& [column, value] : want) {
+        if (!r.count(column)) {
+          whole = false;
+          EXPECT_FALSE(complete) << meter << " lacks " << column;
+          continue;
+        }
+        EXPECT_DOUBLE_EQ(std::stod(r.at(column)), value) << meter << " " << column;
+      }
+      r.erase("DATE_TIME_STAMP");
+      if (!whole) continue;
+      if (first.empty()) first = r;
+      EXPECT_EQ(r, first) << meter;
+    }
+  }
+
+  // Every round of the meter that the meter closed made exactly one record:
+  // the last may still be on its way when the host stops.
+  void ExpectOneRecordPerRound(const std::string& meter) {
+    const size_t answered = watcher_.Count(SessionEvent::kAnswer, meter, kLastId);
+    const size_t records = Of(meter).size();
+    EXPECT_LE(records, answered) << meter;
+    EXPECT_GE(records + 1, answered) << meter;
+  }
+
+  static std::function<bool(const std::vector<Fields>&)> AtLeast(size_t n,
+                                                                 std::vector<std::string> meters) {
+    return [n, meters](const std::vector<Fields>& records) {
+      for (const std::string& m : meters) {
+        size_t k = 0;
+        for (const Fields& r : records)
+          k += r.count("DEVICE_ID") && r.at("DEVICE_ID") == m;
+        if (k < n) return false;
+      }
+      return true;
+    };
+  }
+
+  std::filesystem::path dir_;
+  asio::io_context sim_io_;
+  metersim::SimConfig sim_config_;
+  std::unique_ptr<metersim::TcpServer> server_;
+  std::unique_ptr<metersim::DtuPool> pool_;
+  std::thread sim_thread_;
+  Watcher watcher_;
+  std::string converter_;
+  std::vector<Fields> records_;
+  std::string log_;
+};
+
+const std::vector<std::string> kTwo = {"000000000001", "000000000002"};
+
+// A fault of the line and what it must not change: one record per round,
+// each with exactly the meters' values.
+struct LineFault {
+  const char* name;
+  std::vector<std::string> options;
+  bool exact_rounds;  // false where lost answers are asked again
+};
+
+void PrintTo(const LineFault& fault, std::ostream* out) {
+  *out << fault.name;
+}
+
+class LoopbackFaults : public Loopback, public ::testing::WithParamInterface<LineFault> {};
+
+TEST_P(LoopbackFaults, EveryRoundGivesOneRecordWithTheMetersValues) {
+  std::vector<std::string> sim = {"--meter", kTwo[0], "--meter", kTwo[1]};
+  sim.insert(sim.end(), GetParam().options.begin(), GetParam().options.end());
+  ASSERT_NO_FATAL_FAILURE(StartSimulator(sim));
+  const bool unsolicited = std::string(GetParam().name) == "unsolicited";
+  RunHost(Query("1;2", kItems), {"--settings", "x.ini", converter_}, [&](const auto& records) {
+    return AtLeast(4, kTwo)(records) && (!unsolicited || watcher_.Count(SessionEvent::kAck) > 0);
+  });
+  StopSimulator();
+  for (const std::string& meter : kTwo) {
+    ASSERT_GE(Of(meter).size(), 4u) << meter << "\n" << log_;
+    ExpectMetersValues(meter, GetParam().exact_rounds);
+    if (GetParam().exact_rounds)
+      ExpectOneRecordPerRound(meter);
+    else
+      EXPECT_LE(Of(meter).size(), watcher_.Count(SessionEvent::kAnswer, meter, kLastId));
+  }
+  EXPECT_FALSE(LogHas("results but handed over")) << log_;
+
+  const std::string name = GetParam().name;
+  if (name == "echo") {
+    // Its own requests come back: named, never taken for answers.
+    EXPECT_TRUE(LogHas("Outgoing data received!")) << log_;
+  } else if (name == "unsolicited") {
+    // The meters' 0x9F frames are answered with 0x1F.
+    const size_t sent = watcher_.Count(SessionEvent::kUnsolicited);
+    const size_t acks = watcher_.Count(SessionEvent::kAck);
+    EXPECT_GE(acks, 1u);
+    EXPECT_LE(acks, sent);
+    EXPECT_GE(acks + 1, sent);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Line, LoopbackFaults,
+    ::testing::Values(LineFault{"clean", {}, true}, LineFault{"echo", {"--echo"}, true},
+                      LineFault{"split", {"--split"}, true},
+                      LineFault{"duplicate", {"--duplicate"}, true},
+                      LineFault{"delay", {"--delay", "150"}, true},
+                      LineFault{"unsolicited", {"--unsolicited-every", "1"}, true},
+                      LineFault{"noise", {"--noise", "0.01"}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Loopback, ASilentMeterIsAskedThreeTimesAndTheOthersGoOn) {
+  ASSERT_NO_FATAL_FAILURE(
+      StartSimulator({"--meter", kTwo[0], "--meter", kTwo[1], "--silent", kTwo[1]}));
+  RunHost(Query("1;2", kItems), {"--settings", "x.ini", converter_}, [&](const auto& records) {
+    return AtLeast(3, {kTwo[0]})(records) &&
+           watcher_.Count(SessionEvent::kSilent, kTwo[1], 0x0201FF00) >= 3;
+  });
+  StopSimulator();
+  ExpectMetersValues(kTwo[0]);
+  ExpectOneRecordPerRound(kTwo[0]);
+  EXPECT_TRUE(Of(kTwo[1]).empty());
+  // Three attempts for the first item of the silent meter's round.
+  EXPECT_GE(watcher_.Count(SessionEvent::kSilent, kTwo[1], 0x0201FF00), 3u);
+  EXPECT_TRUE(LogHas(". Loop. Request timeout")) << log_;
+}
+
+TEST_F(Loopback, ErrorAnswersAreLoggedAndTheRestOfTheRoundArrives) {
+  ASSERT_NO_FATAL_FAILURE(StartSimulator({"--meter", kTwo[0]}));
+  // The meters keep four rates: rate 5 is refused.
+  RunHost(Query("1", Item("0201FF00") + Item("00010000", 5)), {"--settings", "x.ini", converter_},
+          [&](const auto& records) {
+            return AtLeast(2, {kTwo[0]})(records) &&
+                   watcher_.Count(SessionEvent::kErrorAnswer, kTwo[0]) >= 2;
+          });
+  StopSimulator();
+  EXPECT_TRUE(LogHas("Received message from 000000000001 with error code on request function"))
+      << log_;
+  EXPECT_TRUE(LogHas("[Exceed rate number]")) << log_;
+  const std::map<std::string, double> want = Expected(kTwo[0]);
+  for (const Fields& r : Of(kTwo[0]))
+    EXPECT_DOUBLE_EQ(std::stod(r.at("VOLTAGE1")), want.at("VOLTAGE1"));
+}
+
+TEST_F(Loopback, AConverterThatDropsItsClientsIsDialledAgain) {
+  ASSERT_NO_FATAL_FAILURE(StartSimulator({"--meter", kTwo[0]}));
+  bool dropped = false;
+  RunHost(Query("1", kItems), {"--settings", "x.ini", converter_}, [&](const auto& records) {
+    if (!dropped && AtLeast(2, {kTwo[0]})(records)) {
+      asio::post(sim_io_, [this] { server_->DropConnections(); });
+      dropped = true;
+      return false;
+    }
+    return AtLeast(5, {kTwo[0]})(records);
+  });
+  StopSimulator();
+  ASSERT_GE(Of(kTwo[0]).size(), 5u) << log_;
+  ExpectMetersValues(kTwo[0]);
+  EXPECT_TRUE(LogHas("closed by the peer")) << log_;
+}
+
+TEST_F(Loopback, DtusThatDialInAreEachAClientOfTheirOwn) {
+  const uint16_t port = FreePort();
+  const std::vector<std::string> meters = {"000000000011", "000000000012", "000000000013"};
+  ASSERT_NO_FATAL_FAILURE(StartSimulator({"--meters", "11:3", "--noise", "0.002"}, port));
+  RunHost(Query("999999999999", kItems, 1000),
+          {"--settings", "x.ini", "--module", "gprs", "listen://127.0.0.1:" + std::to_string(port)},
+          AtLeast(2, meters));
+  StopSimulator();
+  std::map<std::string, std::string> client_of;
+  for (const std::string& meter : meters) {
+    ASSERT_GE(Of(meter).size(), 2u) << meter << "\n" << log_;
+    ExpectMetersValues(meter, false);
+    // A meter stays on its own connection.
+    for (const Fields& r : Of(meter)) {
+      if (!client_of.count(meter)) client_of[meter] = r.at("CLIENTID");
+      EXPECT_EQ(r.at("CLIENTID"), client_of[meter]);
+    }
+  }
+  EXPECT_EQ(client_of.size(), 3u);
+  EXPECT_NE(client_of[meters[0]], client_of[meters[1]]);
+  EXPECT_NE(client_of[meters[1]], client_of[meters[2]]);
+}
+
+// The two programs as a user runs them, with the library beside the host.
+TEST_F(Loopback, TheProgramsTogether) {
+  const uint16_t port = FreePort();
+  std::ofstream(Path("q.xml"), std::ios::binary) << Query("1;2", kItems);
+  int sim_code = -1;
+  std::thread sim([&] {
+    sim_code = platform::RunProgram(
+        Beside(SIM_EXE_FILE), {"--listen", "127.0.0.1:" + std::to_string(port), "--meter", kTwo[0],
+                               "--meter", kTwo[1], "--clock", kClock, "--echo", "--duration", "6"});
+  });
+  const int host_code = platform::RunProgram(
+      Beside(HOST_EXE_FILE),
+      {"--config", Path("q.xml"), "--output", Path("out.jsonl"), "--log", Path("out.log"),
+       "--duration", "4", "tcp://127.0.0.1:" + std::to_string(port)});
+  sim.join();
+  EXPECT_EQ(host_code, kExitOk);
+  EXPECT_EQ(sim_code, 0);
+  records_ = ParseRecords(Slurp(Path("out.jsonl")));
+  log_ = Slurp(Path("out.log"));
+  for (const std::string& meter : kTwo) {
+    EXPECT_GE(Of(meter).size(), 2u) << meter << "\n" << log_;
+    ExpectMetersValues(meter);
+  }
+}
+
+}  // namespace
