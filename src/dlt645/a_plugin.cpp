@@ -245,8 +245,7 @@ QON_FOREIGN_CALLS void TaPlugin::qonPluginEvent(TqonPlugin&, const std::string& 
   if (!RoleEnabled(0)) {
     if (!port_open) return;
     for (TSerialPortDM* source : sources)
-      if (port.empty() || platform::SameTextAscii(port, source->PortName))
-        source->PortNotReady = false;
+      if (port.empty() || platform::SameTextAscii(port, source->PortName)) source->ReleaseHolds();
     return;
   }
 
@@ -254,8 +253,7 @@ QON_FOREIGN_CALLS void TaPlugin::qonPluginEvent(TqonPlugin&, const std::string& 
     TSerialPortDM* source = *it;
     if (!port.empty() && !platform::SameTextAscii(port, source->PortName)) continue;
     try {
-      if (port_open && source->PortNotReady.exchange(false))
-        source->UpdateClientQueues(true, false);
+      if (port_open && source->ReleaseHolds()) source->UpdateClientQueues(true, false);
       TqonParamsList copy;
       if (params) copy.CopyFromIntf(params.get());
       source->FireEvent(event, port_open, &copy);

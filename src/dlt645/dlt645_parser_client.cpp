@@ -346,13 +346,21 @@ bool TDlt645ParserClient::OnSendRequest(TBasicRequestItem& item, uint32_t& timeo
                                         uint32_t& request_id) {
   auto* request = dynamic_cast<TRequestItem*>(&item);
   const int32_t result = request ? SendRequest(*request) : -1;
-  if (result != kPortNotOpen && port_) port_->PortNotReady = false;
+  if (result != kPortNotOpen) {
+    HoldFlag = false;
+    if (port_) port_->PortNotReady = false;
+  }
   if (result < 0) {
     // Whatever the host refused was not sent: nothing waits for an answer.
     const bool attempts_left = item.Attempts < item.MaxAttempts;
     Queue->IntervalTimer.StartWith(attempts_left ? kRefusedWait : kRefusedWaitLast);
     if (result == kPortNotOpen) {
-      if (port_) port_->PortNotReady = true;
+      // A connection of its own that is gone holds nobody else on the port
+      // (one modem that hung up must not stop the others).
+      if (ConnectionBound)
+        HoldFlag = true;
+      else if (port_)
+        port_->PortNotReady = true;
       // A request made once waits for the port instead of being given up.
       if (item.Method == kMethodOnce && !attempts_left && item.MaxAttempts > 0)
         item.Attempts = static_cast<uint8_t>(item.MaxAttempts - 1);

@@ -33,6 +33,14 @@ TSerialPortDM::~TSerialPortDM() {
   Stop();
 }
 
+bool TSerialPortDM::ReleaseHolds() {
+  bool held = PortNotReady.exchange(false);
+  auto clients = Clients->ReadLocked();
+  for (const auto& entry : *clients)
+    held = entry.second->HoldFlag.exchange(false) || held;
+  return held;
+}
+
 bool TSerialPortDM::IsHeld() {
   return TDataSourceScheduledWithClients::IsHeld() || PortNotReady.load();
 }

@@ -33,9 +33,15 @@ class TSerialPortDM : public TDataSourceScheduledWithClients {
 
   const TTextResources& Texts() const { return Dlt645Texts(Context); }
 
+  // The port opened: the port's hold and every connection's hold go. True
+  // when anything was held.
+  bool ReleaseHolds();
+
   TDlt645Context* const Context;
   // Set when the host answered a request write with -12 (port not open);
   // cleared by a later write answered otherwise, by "PORT-OPEN" and by a
-  // connection that opens on the port (event block 257).
+  // connection that opens on the port (event block 257). A client that is a
+  // connection of its own is held alone instead (its HoldFlag), until its
+  // connection or the port opens again.
   std::atomic<bool> PortNotReady{false};
 };

@@ -234,6 +234,7 @@ int TDataSourceScheduledWithClients::ProcessBlock(TPluginCallRec& block) noexcep
 void TDataSourceScheduledWithClients::ClientEvent(TCustomParserClient& client, uintptr_t code) {
   auto buffer = client.Buffer->WriteLocked();
   if (code == kEventPortOpened) {
+    client.HoldFlag = false;
     client.SetActive(true);
   } else if (code == kEventPortClosed) {
     client.SetActive(false);
@@ -270,7 +271,8 @@ void TDataSourceScheduledWithClients::ReceiveData(TCustomParserClient& client,
         std::unique_ptr<TParsedDataList> list = TakeRecordList();
         try {
           code = client.ParseFrame(*list);
-          if (list->Count() > 0 && Plugin) Plugin->AppendResult(&block, list.get(), list->Text, true);
+          if (list->Count() > 0 && Plugin)
+            Plugin->AppendResult(&block, list.get(), list->Text, true);
         } catch (...) {
           // The located frame goes also when it could not be decoded.
           buffer.Consume(static_cast<uint32_t>(n));

@@ -98,6 +98,10 @@ class TCustomParserClient : public TqonPluginMulti {
   std::atomic<bool> Active{false};
   bool FrameStart = true;
   bool ConnectionBound = false;
+  // Holds this client's queue alone (a connection of its own that is known
+  // not to take data), where the data source's hold would stop every
+  // connection of the port.
+  std::atomic<bool> HoldFlag{false};
   bool IsTemplate = false;
   std::string ParserScratch1;
   std::string ParserScratch2;

@@ -448,5 +448,7 @@ bool TQueueControllerTimerClients::IsStopped() {
 
 bool TQueueControllerTimerClients::IsHeld() {
   TCustomParserClient* client = Client();
-  return client && client->GetActive() && client->Owner && client->Owner->IsHeld();
+  if (!client) return false;
+  return client->HoldFlag.load() ||
+         (client->GetActive() && client->Owner && client->Owner->IsHeld());
 }

@@ -98,12 +98,15 @@ TEST_F(ClientRequest, PortNotOpenHoldsTheQueueUntilThePortOpens) {
   PortEvent(kEventPortOpened);
   RunFor(30000);
   EXPECT_EQ(module.Writes.size(), 1u);  // the preamble, refused
-  EXPECT_TRUE(source->PortNotReady);
+  // The port event made the client a connection of its own: it alone is
+  // held, not the other connections of the port.
+  EXPECT_TRUE(Client()->HoldFlag);
+  EXPECT_FALSE(source->PortNotReady);
   EXPECT_EQ(TimeoutLines(), 0u);
 
   // What the module does on "PORT-OPEN".
   module.WriteResult = nullptr;
-  source->PortNotReady = false;
+  EXPECT_TRUE(source->ReleaseHolds());
   source->UpdateClientQueues(true, false);
   RunUntilWrites(3);
   EXPECT_EQ(module.Writes[2].Bytes, "68 01 00 00 00 00 00 68 11 04 33 34 34 35 B6 16");

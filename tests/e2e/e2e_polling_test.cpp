@@ -289,6 +289,41 @@ TEST_F(E2ePolling, AConnectionThatOpensReleasesAListeningPortsHold) {
     EXPECT_EQ(r.client_id, 5u);
 }
 
+// Modems on a listening port: one whose connection is gone (the host refuses
+// its writes) is held alone; the others go on being asked.
+TEST_F(E2ePolling, AConnectionThatIsGoneHoldsOnlyItself) {
+  s.Line().AddMeter("000000000015");
+  ASSERT_TRUE(s.Store(Query(Request("15", {"02010100"}, Poll(300)))));
+  ASSERT_EQ(s.Load(), 0);
+  ASSERT_EQ(s.SetState(3, 1), 0);
+  ASSERT_EQ(s.PortEvent(1, 5, true), 0);
+  ASSERT_EQ(s.PortEvent(1, 6, true), 0);
+  s.Run(1000);
+  auto asked = [&](uintptr_t client) {
+    int n = 0;
+    for (const MeterLine::Request& r : s.Line().Requests())
+      n += r.client_id == client;
+    return n;
+  };
+  ASSERT_GE(asked(6), 2);
+
+  host::HostServices::Get().SetAnswerFor(6, -12);
+  s.Run(1000);
+  host::HostServices::Get().Take();
+  const int before = asked(5);
+  s.Run(2000);
+  EXPECT_GE(asked(5), before + 5);
+  for (const host::SentData& sent : host::HostServices::Get().Take())
+    EXPECT_NE(sent.client_id, 6u) << "a held connection was written to";
+
+  // It dials in again: asked again.
+  host::HostServices::Get().SetAnswerFor(6, 0);
+  const int again = asked(6);
+  ASSERT_EQ(s.PortEvent(1, 6, true), 0);
+  s.Run(1000);
+  EXPECT_GE(asked(6), again + 2);
+}
+
 TEST_F(E2ePolling, PortCloseAndOpen) {
   s.Line().AddMeter("000000000011");
   Start(Query(Request("11", {"02010100"}, Poll(300))));

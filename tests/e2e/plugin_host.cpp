@@ -114,15 +114,32 @@ void HostServices::SetWriteListener(WriteListener listener) {
   listener_ = std::move(listener);
 }
 
+void HostServices::SetAnswer(int32_t answer) {
+  std::lock_guard<std::mutex> guard(lock_);
+  answer_ = answer;
+  client_answers_.clear();
+}
+
+void HostServices::SetAnswerFor(uintptr_t client_id, int32_t answer) {
+  std::lock_guard<std::mutex> guard(lock_);
+  client_answers_[client_id] = answer;
+}
+
 int32_t HostServices::Receive(SentData sent) {
+  int32_t answer = answer_;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    const auto it = client_answers_.find(sent.client_id);
+    if (it != client_answers_.end()) answer = it->second;
+  }
   // A port that refuses the write never carries the bytes.
-  if (answer_ >= 0) {
+  if (answer >= 0) {
     std::lock_guard<std::mutex> guard(listener_lock_);
     if (listener_) listener_(sent);
   }
   std::lock_guard<std::mutex> guard(lock_);
   sent_.push_back(std::move(sent));
-  return answer_;
+  return answer;
 }
 
 }  // namespace host

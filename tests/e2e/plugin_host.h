@@ -3,6 +3,7 @@
 // name and calls them with records and parameter lists of its own.
 #include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -100,7 +101,10 @@ class HostServices {
 
   static HostServices& Get();
   std::vector<SentData> Take();
-  void SetAnswer(int32_t answer) { answer_ = answer; }
+  // What every write is answered with; clears the answers for one client.
+  void SetAnswer(int32_t answer);
+  // The answer to the writes for one client only.
+  void SetAnswerFor(uintptr_t client_id, int32_t answer);
   // Told of everything the library sends, in the sending thread.
   void SetWriteListener(WriteListener listener);
   int32_t Receive(SentData sent);
@@ -113,6 +117,7 @@ class HostServices {
   std::mutex listener_lock_;
   WriteListener listener_;
   std::atomic<int32_t> answer_{0};
+  std::map<uintptr_t, int32_t> client_answers_;  // under lock_
 };
 
 }  // namespace host
