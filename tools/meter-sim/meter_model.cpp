@@ -178,31 +178,39 @@ class Meter {
     return Energy(type, 0, at) * share / 1000;
   }
 
-  // Maximum demand of this month; the total is the largest of the rates.
-  // Stamps fall on quarter hours of this month, never after now.
+  // Maximum demand of this month so far: the largest of the daily peaks
+  // that have happened, stamped with the quarter hour that ended them. A peak
+  // depends only on the address, the register, the rate and its day, so the
+  // register keeps its value and stamp until a higher peak comes, and starts
+  // again from zero (stamped with the month's start) every month, as a real
+  // meter's does. The total is the largest of the rates.
   Stamped Demand(int type, int rate) const {
     const bool phase_type = type > 0x14;
     if (rate == 0 && !phase_type) {
       Stamped best = Demand(type, 1);
       for (int r = 2; r <= kRateCount; ++r) {
         const Stamped d = Demand(type, r);
-        if (d.value > best.value) best = d;
+        // A tie keeps the moment the value was first reached.
+        if (d.value > best.value || (d.value == best.value && d.stamp < best.stamp)) best = d;
       }
       return best;
     }
     const SimTime month = MonthStart(t_, 0);
-    const uint64_t m = static_cast<uint64_t>(month / kSecondsPerDay);
-    int64_t value = 0;
-    if (phase_type)
-      value = Pick(2000, 25000, kDemand, type, rate, m) / (IsMajor((type - 1) % 0x14 + 1) ? 1 : 10);
-    else
-      value = IsMajor(type) ? Pick(5000, 60000, kDemand, type, rate, m)
-                            : Pick(0, 3000, kDemand, type, rate, m);
-    const int64_t span = t_ - month;
-    SimTime stamp = month + Pick(0, 27 * kSecondsPerDay - 1, kDemandTime, type, rate, m);
-    if (stamp > t_) stamp = month + Pick(0, span, kDemandTime, type, rate, m);
-    stamp -= (stamp - month) % 900;
-    return {value, stamp};
+    Stamped best{0, month};
+    for (SimTime day = month; day <= t_; day += kSecondsPerDay) {
+      const uint64_t d = static_cast<uint64_t>(day / kSecondsPerDay);
+      const SimTime stamp = day + 900 * Pick(1, 95, kDemandTime, type, rate, d);
+      if (stamp > t_) break;
+      int64_t value = 0;
+      if (phase_type)
+        value =
+            Pick(2000, 25000, kDemand, type, rate, d) / (IsMajor((type - 1) % 0x14 + 1) ? 1 : 10);
+      else
+        value = IsMajor(type) ? Pick(5000, 60000, kDemand, type, rate, d)
+                              : Pick(0, 3000, kDemand, type, rate, d);
+      if (value > best.value) best = {value, stamp};
+    }
+    return best;
   }
 
   int64_t Harmonic(bool current, int phase, int k) const {

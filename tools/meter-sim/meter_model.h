@@ -11,7 +11,8 @@
 // Energy registers grow linearly from 1 January 2020 at a per-meter rate; the
 // total of a quantity is the sum of its four rate registers; the all-rates
 // identifiers answer the total followed by rates 1..4. Instantaneous values
-// change once a minute.
+// change once a minute. Maximum demand grows over the month in steps, each
+// with the moment it was reached, and starts again every month.
 #include <array>
 #include <cstdint>
 #include <string>

@@ -239,6 +239,39 @@ TEST(MeterModel, DemandCarriesItsTimeInThisMonth) {
   }
 }
 
+TEST(MeterModel, DemandKeepsItsStampUntilAHigherPeak) {
+  // Hour by hour through two months: a register only rises within a month,
+  // its stamp changes only with its value, and a new month starts afresh.
+  for (const char* meter : {"000000000001", "000000000002"}) {
+    const MeterAddress a = Addr(meter);
+    const SimTime from = At("2026-11-01T00:00:00");
+    const SimTime december = At("2026-12-01T00:00:00");
+    for (uint32_t id : {0x0101FF00u, 0x0103FF00u, 0x01150000u}) {
+      std::vector<metersim::SimValue> last;
+      int rises = 0;
+      for (SimTime t = from; t < At("2027-01-01T00:00:00"); t += 3600) {
+        const auto now = ReadMeter(a, id, false, t).values;
+        ASSERT_FALSE(now.empty());
+        for (size_t k = 0; k < now.size(); ++k) {
+          const auto& v = now[k];
+          ASSERT_TRUE(v.has_stamp);
+          ASSERT_LE(v.stamp, t);
+          ASSERT_GE(v.stamp, t >= december ? december : from);
+          if (t == december || last.empty()) continue;
+          const auto& before = last[k];
+          ASSERT_GE(v.raw, before.raw) << meter << " " << std::hex << id << " at " << t;
+          if (v.raw == before.raw)
+            ASSERT_EQ(v.stamp, before.stamp) << meter << " " << std::hex << id << " at " << t;
+          else
+            ++rises;
+        }
+        last = now;
+      }
+      EXPECT_GT(rises, 0);
+    }
+  }
+}
+
 TEST(MeterModel, MeterDateAndTimeFollowTheClock) {
   const MeterAddress a = Addr("000000000001");
   const SimTime t = At("2024-03-03T21:07:09");  // a Sunday
