@@ -8,16 +8,14 @@
 #include <asio.hpp>
 
 #include "host_app.h"
+#include "host_test_support.h"
 #include "platform/module.h"
 #include "platform/process.h"
 
 namespace {
 
 using namespace host;
-
-std::string Beside(const char* file) {
-  return (std::filesystem::path(platform::ProgramFileName()).parent_path() / file).string();
-}
+using namespace host_test;
 
 class HostExe : public ::testing::Test {
  protected:
@@ -71,12 +69,7 @@ TEST_F(HostExe, PortsAndLibrariesThatFailExitWithOne) {
             kExitFailure);
   EXPECT_NE(Read("b.log").find("cannot open"), std::string::npos) << Read("b.log");
 
-  uint16_t closed = 0;
-  {
-    asio::io_context io;
-    asio::ip::tcp::acceptor probe(io, {asio::ip::make_address("127.0.0.1"), 0});
-    closed = probe.local_endpoint().port();
-  }
+  const uint16_t closed = FreePort();
   EXPECT_EQ(
       Run({"--config", Path("good.xml"), "--library", Beside(HOST_STUB_FILE), "--log",
            Path("c.log"), "--connect-attempts", "2", "tcp://127.0.0.1:" + std::to_string(closed)}),

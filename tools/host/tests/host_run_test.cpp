@@ -9,34 +9,19 @@
 #include <thread>
 
 #include "host_app.h"
+#include "host_test_support.h"
 #include "platform/module.h"
 
 namespace {
 
 using namespace host;
+using namespace host_test;
 using asio::ip::tcp;
-
-std::string BesideTheTests(const char* file) {
-  return (std::filesystem::path(platform::ProgramFileName()).parent_path() / file).string();
-}
 
 std::string TempName(const char* stem) {
   std::random_device rd;
   return (std::filesystem::temp_directory_path() / (std::string(stem) + "-" + std::to_string(rd())))
       .string();
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-uint16_t FreePort() {
-  asio::io_context io;
-  tcp::acceptor probe(io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
-  return probe.local_endpoint().port();
 }
 
 bool WaitFor(const std::function<bool()>& done) {
@@ -106,7 +91,7 @@ TEST_F(HostRun, DrivesAPluginThroughItsExports) {
       << e;
   Host app(o, records_, log_);
   int code = -1;
-  std::thread runner([&] { code = app.Run(BesideTheTests(HOST_STUB_FILE), "/cfg/x.ini"); });
+  std::thread runner([&] { code = app.Run(Beside(HOST_STUB_FILE), "/cfg/x.ini"); });
 
   // The converter port connects out; the DTU connects in.
   tcp::socket line(io);
@@ -169,7 +154,7 @@ TEST_F(HostRun, ALibraryThatIsNoPluginEndsTheRun) {
               log.find("cannot load the plug-in") != std::string::npos)
       << log;
   Host again(o, records_, log_);
-  EXPECT_EQ(again.Run(BesideTheTests("missing-plugin.so"), "x.ini"), kExitFailure);
+  EXPECT_EQ(again.Run(Beside("missing-plugin.so"), "x.ini"), kExitFailure);
   EXPECT_NE(LogText().find("cannot load the plug-in"), std::string::npos);
 }
 

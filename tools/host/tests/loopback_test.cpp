@@ -17,6 +17,7 @@
 
 #include "host_app.h"
 #include "host_config.h"
+#include "host_test_support.h"
 #include "meter_model.h"
 #include "platform/module.h"
 #include "platform/process.h"
@@ -25,27 +26,11 @@
 namespace {
 
 using namespace host;
+using namespace host_test;
 using metersim::MeterAddress;
 using metersim::SessionEvent;
 
 constexpr const char* kClock = "2024-05-01T12:00:00";
-
-std::string Beside(const char* file) {
-  return (std::filesystem::path(platform::ProgramFileName()).parent_path() / file).string();
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-uint16_t FreePort() {
-  asio::io_context io;
-  asio::ip::tcp::acceptor probe(io, {asio::ip::make_address("127.0.0.1"), 0});
-  return probe.local_endpoint().port();
-}
 
 MeterAddress Address(const std::string& text) {
   MeterAddress a{};
@@ -200,7 +185,7 @@ class Loopback : public ::testing::Test {
   }
 
   // Runs the host with the query until `done` holds for the records printed
-  // so far (or 30 s pass); `hook` runs once the records satisfy `between`.
+  // so far (or 30 s pass); `done` may also act on the line meanwhile.
   void RunHost(const std::string& query, std::vector<std::string> args,
                const std::function<bool(const std::vector<Fields>&)>& done) {
     std::string error;
