@@ -12,10 +12,10 @@ using namespace client_test;
 class ClientAnswer : public ClientFixture {
  protected:
   // Listen-only requests; the client is made by the first data block.
-  void Listen(std::vector<RequestSpec> specs) {
-    for (RequestSpec& spec : specs)
-      spec.Enabled = false;
-    Load(std::move(specs));
+  void Listen(std::vector<RequestSpec> shapes) {
+    for (RequestSpec& shape : shapes)
+      shape.Enabled = false;
+    Load(std::move(shapes));
   }
   void FeedAll(const std::vector<Bytes>& frames) {
     Bytes block;

@@ -22,8 +22,8 @@ class ClientRequest : public ClientFixture {
     Feed({});
     return *Client();
   }
-  int32_t Send(TDlt645ParserClient& client, const RequestSpec& spec) {
-    auto item = MakeRequest(spec);
+  int32_t Send(TDlt645ParserClient& client, const RequestSpec& shape) {
+    auto item = MakeRequest(shape);
     return client.SendRequest(*item);
   }
   // Advances the clock until the host has seen `count` writes.

@@ -64,15 +64,15 @@ std::vector<Bytes> Pool() {
 }
 
 void Configure(ClientRig& rig) {
-  std::vector<RequestSpec> specs{{.Code = 0x02010100, .Group = 1},
-                                 {.Code = 0x02030000, .Group = 2},
-                                 {.Code = 0x01150000, .Group = 3},
-                                 {.Code = 0x01170000, .Group = 3},
-                                 {.Device = "112233445566", .Code = 0x0001FF00, .Group = 4},
-                                 {.Device = "000000000005", .Code = 0x8000B611, .Group = 5}};
-  for (RequestSpec& spec : specs)
-    spec.Enabled = false;
-  rig.Load(specs);
+  std::vector<RequestSpec> shapes{{.Code = 0x02010100, .Group = 1},
+                                  {.Code = 0x02030000, .Group = 2},
+                                  {.Code = 0x01150000, .Group = 3},
+                                  {.Code = 0x01170000, .Group = 3},
+                                  {.Device = "112233445566", .Code = 0x0001FF00, .Group = 4},
+                                  {.Device = "000000000005", .Code = 0x8000B611, .Group = 5}};
+  for (RequestSpec& shape : shapes)
+    shape.Enabled = false;
+  rig.Load(shapes);
 }
 
 // A stream of frames from the pool with garbage and wake-up bytes between.

@@ -171,28 +171,28 @@ struct RequestSpec {
 };
 
 // A request as the configuration loader makes it.
-inline std::unique_ptr<TRequestItem> MakeRequest(const RequestSpec& spec) {
+inline std::unique_ptr<TRequestItem> MakeRequest(const RequestSpec& shape) {
   TFuncSelection sel;
-  EXPECT_TRUE(SelectFuncType(spec.Code, spec.Rate, &sel)) << std::hex << spec.Code;
+  EXPECT_TRUE(SelectFuncType(shape.Code, shape.Rate, &sel)) << std::hex << shape.Code;
   auto item = std::make_unique<TRequestItem>();
-  item->Enabled = spec.Enabled;
-  item->Caption = spec.Caption;
-  item->Method = spec.Method;
-  item->Mode.Method = spec.Method;
-  item->PollInterval = spec.PollInterval;
+  item->Enabled = shape.Enabled;
+  item->Caption = shape.Caption;
+  item->Method = shape.Method;
+  item->Mode.Method = shape.Method;
+  item->PollInterval = shape.PollInterval;
   TRequestParameters& p = item->Parameters;
-  p.SetDevice(spec.Device);
+  p.SetDevice(shape.Device);
   p.Is1997 = sel.Is1997;
-  p.Timeout = spec.Timeout;
+  p.Timeout = shape.Timeout;
   char code[12];
-  std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(spec.Code));
+  std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(shape.Code));
   p.FunctionText = code;
   p.FuncName = sel.FuncName;
   p.Id = sel.Id;
-  p.Rate = spec.Rate;
+  p.Rate = shape.Rate;
   p.FuncType = sel.FuncType;
   p.RequestKind = sel.FuncType ? sel.FuncType->RequestKind : 0;
-  p.GroupKey = spec.Group;
+  p.GroupKey = shape.Group;
   return item;
 }
 
@@ -220,12 +220,12 @@ class ClientRig {
     source->PortInfo = "COM1 9600";
   }
 
-  void Load(std::vector<RequestSpec> specs) {
+  void Load(std::vector<RequestSpec> shapes) {
     int listen_only = 0;
     source->Queue->ReloadRequests([&](TObjectList<TBasicRequestItem>& list) {
-      for (const RequestSpec& spec : specs) {
-        listen_only += spec.Enabled ? 0 : 1;
-        list.Add(MakeRequest(spec));
+      for (const RequestSpec& shape : shapes) {
+        listen_only += shape.Enabled ? 0 : 1;
+        list.Add(MakeRequest(shape));
       }
     });
     context.ListenOnlyCount = listen_only;

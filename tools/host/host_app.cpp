@@ -246,7 +246,7 @@ int32_t Host::SendData(uint32_t data_source_no, uintptr_t client_id, uint32_t ki
   if (!port) return kPortNotOpen;
   if (kind == kSendText && size == 9 && std::memcmp(bytes, "<<CLOSE>>", 9) == 0) {
     if (options_.verbose)
-      Log(2, port->Spec().text + ": the plug-in closes client " + std::to_string(client_id));
+      Log(2, port->Definition().text + ": the plug-in closes client " + std::to_string(client_id));
     return port->CloseClient(client_id) ? 0 : kPortNotOpen;
   }
   const int32_t r = port->Write(client_id, bytes, size);
@@ -255,7 +255,8 @@ int32_t Host::SendData(uint32_t data_source_no, uintptr_t client_id, uint32_t ki
   } else {
     stats_.bytes_out += size;
     if (options_.verbose)
-      Log(2, port->Spec().text + " [" + std::to_string(client_id) + "] >> " + Hex(bytes, size));
+      Log(2,
+          port->Definition().text + " [" + std::to_string(client_id) + "] >> " + Hex(bytes, size));
   }
   return r;
 }
@@ -286,7 +287,7 @@ void Host::SendPortEvent(const char* event, const Port& port) {
   if (!instance_ || !loaded_) return;
   ListPtr params = MakeList();
   params->Put("EVENT-TYPE", Value::Text(event));
-  params->Put("PORTSTR", Value::Text(port.Spec().text));
+  params->Put("PORTSTR", Value::Text(port.Definition().text));
   const int32_t r = instance_->Command("EVENT", *params);
   if (r != 0 && options_.verbose) Log(2, std::string(event) + " answered " + std::to_string(r));
 }
@@ -332,7 +333,7 @@ void Host::ArmStats() {
 }
 
 void Host::OnPortOpened(Port& port) {
-  if (port.Spec().kind != PortKind::kListen) Log(2, port.Spec().text + ": open");
+  if (port.Definition().kind != PortKind::kListen) Log(2, port.Definition().text + ": open");
   SendPortEvent("PORT-OPEN", port);
   if (!events_started_ && !options_.events.empty()) {
     events_started_ = true;
@@ -350,7 +351,8 @@ void Host::OnPortClosed(Port& port) {
 void Host::OnClientOpened(Port& port, uintptr_t client, const std::string& name) {
   ++stats_.connections;
   if (options_.verbose)
-    Log(2, port.Spec().text + ": client " + std::to_string(client) + " " + name + " connected");
+    Log(2,
+        port.Definition().text + ": client " + std::to_string(client) + " " + name + " connected");
   PluginInstance::Block b;
   b.data_source_no = port.DataSourceNo();
   b.client_id = client;
@@ -363,7 +365,7 @@ void Host::OnClientOpened(Port& port, uintptr_t client, const std::string& name)
 void Host::OnClientClosed(Port& port, uintptr_t client, const std::string& name,
                           const std::string& why) {
   if (options_.verbose)
-    Log(2, port.Spec().text + ": client " + std::to_string(client) + " " + name + " " + why);
+    Log(2, port.Definition().text + ": client " + std::to_string(client) + " " + name + " " + why);
   PluginInstance::Block b;
   b.data_source_no = port.DataSourceNo();
   b.client_id = client;
@@ -378,7 +380,7 @@ void Host::OnReceived(Port& port, uintptr_t client, const std::string& name, con
   ++stats_.blocks;
   stats_.bytes_in += size;
   if (options_.verbose)
-    Log(2, port.Spec().text + " [" + std::to_string(client) + "] << " + Hex(data, size));
+    Log(2, port.Definition().text + " [" + std::to_string(client) + "] << " + Hex(data, size));
   PluginInstance::Block b;
   b.data_source_no = port.DataSourceNo();
   b.client_id = client;

@@ -50,7 +50,7 @@ bool SplitHostPort(const std::string& text, std::string* host, uint16_t* port) {
   return true;
 }
 
-bool ParseSerialOptions(const std::string& query, PortSpec* spec, std::string* error) {
+bool ParseSerialOptions(const std::string& query, PortSpec* definition, std::string* error) {
   size_t pos = 0;
   while (pos <= query.size()) {
     const size_t amp = query.find('&', pos);
@@ -66,14 +66,14 @@ bool ParseSerialOptions(const std::string& query, PortSpec* spec, std::string* e
         *error = "baud rate '" + value + "' is not a number from 50 to 4000000";
         return false;
       }
-      spec->baud = static_cast<uint32_t>(n);
+      definition->baud = static_cast<uint32_t>(n);
     } else if (key == "parity") {
       if (value == "even" || value == "e") {
-        spec->parity = Parity::kEven;
+        definition->parity = Parity::kEven;
       } else if (value == "odd" || value == "o") {
-        spec->parity = Parity::kOdd;
+        definition->parity = Parity::kOdd;
       } else if (value == "none" || value == "n") {
-        spec->parity = Parity::kNone;
+        definition->parity = Parity::kNone;
       } else {
         *error = "parity '" + value + "' is not even, odd or none";
         return false;
@@ -83,13 +83,13 @@ bool ParseSerialOptions(const std::string& query, PortSpec* spec, std::string* e
         *error = "data bits '" + value + "' are not 5..8";
         return false;
       }
-      spec->data_bits = static_cast<uint8_t>(n);
+      definition->data_bits = static_cast<uint8_t>(n);
     } else if (key == "stop") {
       if (value != "1" && value != "2") {
         *error = "stop bits '" + value + "' are not 1 or 2";
         return false;
       }
-      spec->stop_bits = static_cast<uint8_t>(value[0] - '0');
+      definition->stop_bits = static_cast<uint8_t>(value[0] - '0');
     } else {
       *error = "unknown serial setting '" + key + "' (baud, parity, data, stop)";
       return false;
@@ -100,7 +100,7 @@ bool ParseSerialOptions(const std::string& query, PortSpec* spec, std::string* e
 
 }  // namespace
 
-bool ParsePortSpec(const std::string& text, PortSpec* spec, std::string* error) {
+bool ParsePortSpec(const std::string& text, PortSpec* definition, std::string* error) {
   PortSpec s;
   s.text = text;
   const auto starts = [&text](const char* prefix) { return text.rfind(prefix, 0) == 0; };
@@ -132,7 +132,7 @@ bool ParsePortSpec(const std::string& text, PortSpec* spec, std::string* error) 
     *error = "port '" + text + "' is none of tcp://HOST:PORT, listen://ADDR:PORT, serial:DEVICE";
     return false;
   }
-  *spec = s;
+  *definition = s;
   return true;
 }
 
@@ -237,9 +237,9 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
       *error = "unknown option '" + a + "' (--help lists them)";
       return false;
     } else {
-      PortSpec spec;
-      if (!ParsePortSpec(a, &spec, error)) return false;
-      o.ports.push_back(spec);
+      PortSpec definition;
+      if (!ParsePortSpec(a, &definition, error)) return false;
+      o.ports.push_back(definition);
     }
   }
   if (o.help || o.version) {

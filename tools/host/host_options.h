@@ -48,7 +48,7 @@ struct HostOptions {
 // False with a message naming the offending argument.
 bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options,
                       std::string* error);
-bool ParsePortSpec(const std::string& text, PortSpec* spec, std::string* error);
+bool ParsePortSpec(const std::string& text, PortSpec* definition, std::string* error);
 const char* HostUsage();
 
 // The module names of the variants and the identifier the plug-in finds

@@ -162,9 +162,9 @@ class Backoff {
 template <class Stream>
 class SingleLinePort : public Port, public ChannelOwner {
  public:
-  SingleLinePort(asio::io_context& io, const PortSpec& spec, uint32_t no, const PortSettings& s,
-                 PortListener& listener)
-      : Port(spec, no), io_(io), settings_(s), listener_(listener), backoff_(s), timer_(io) {}
+  SingleLinePort(asio::io_context& io, const PortSpec& definition, uint32_t no,
+                 const PortSettings& s, PortListener& listener)
+      : Port(definition, no), io_(io), settings_(s), listener_(listener), backoff_(s), timer_(io) {}
 
   ~SingleLinePort() override {
     stopped_ = true;
@@ -197,7 +197,7 @@ class SingleLinePort : public Port, public ChannelOwner {
 
   void OnChannelClosed(uintptr_t, const std::string&, const std::string& why) override {
     auto keep = std::move(channel_);  // the channel outlives this call
-    listener_.OnPortMessage(*this, stopped_ ? 2 : 1, Spec().text + ": " + why);
+    listener_.OnPortMessage(*this, stopped_ ? 2 : 1, Definition().text + ": " + why);
     listener_.OnPortClosed(*this);
     if (!stopped_) Retry(settings_.retry_min_ms);
   }
@@ -219,12 +219,12 @@ class SingleLinePort : public Port, public ChannelOwner {
     if (stopped_) return;
     const uint32_t delay = backoff_.Fail();
     if (delay == 0) {
-      listener_.OnPortFailed(*this, Spec().text + ": " + why + " (" +
+      listener_.OnPortFailed(*this, Definition().text + ": " + why + " (" +
                                         std::to_string(backoff_.Failures()) + " attempts)");
       return;
     }
     listener_.OnPortMessage(*this, 1,
-                            Spec().text + ": " + why + "; next attempt in " + Seconds(delay));
+                            Definition().text + ": " + why + "; next attempt in " + Seconds(delay));
     Retry(delay);
   }
 
@@ -253,28 +253,28 @@ class TcpClientPort final : public SingleLinePort<tcp::socket> {
  private:
   void Attempt() override {
     resolver_ = std::make_unique<tcp::resolver>(io_);
-    resolver_->async_resolve(Spec().host, std::to_string(Spec().port),
-                             [this](asio::error_code ec, tcp::resolver::results_type results) {
-                               if (ec == asio::error::operation_aborted || stopped_) return;
-                               if (ec) {
-                                 Failed("cannot resolve " + Spec().host + ": " + ec.message());
-                                 return;
-                               }
-                               socket_ = std::make_unique<tcp::socket>(io_);
-                               asio::async_connect(
-                                   *socket_, results,
-                                   [this](asio::error_code ec2, const tcp::endpoint& e) {
-                                     if (ec2 == asio::error::operation_aborted || stopped_) return;
-                                     if (ec2) {
-                                       Failed(ec2.message());
-                                       return;
-                                     }
-                                     asio::error_code ignored;
-                                     socket_->set_option(tcp::no_delay(true), ignored);
-                                     Opened(std::move(*socket_), EndpointText(e));
-                                     socket_.reset();
-                                   });
-                             });
+    resolver_->async_resolve(
+        Definition().host, std::to_string(Definition().port),
+        [this](asio::error_code ec, tcp::resolver::results_type results) {
+          if (ec == asio::error::operation_aborted || stopped_) return;
+          if (ec) {
+            Failed("cannot resolve " + Definition().host + ": " + ec.message());
+            return;
+          }
+          socket_ = std::make_unique<tcp::socket>(io_);
+          asio::async_connect(*socket_, results,
+                              [this](asio::error_code ec2, const tcp::endpoint& e) {
+                                if (ec2 == asio::error::operation_aborted || stopped_) return;
+                                if (ec2) {
+                                  Failed(ec2.message());
+                                  return;
+                                }
+                                asio::error_code ignored;
+                                socket_->set_option(tcp::no_delay(true), ignored);
+                                Opened(std::move(*socket_), EndpointText(e));
+                                socket_.reset();
+                              });
+        });
   }
   void AbortAttempt() override {
     if (resolver_) resolver_->cancel();
@@ -298,10 +298,10 @@ class SerialLinePort final : public SingleLinePort<asio::serial_port> {
   void Attempt() override {
     asio::serial_port serial(io_);
     asio::error_code ec;
-    serial.open(SerialDevicePath(Spec().device), ec);
+    serial.open(SerialDevicePath(Definition().device), ec);
     if (!ec) {
       using asio::serial_port_base;
-      const PortSpec& s = Spec();
+      const PortSpec& s = Definition();
       const auto parity = s.parity == Parity::kEven  ? serial_port_base::parity::even
                           : s.parity == Parity::kOdd ? serial_port_base::parity::odd
                                                      : serial_port_base::parity::none;
@@ -316,19 +316,19 @@ class SerialLinePort final : public SingleLinePort<asio::serial_port> {
       if (ec) {
         // Pseudo-terminals take no line settings; a real line must.
         listener_.OnPortMessage(*this, 1,
-                                Spec().text + ": line settings not applied: " + ec.message());
+                                Definition().text + ": line settings not applied: " + ec.message());
       }
       ever_opened_ = true;
-      Opened(std::move(serial), Spec().device);
+      Opened(std::move(serial), Definition().device);
       return;
     }
     if (!ever_opened_) {
       // A device that is not there at start is a mistake, not a hiccup.
-      listener_.OnPortFailed(*this,
-                             Spec().text + ": cannot open " + Spec().device + ": " + ec.message());
+      listener_.OnPortFailed(
+          *this, Definition().text + ": cannot open " + Definition().device + ": " + ec.message());
       return;
     }
-    Failed("cannot open " + Spec().device + ": " + ec.message());
+    Failed("cannot open " + Definition().device + ": " + ec.message());
   }
 
   bool ever_opened_ = false;
@@ -336,9 +336,9 @@ class SerialLinePort final : public SingleLinePort<asio::serial_port> {
 
 class ListenPort final : public Port, public ChannelOwner {
  public:
-  ListenPort(asio::io_context& io, const PortSpec& spec, uint32_t no, const PortSettings& s,
+  ListenPort(asio::io_context& io, const PortSpec& definition, uint32_t no, const PortSettings& s,
              ClientIds& ids, PortListener& listener)
-      : Port(spec, no),
+      : Port(definition, no),
         io_(io),
         settings_(s),
         ids_(ids),
@@ -401,13 +401,13 @@ class ListenPort final : public Port, public ChannelOwner {
   void Open() {
     asio::error_code ec;
     tcp::endpoint endpoint;
-    auto address = asio::ip::make_address(Spec().host, ec);
+    auto address = asio::ip::make_address(Definition().host, ec);
     if (ec) {
       tcp::resolver resolver(io_);
-      auto results = resolver.resolve(Spec().host, std::to_string(Spec().port), ec);
+      auto results = resolver.resolve(Definition().host, std::to_string(Definition().port), ec);
       if (!ec && !results.empty()) endpoint = *results.begin();
     } else {
-      endpoint = tcp::endpoint(address, Spec().port);
+      endpoint = tcp::endpoint(address, Definition().port);
     }
     if (!ec) acceptor_.open(endpoint.protocol(), ec);
     if (!ec) acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
@@ -417,14 +417,14 @@ class ListenPort final : public Port, public ChannelOwner {
       asio::error_code ignored;
       acceptor_.close(ignored);
       const uint32_t delay = backoff_.Fail();
-      const std::string why = "cannot listen on " + Spec().host + ":" +
-                              std::to_string(Spec().port) + ": " + ec.message();
+      const std::string why = "cannot listen on " + Definition().host + ":" +
+                              std::to_string(Definition().port) + ": " + ec.message();
       if (delay == 0) {
-        listener_.OnPortFailed(*this, Spec().text + ": " + why);
+        listener_.OnPortFailed(*this, Definition().text + ": " + why);
         return;
       }
-      listener_.OnPortMessage(*this, 1,
-                              Spec().text + ": " + why + "; next attempt in " + Seconds(delay));
+      listener_.OnPortMessage(
+          *this, 1, Definition().text + ": " + why + "; next attempt in " + Seconds(delay));
       timer_.expires_after(std::chrono::milliseconds(delay));
       timer_.async_wait([this](asio::error_code e) {
         if (!e && !stopped_) Open();
@@ -433,7 +433,7 @@ class ListenPort final : public Port, public ChannelOwner {
     }
     backoff_.Succeed();
     local_ = EndpointText(acceptor_.local_endpoint(ec));
-    listener_.OnPortMessage(*this, 2, Spec().text + ": listening on " + local_);
+    listener_.OnPortMessage(*this, 2, Definition().text + ": listening on " + local_);
     listener_.OnPortOpened(*this);
     Accept();
   }
@@ -445,8 +445,9 @@ class ListenPort final : public Port, public ChannelOwner {
         // Out of descriptors (or a transient failure): pause accepting.
         if (!accept_trouble_) {
           listener_.OnPortMessage(*this, 0,
-                                  Spec().text + ": cannot accept a connection: " + ec.message() +
-                                      " (" + std::to_string(channels_.size()) + " open)");
+                                  Definition().text +
+                                      ": cannot accept a connection: " + ec.message() + " (" +
+                                      std::to_string(channels_.size()) + " open)");
         }
         accept_trouble_ = true;
         timer_.expires_after(std::chrono::milliseconds(500));
@@ -485,18 +486,18 @@ class ListenPort final : public Port, public ChannelOwner {
 
 }  // namespace
 
-std::unique_ptr<Port> MakePort(asio::io_context& io, const PortSpec& spec, uint32_t data_source_no,
-                               const PortSettings& settings, ClientIds& ids,
-                               PortListener& listener) {
-  switch (spec.kind) {
+std::unique_ptr<Port> MakePort(asio::io_context& io, const PortSpec& definition,
+                               uint32_t data_source_no, const PortSettings& settings,
+                               ClientIds& ids, PortListener& listener) {
+  switch (definition.kind) {
     case PortKind::kTcpClient:
-      return std::make_unique<TcpClientPort>(io, spec, data_source_no, settings, listener);
+      return std::make_unique<TcpClientPort>(io, definition, data_source_no, settings, listener);
     case PortKind::kListen:
-      return std::make_unique<ListenPort>(io, spec, data_source_no, settings, ids, listener);
+      return std::make_unique<ListenPort>(io, definition, data_source_no, settings, ids, listener);
     case PortKind::kSerial:
       break;
   }
-  return std::make_unique<SerialLinePort>(io, spec, data_source_no, settings, listener);
+  return std::make_unique<SerialLinePort>(io, definition, data_source_no, settings, listener);
 }
 
 }  // namespace host

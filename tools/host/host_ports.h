@@ -46,7 +46,7 @@ class Port {
   Port(const Port&) = delete;
   Port& operator=(const Port&) = delete;
 
-  const PortSpec& Spec() const { return spec_; }
+  const PortSpec& Definition() const { return definition_; }
   uint32_t DataSourceNo() const { return data_source_no_; }
 
   virtual void Start() = 0;
@@ -63,11 +63,11 @@ class Port {
   virtual std::string LocalAddress() const { return {}; }
 
  protected:
-  Port(const PortSpec& spec, uint32_t data_source_no)
-      : spec_(spec), data_source_no_(data_source_no) {}
+  Port(const PortSpec& definition, uint32_t data_source_no)
+      : definition_(definition), data_source_no_(data_source_no) {}
 
  private:
-  PortSpec spec_;
+  PortSpec definition_;
   uint32_t data_source_no_;
 };
 
@@ -78,8 +78,8 @@ struct ClientIds {
   uintptr_t Take() { return next++; }
 };
 
-std::unique_ptr<Port> MakePort(asio::io_context& io, const PortSpec& spec, uint32_t data_source_no,
-                               const PortSettings& settings, ClientIds& ids,
-                               PortListener& listener);
+std::unique_ptr<Port> MakePort(asio::io_context& io, const PortSpec& definition,
+                               uint32_t data_source_no, const PortSettings& settings,
+                               ClientIds& ids, PortListener& listener);
 
 }  // namespace host

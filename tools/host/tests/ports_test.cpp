@@ -52,7 +52,7 @@ bool RunUntil(asio::io_context& io, const std::function<bool()>& done) {
   return true;
 }
 
-PortSpec Spec(const std::string& text) {
+PortSpec Definition(const std::string& text) {
   PortSpec s;
   std::string e;
   EXPECT_TRUE(ParsePortSpec(text, &s, &e)) << e;
@@ -68,7 +68,7 @@ TEST(HostPorts, ListenGivesEveryConnectionItsOwnClient) {
   Recorder rec;
   PortSettings settings;
   ClientIds ids;
-  auto port = MakePort(io, Spec("listen://127.0.0.1:0"), 3, settings, ids, rec);
+  auto port = MakePort(io, Definition("listen://127.0.0.1:0"), 3, settings, ids, rec);
   port->Start();
   ASSERT_EQ(rec.opened, 1);
   const uint16_t number = PortOf(port->LocalAddress());
@@ -114,7 +114,7 @@ TEST(HostPorts, AClientClosedFromInsideADataCallbackGoesLater) {
   Recorder rec;
   PortSettings settings;
   ClientIds ids;
-  auto port = MakePort(io, Spec("listen://127.0.0.1:0"), 1, settings, ids, rec);
+  auto port = MakePort(io, Definition("listen://127.0.0.1:0"), 1, settings, ids, rec);
   port->Start();
   rec.on_data = [](Port& p, uintptr_t c, const std::string& all) {
     if (all.find("garbage") != std::string::npos) {
@@ -148,7 +148,7 @@ TEST(HostPorts, ATcpClientGivesUpAfterItsAttempts) {
   settings.retry_min_ms = 10;
   ClientIds ids;
   auto port =
-      MakePort(io, Spec("tcp://127.0.0.1:" + std::to_string(number)), 1, settings, ids, rec);
+      MakePort(io, Definition("tcp://127.0.0.1:" + std::to_string(number)), 1, settings, ids, rec);
   port->Start();
   ASSERT_TRUE(RunUntil(io, [&] { return !rec.failure.empty(); }));
   ASSERT_EQ(rec.messages.size(), 1u);
@@ -167,8 +167,8 @@ TEST(HostPorts, ATcpClientReconnectsWhenDropped) {
   settings.max_queued_bytes = 8;
   ClientIds ids;
   auto port =
-      MakePort(io, Spec("tcp://127.0.0.1:" + std::to_string(server.local_endpoint().port())), 1,
-               settings, ids, rec);
+      MakePort(io, Definition("tcp://127.0.0.1:" + std::to_string(server.local_endpoint().port())),
+               1, settings, ids, rec);
   port->Start();
   tcp::socket peer(io);
   bool accepted = false;
@@ -200,7 +200,7 @@ TEST(HostPorts, AMissingSerialDeviceFailsAtOnce) {
   Recorder rec;
   PortSettings settings;
   ClientIds ids;
-  auto port = MakePort(io, Spec("serial:/nonexistent/ttyX9"), 1, settings, ids, rec);
+  auto port = MakePort(io, Definition("serial:/nonexistent/ttyX9"), 1, settings, ids, rec);
   port->Start();
   EXPECT_NE(rec.failure.find("cannot open /nonexistent/ttyX9"), std::string::npos);
   EXPECT_EQ(rec.opened, 0);
