@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "corpus.h"
 #include "dlt645/frame_codec.h"
 #include "dlt645/frame_scanner.h"
 #include "dlt645/func_types.h"
@@ -59,50 +60,9 @@ using namespace dlt645;
 constexpr size_t kAnswers = 100000;
 constexpr size_t kMaxValues = 8;
 
-std::string CorpusPath(const char* name) {
-  const char* dir = std::getenv("DLT645_CORPUS");
-  return std::string(dir != nullptr ? dir : "build/corpus") + "/" + name;
-}
-
-std::vector<uint8_t> ReadFile(const char* name) {
-  std::ifstream in(CorpusPath(name), std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "cannot read %s (set DLT645_CORPUS)\n", CorpusPath(name).c_str());
-    std::abort();
-  }
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-struct Expected {
-  uint32_t Id = 0;
-  std::vector<double> Values;
-  int64_t StampMs = -1;
-};
-
-std::vector<Expected> ReadExpected() {
-  std::ifstream in(CorpusPath("expected.txt"));
-  std::vector<Expected> out;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string word;
-    Expected e;
-    fields >> word;
-    e.Id = static_cast<uint32_t>(std::strtoul(word.c_str(), nullptr, 16));
-    while (fields >> word) {
-      if (e.Id == 0x01150000 && word.size() == 10 && !e.Values.empty()) {
-        const auto two = [&word](size_t at) { return std::atoi(word.substr(at, 2).c_str()); };
-        int64_t seconds = 0;
-        platform::TryEncodeDateTime(2000 + two(0), two(2), two(4), two(6), two(8), 0, &seconds);
-        e.StampMs = seconds * 1000;
-      } else {
-        e.Values.push_back(std::strtod(word.c_str(), nullptr));
-      }
-    }
-    out.push_back(std::move(e));
-  }
-  return out;
-}
+using corpus::Expected;
+using corpus::ReadExpected;
+using corpus::ReadFile;
 
 // Takes the values of one answer into fixed storage.
 class Sink final : public IValueSink {

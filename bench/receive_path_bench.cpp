@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "corpus.h"
 #include "dlt645/dlt645_context.h"
 #include "dlt645/func_types.h"
 #include "dlt645/request_item.h"
@@ -76,50 +77,9 @@ constexpr std::array<uint32_t, 5> kFunctions{0x02010100, 0x0202FF00, 0x02030000,
   std::abort();
 }
 
-std::string CorpusPath(const char* name) {
-  const char* dir = std::getenv("DLT645_CORPUS");
-  return std::string(dir != nullptr ? dir : "build/corpus") + "/" + name;
-}
-
-std::vector<uint8_t> ReadFile(const char* name) {
-  std::ifstream in(CorpusPath(name), std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "cannot read %s (set DLT645_CORPUS)\n", CorpusPath(name).c_str());
-    std::abort();
-  }
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-struct Expected {
-  uint32_t Id = 0;
-  std::vector<double> Values;
-  int64_t StampMs = -1;
-};
-
-std::vector<Expected> ReadExpected() {
-  std::ifstream in(CorpusPath("expected.txt"));
-  std::vector<Expected> out;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string word;
-    Expected e;
-    fields >> word;
-    e.Id = static_cast<uint32_t>(std::strtoul(word.c_str(), nullptr, 16));
-    while (fields >> word) {
-      if (e.Id == 0x01150000 && word.size() == 10 && !e.Values.empty()) {
-        const auto two = [&word](size_t at) { return std::atoi(word.substr(at, 2).c_str()); };
-        int64_t seconds = 0;
-        platform::TryEncodeDateTime(2000 + two(0), two(2), two(4), two(6), two(8), 0, &seconds);
-        e.StampMs = seconds * 1000;
-      } else {
-        e.Values.push_back(std::strtod(word.c_str(), nullptr));
-      }
-    }
-    out.push_back(std::move(e));
-  }
-  return out;
-}
+using corpus::Expected;
+using corpus::ReadExpected;
+using corpus::ReadFile;
 
 // The module's side: the answer list of the current data call, filled as
 // the plug-in module fills the host's, and the standard header fields as
