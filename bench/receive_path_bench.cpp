@@ -35,6 +35,7 @@
 #include "paramlist/plugin_records.h"
 #include "parser/parser_module.h"
 #include "parser/queue_controller.h"
+#include "parser/standard_fields.h"
 #include "platform/datetime.h"
 #include "platform/tick.h"
 
@@ -118,19 +119,8 @@ class BenchModule final : public IParserModule {
                         const std::string& client_name, const std::string& full_name,
                         const std::string& short_name, uintptr_t client_id, uint32_t data_source_no,
                         const std::string& packet) override {
-    int added = 0;
-    if (!full_packet.empty()) added += list->Add("FULL_DATA_PACKET", full_packet) ? 1 : 0;
-    if (!packet.empty()) added += list->Add("DATA_PACKET", packet) ? 1 : 0;
-    list->Add("DATE_TIME_STAMP", OleVariant::FromDate(platform::LocalNow()));
-    list->Add("DATA_SOURCE_ID", static_cast<int32_t>(data_source_no));
-    list->Add("DATA_SOURCE_FULL_NAME", full_name);
-    if (client_id != 0) {
-      list->Add("CLIENTID", static_cast<int32_t>(client_id));
-      list->Add("DATA_SOURCE_NAME", client_name);
-      return added + 5;
-    }
-    list->Add("DATA_SOURCE_NAME", short_name);
-    return added + 4;
+    return AddStandardRecordFields(list, full_packet, client_name, full_name, short_name, client_id,
+                                   data_source_no, packet);
   }
   uintptr_t InstanceHandle() const override { return 1; }
   std::vector<TConfigDataSource> ConfiguredDataSources() const override { return {}; }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "paramlist/params_edge.h"
+#include "parser/standard_fields.h"
 #include "parser/threading/errors.h"
 #include "parser/threading/thread_marks.h"
 #include "platform/debug.h"
@@ -611,24 +612,6 @@ int TqonPlugin::AddStandardFields(TqonParamsList* list, const std::string& full_
                                   const std::string& client_name, const std::string& full_name,
                                   const std::string& short_name, uintptr_t client_id,
                                   uint32_t data_source_no, const std::string& packet) {
-  if (!list) return 0;
-  int added = 0;
-  if (!full_packet.empty()) {
-    list->Add("FULL_DATA_PACKET", full_packet);
-    ++added;
-  }
-  if (!packet.empty()) {
-    list->Add("DATA_PACKET", packet);
-    ++added;
-  }
-  list->Add("DATE_TIME_STAMP", OleVariant::FromDate(platform::LocalNow()));
-  list->Add("DATA_SOURCE_ID", static_cast<int32_t>(data_source_no));
-  list->Add("DATA_SOURCE_FULL_NAME", full_name);
-  if (client_id != 0) {
-    list->Add("CLIENTID", static_cast<int32_t>(client_id));
-    list->Add("DATA_SOURCE_NAME", client_name);
-    return added + 5;
-  }
-  list->Add("DATA_SOURCE_NAME", short_name);
-  return added + 4;
+  return AddStandardRecordFields(list, full_packet, client_name, full_name, short_name, client_id,
+                                 data_source_no, packet);
 }
