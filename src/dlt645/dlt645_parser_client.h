@@ -15,7 +15,7 @@
 
 #include "dlt645/frame_codec.h"
 #include "parser/parser_client.h"
-#include "parser/threading/timeout.h"
+#include "threading/timeout.h"
 
 class TParsedDataList;
 class TQueueController;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <unordered_set>
 
+#include "base/str_to_int.h"
+#include "base/trim.h"
 #include "config/store/proxy_code_object.h"
 #include "config/xml/dov_xml_tree.h"
 #include "config/xml/read_cfg.h"
@@ -13,22 +15,12 @@
 #include "dlt645/request_item.h"
 #include "parser/data_source.h"
 #include "parser/queue_controller.h"
-#include "parser/threading/str_to_int.h"
 #include "platform/strings.h"
 
 namespace {
 
 constexpr char kRootName[] = "DL_T645_2007_QUERY";
 constexpr int32_t kDefaultTimeout = 300;
-
-// Blanks and control characters off both ends.
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
-    s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
-    s.remove_suffix(1);
-  return s;
-}
 
 std::vector<std::string> SplitDevices(std::string_view text) {
   std::vector<std::string> entries;
@@ -80,7 +72,7 @@ std::vector<std::string> NormalizeDeviceList(std::vector<std::string> entries) {
   std::vector<std::string> kept;
   std::unordered_set<std::string> seen;
   for (std::string& entry : entries) {
-    const std::string_view trimmed = Trim(entry);
+    const std::string_view trimmed = TrimControls(entry);
     int64_t number = 0;
     if (!TryStrToInt64(trimmed, &number) || number < 0) continue;
     if (!seen.emplace(trimmed).second) continue;
@@ -134,7 +126,7 @@ int ReadQueryConfig(std::string_view text, TObjectList<TBasicRequestItem>& list,
         // Blanks around an entry never reach the address; log labels show
         // the entry as written.
         p.DeviceText = device;
-        p.Address12 = MakeAddress12(Trim(device));
+        p.Address12 = MakeAddress12(TrimControls(device));
         p.Is1997 = s.Selection.Is1997;
         p.Timeout = timeout;
         p.FunctionText = s.FunctionText;

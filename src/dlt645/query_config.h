@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "parser/threading/object_list.h"
+#include "base/object_list.h"
 
 class TaPlugin;
 class TBasicRequestItem;

@@ -6,8 +6,9 @@
 #include <cstring>
 #include <limits>
 
-#include "parser/threading/errors.h"
-#include "parser/threading/str_to_int.h"
+#include "base/errors.h"
+#include "base/str_to_int.h"
+#include "base/trim.h"
 #include "platform/datetime.h"
 
 using platform::VARIANT;
@@ -71,16 +72,8 @@ bool WholeDoubleOf(const VARIANT& v, int64_t* out) {
   return true;
 }
 
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32)
-    s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32)
-    s.remove_suffix(1);
-  return s;
-}
-
 bool TextToDouble(std::string_view text, double* out) {
-  std::string_view s = TrimBlanks(text);
+  std::string_view s = TrimControls(text);
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   if (s.empty()) return false;
   double d = 0;

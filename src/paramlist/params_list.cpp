@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "base/errors.h"
+#include "base/trim.h"
 #include "paramlist/intf_ptr.h"
 #include "paramlist/params_list_intf.h"
-#include "parser/threading/errors.h"
 #include "platform/strings.h"
 
 // Hosts find the signature at this offset, so it must not move.
@@ -16,14 +17,6 @@ static_assert(offsetof(TqonParamsList, Signature) == sizeof(void*),
 #pragma GCC diagnostic pop
 
 namespace {
-
-std::string_view TrimControls(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32)
-    s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32)
-    s.remove_suffix(1);
-  return s;
-}
 
 [[noreturn]] void ThrowIndex(int index) {
   throw EAssertionFailed("List index out of bounds (" + std::to_string(index) + ")");

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <string>
 
+#include "base/errors.h"
 #include "paramlist/edge_platform.h"
 #include "paramlist/params_edge.h"
 #include "paramlist/params_list_item_wrap.h"
-#include "parser/threading/errors.h"
 #include "platform/strings.h"
 
 using platform::HRESULT;

@@ -2,7 +2,7 @@
 // A parameter list shared between threads: use it between Lock and Unlock
 // (or through the guards of TThreadGuarded).
 #include "paramlist/params_list.h"
-#include "parser/threading/thread_object.h"
+#include "threading/thread_object.h"
 
 class TqonThreadParamsList : public TThreadGuarded<TqonParamsList> {
  public:

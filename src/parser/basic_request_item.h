@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "parser/threading/thread_object_list.h"
-#include "parser/threading/timeout.h"
+#include "threading/thread_object_list.h"
+#include "threading/timeout.h"
 
 class TdovXMLNode;
 class TqonParamsList;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "parser/parser_client.h"
-#include "parser/threading/thread_ptr_uint_object_hash_list.h"
+#include "threading/thread_ptr_uint_object_hash_list.h"
 
 struct TPluginCallRec;
 

@@ -10,13 +10,14 @@
 #include <optional>
 #include <vector>
 
+#include "base/errors.h"
+#include "base/str_to_int.h"
+#include "base/trim.h"
 #include "paramlist/parsed_data_list.h"
 #include "paramlist/plugin_records.h"
 #include "parser/cron/schedule.h"
 #include "parser/cron/scheduled_event.h"
 #include "parser/parser_module.h"
-#include "parser/threading/errors.h"
-#include "parser/threading/str_to_int.h"
 #include "platform/strings.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
@@ -26,15 +27,6 @@ namespace {
 constexpr uint32_t kSweepPeriod = 300;
 constexpr int kParseEndsBlock = -6;
 constexpr int64_t kDayMs = 86400000;
-
-// Blanks and control characters off both ends.
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
-    s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
-    s.remove_suffix(1);
-  return s;
-}
 
 // The received bytes of a data block; false for blocks that carry a value,
 // a list or an event instead.
@@ -337,7 +329,7 @@ bool IsKeyOf(const TQueueControllerTimer& queue, uint8_t method, const std::stri
 std::string CronTextOf(const TExportCronParams& fields) {
   std::string text;
   for (int k = 5; k >= 0; --k) {
-    std::string_view field = Trim(fields[static_cast<size_t>(k)]);
+    std::string_view field = TrimControls(fields[static_cast<size_t>(k)]);
     if (!text.empty()) text += ' ';
     if (field.empty())
       text += k >= 3 ? "0" : "*";
@@ -393,19 +385,19 @@ void AddTimeEvents(TQueueControllerTimer& queue, TBasicRequestItem& item) {
     const std::string_view entry(list.data() + begin, end - begin);
     begin = end + 1;
 
-    std::string t = platform::AnsiLowerCase(Trim(entry));
+    std::string t = platform::AnsiLowerCase(TrimControls(entry));
     if (t.empty()) continue;
     size_t cut = t.find('p');
     const bool pm = cut != std::string::npos;
     if (!pm) cut = t.find('a');
     const bool am = !pm && cut != std::string::npos;
-    if (cut != std::string::npos) t = std::string(Trim(std::string_view(t).substr(0, cut)));
+    if (cut != std::string::npos) t = std::string(TrimControls(std::string_view(t).substr(0, cut)));
 
     int32_t parts[3] = {-1, -1, -1};
     std::string_view rest(t);
     for (int32_t& part : parts) {
       const size_t colon = rest.find(':');
-      const std::string_view piece = Trim(rest.substr(0, colon));
+      const std::string_view piece = TrimControls(rest.substr(0, colon));
       if (!TryStrToInt(piece, &part)) part = -1;
       if (colon == std::string_view::npos) break;
       rest.remove_prefix(colon + 1);

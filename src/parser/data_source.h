@@ -19,7 +19,7 @@
 #include "parser/basic_request_item.h"
 #include "parser/client_list.h"
 #include "parser/queue_controller.h"
-#include "parser/threading/qon_timer_ex.h"
+#include "threading/qon_timer_ex.h"
 
 struct TPluginCallRec;
 class IParserModule;

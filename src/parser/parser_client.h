@@ -20,8 +20,8 @@
 #include <string>
 #include <string_view>
 
-#include "parser/threading/fifo_stream.h"
-#include "parser/threading/timeout.h"
+#include "threading/fifo_stream.h"
+#include "threading/timeout.h"
 
 struct TPluginCallRec;
 class TBasicRequestItem;

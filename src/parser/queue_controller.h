@@ -26,8 +26,8 @@
 #include <string>
 
 #include "parser/basic_request_item.h"
-#include "parser/threading/qon_timer_ex.h"
-#include "parser/threading/timeout.h"
+#include "threading/qon_timer_ex.h"
+#include "threading/timeout.h"
 
 class TQueueController;
 class TQueueState;

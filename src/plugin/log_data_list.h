@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "parser/threading/thread_string_list.h"
+#include "threading/thread_string_list.h"
 
 class TLogDataList : public TThreadStringList<uint32_t> {
  public:

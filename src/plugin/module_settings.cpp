@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "base/trim.h"
 #include "config/crc32.h"
 #include "config/dialog/options_form.h"
 #include "config/store/wreg.h"
@@ -11,14 +12,6 @@
 #include "platform/strings.h"
 
 namespace {
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
-    s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
-    s.remove_suffix(1);
-  return s;
-}
 
 class BusyFlag {
  public:
@@ -122,7 +115,8 @@ std::string GetAppDataPath(const std::string& registry_path, const std::string& 
     if (bs == std::string::npos) break;
     start = bs + 1;
   }
-  const std::string name = field.empty() ? std::string() : SanitizeFileName(Trim(field), ' ');
+  const std::string name =
+      field.empty() ? std::string() : SanitizeFileName(TrimControls(field), ' ');
   const std::string folder = platform::CommonAppDataFolder();
   if (folder.empty()) return platform::IncludeTrailingDelimiter(library_folder);
   return platform::IncludeTrailingDelimiter(platform::IncludeTrailingDelimiter(folder) + name);
@@ -130,14 +124,14 @@ std::string GetAppDataPath(const std::string& registry_path, const std::string& 
 
 std::string GetSubFolder(const std::string& ini_section_prefix) {
   std::string_view s = ini_section_prefix;
-  s = Trim(s.substr(0, s.find('}')));
+  s = TrimControls(s.substr(0, s.find('}')));
   const size_t open = s.find('{');
   if (open == std::string_view::npos) return std::string();
   s = s.substr(open + 1);
-  s = Trim(s.substr(0, s.find('{')));
+  s = TrimControls(s.substr(0, s.find('{')));
   const size_t colon = s.find(':');
   if (colon != std::string_view::npos) {
-    const std::string_view after = Trim(s.substr(colon + 1));
+    const std::string_view after = TrimControls(s.substr(colon + 1));
     if (!after.empty()) s = after;
   }
   return s.empty() ? std::string() : SanitizeFileName(s, '-');

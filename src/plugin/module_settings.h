@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "config/text/component.h"
+#include "base/component.h"
 #include "config/text/strings.h"
-#include "parser/threading/thread_string_list.h"
+#include "threading/thread_string_list.h"
 
 class TqonStrHolder;
 

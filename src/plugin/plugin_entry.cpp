@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 
+#include "base/trim.h"
 #include "paramlist/params_edge.h"
 #include "platform/message_loop.h"
 #include "platform/strings.h"
@@ -28,14 +29,6 @@ std::string Resource(const std::string& name) {
   std::string data;
   if (!LoadPluginResource(name, &data)) data.clear();
   return data;
-}
-
-std::string Trimmed(std::string text) {
-  const char* blanks = " \t\r\n";
-  while (!text.empty() && (text.back() == '\0' || std::strchr(blanks, text.back())))
-    text.pop_back();
-  const size_t first = text.find_first_not_of(blanks);
-  return first == std::string::npos ? std::string() : text.substr(first);
 }
 
 void PutU32(char* at, uint32_t value) {
@@ -189,7 +182,7 @@ void GetOptionsDialog(TPluginCallRec* rec) noexcept {
         script = Resource(upper + "_CODE");
       } else {
         script = Resource("FORM_DATA");
-        const std::string form_name = Trimmed(Resource("FORM_NAME"));
+        const std::string form_name = std::string(TrimControls(Resource("FORM_NAME")));
         if (!form_name.empty()) form = Resource(platform::AnsiUpperCase(form_name));
       }
     } else {

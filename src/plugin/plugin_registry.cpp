@@ -4,9 +4,9 @@
 #include <atomic>
 #include <mutex>
 
-#include "parser/threading/thread_marks.h"
 #include "platform/message_loop.h"
 #include "platform/thread.h"
+#include "threading/thread_marks.h"
 
 namespace {
 

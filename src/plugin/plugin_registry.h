@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "parser/threading/thread_object_list.h"
 #include "plugin/qon_plugin.h"
+#include "threading/thread_object_list.h"
 
 // The data module class: a function that creates one.
 using TPluginModuleClass = std::unique_ptr<TqonPlugin> (*)(TPluginCallRec* rec);

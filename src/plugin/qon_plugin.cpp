@@ -4,10 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/errors.h"
 #include "paramlist/params_edge.h"
 #include "parser/standard_fields.h"
-#include "parser/threading/errors.h"
-#include "parser/threading/thread_marks.h"
 #include "platform/debug.h"
 #include "platform/message_loop.h"
 #include "platform/module.h"
@@ -16,6 +15,7 @@
 #include "platform/tick.h"
 #include "plugin/plugin_call_rec_intf.h"
 #include "plugin/text_lines.h"
+#include "threading/thread_marks.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "config/text/component.h"
+#include "base/component.h"
 #include "config/text/strings.h"
 #include "paramlist/intf_ptr.h"
 #include "paramlist/ole_variant.h"
@@ -26,12 +26,12 @@
 #include "paramlist/plugin_records.h"
 #include "paramlist/thread_params_list.h"
 #include "parser/parser_module.h"
-#include "parser/threading/multi_read_exclusive_write_synchronizer.h"
 #include "plugin/host_services.h"
 #include "plugin/log_data_list.h"
 #include "plugin/module_settings.h"
 #include "plugin/plugin_translator.h"
 #include "plugin/qon_plugin_custom_cmd_list.h"
+#include "threading/multi_read_exclusive_write_synchronizer.h"
 
 class TPluginCallRecIntf;
 

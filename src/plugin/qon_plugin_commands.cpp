@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <thread>
 
+#include "base/errors.h"
+#include "base/str_to_int.h"
 #include "paramlist/params_edge.h"
-#include "parser/threading/errors.h"
-#include "parser/threading/str_to_int.h"
 #include "platform/module.h"
 #include "platform/strings.h"
 #include "platform/thread.h"

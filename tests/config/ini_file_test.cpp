@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "parser/threading/errors.h"
+#include "base/errors.h"
 #include "support/test_folder.h"
 
 namespace {

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "base/errors.h"
 #include "config/store/ini_file.h"
 #include "config/store/proxy_code_object.h"
-#include "parser/threading/errors.h"
 #include "platform/files.h"
 #include "platform/strings.h"
 #include "settings_store_fixture.h"

@@ -2,11 +2,11 @@
 // independently of the library.
 #include <gtest/gtest.h>
 
+#include "base/errors.h"
 #include "host_list.h"
 #include "paramlist/params_edge.h"
 #include "paramlist/params_list.h"
 #include "paramlist/params_list_wrap.h"
-#include "parser/threading/errors.h"
 #include "raw_vtable.h"
 
 namespace {

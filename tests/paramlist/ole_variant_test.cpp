@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-#include "parser/threading/errors.h"
+#include "base/errors.h"
 #include "platform/datetime.h"
 
 namespace {

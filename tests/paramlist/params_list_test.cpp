@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "base/errors.h"
 #include "paramlist/parsed_data_list.h"
-#include "parser/threading/errors.h"
 #include "platform/strings.h"
 
 namespace {

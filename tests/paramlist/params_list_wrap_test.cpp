@@ -8,11 +8,11 @@
 #include <thread>
 #include <vector>
 
+#include "base/errors.h"
 #include "host_list.h"
 #include "paramlist/edge_platform.h"
 #include "paramlist/params_edge.h"
 #include "paramlist/params_list_item_wrap.h"
-#include "parser/threading/errors.h"
 #include "raw_vtable.h"
 
 namespace {

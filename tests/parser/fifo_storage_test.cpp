@@ -5,7 +5,7 @@
 #include <numeric>
 #include <vector>
 
-#include "parser/threading/fifo_stream.h"
+#include "threading/fifo_stream.h"
 
 namespace {
 

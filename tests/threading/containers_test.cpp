@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "parser/threading/thread_object_list.h"
-#include "parser/threading/thread_ptr_uint_object_hash_list.h"
-#include "parser/threading/thread_string_list.h"
+#include "threading/thread_object_list.h"
+#include "threading/thread_ptr_uint_object_hash_list.h"
+#include "threading/thread_string_list.h"
 
 namespace {
 

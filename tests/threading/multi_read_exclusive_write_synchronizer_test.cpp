@@ -1,4 +1,4 @@
-#include "parser/threading/multi_read_exclusive_write_synchronizer.h"
+#include "threading/multi_read_exclusive_write_synchronizer.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "parser/threading/thread_object_list.h"
+#include "threading/thread_object_list.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "parser/threading/qon_timer_ex.h"
+#include "threading/qon_timer_ex.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "parser/threading/thread_marks.h"
+#include "threading/thread_marks.h"
 
 #include <gtest/gtest.h>
 
@@ -26,8 +26,10 @@ TEST(ThreadMarks, InnermostMarkGoesFirstAndKindsStayApart) {
 TEST(ThreadMarks, DeepNestingBeyondTheArrayStaysBalanced) {
   int a = 0, deep = 0;
   TThreadMarks<TagA>::Add(&a);
-  for (int i = 0; i < 100; ++i) TThreadMarks<TagA>::Add(&deep);
-  for (int i = 0; i < 100; ++i) TThreadMarks<TagA>::Remove(&deep);
+  for (int i = 0; i < 100; ++i)
+    TThreadMarks<TagA>::Add(&deep);
+  for (int i = 0; i < 100; ++i)
+    TThreadMarks<TagA>::Remove(&deep);
   EXPECT_TRUE(TThreadMarks<TagA>::Contains(&a));
   EXPECT_FALSE(TThreadMarks<TagA>::Contains(&deep));
   TThreadMarks<TagA>::Remove(&a);

@@ -1,4 +1,4 @@
-#include "parser/threading/timeout.h"
+#include "threading/timeout.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <set>
 
-#include "parser/threading/str_to_int.h"
+#include "base/str_to_int.h"
 
 namespace metersim {
 namespace {

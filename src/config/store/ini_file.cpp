@@ -1,6 +1,7 @@
 #include "config/store/ini_file.h"
 
-#include "parser/threading/errors.h"
+#include "base/errors.h"
+#include "base/trim.h"
 #include "platform/files.h"
 #include "platform/strings.h"
 
@@ -8,14 +9,6 @@ namespace {
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front()))
-    s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back()))
-    s.remove_suffix(1);
-  return s;
 }
 
 bool HasLineBreak(std::string_view s) {
@@ -37,18 +30,18 @@ void TIniFile::Parse(std::string_view content) {
     if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
     Line line;
     line.text = std::string(raw);
-    const std::string_view t = Trim(raw);
+    const std::string_view t = TrimBlanks(raw);
     if (!t.empty() && t.front() == '[') {
       const size_t close = t.find(']');
       if (close != std::string_view::npos) {
         line.kind = Kind::kSection;
-        line.name = std::string(Trim(t.substr(1, close - 1)));
+        line.name = std::string(TrimBlanks(t.substr(1, close - 1)));
       }
     } else if (!t.empty() && t.front() != ';') {
       const size_t eq = t.find('=');
       if (eq != std::string_view::npos) {
         line.kind = Kind::kKey;
-        line.name = std::string(Trim(t.substr(0, eq)));
+        line.name = std::string(TrimBlanks(t.substr(0, eq)));
       }
     }
     lines_.push_back(std::move(line));
@@ -79,7 +72,7 @@ bool TIniFile::SaveToFile(const std::string& path) const {
 }
 
 bool TIniFile::FindSection(std::string_view section, size_t* begin, size_t* end) const {
-  const std::string_view want = Trim(section);
+  const std::string_view want = TrimBlanks(section);
   for (size_t i = 0; i < lines_.size(); ++i) {
     if (lines_[i].kind != Kind::kSection || !platform::SameTextAscii(lines_[i].name, want))
       continue;
@@ -94,7 +87,7 @@ bool TIniFile::FindSection(std::string_view section, size_t* begin, size_t* end)
 }
 
 size_t TIniFile::FindKey(size_t begin, size_t end, std::string_view key) const {
-  const std::string_view want = Trim(key);
+  const std::string_view want = TrimBlanks(key);
   for (size_t i = begin; i < end; ++i) {
     if (lines_[i].kind == Kind::kKey && platform::SameTextAscii(lines_[i].name, want)) return i;
   }
@@ -108,7 +101,7 @@ bool TIniFile::ReadString(std::string_view section, std::string_view key,
   const size_t i = FindKey(b, e, key);
   if (i == std::string::npos) return false;
   const std::string& text = lines_[i].text;
-  std::string_view v = Trim(std::string_view(text).substr(text.find('=') + 1));
+  std::string_view v = TrimBlanks(std::string_view(text).substr(text.find('=') + 1));
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
     v = v.substr(1, v.size() - 2);
   }
@@ -117,7 +110,7 @@ bool TIniFile::ReadString(std::string_view section, std::string_view key,
 }
 
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-  const std::string_view s = Trim(section), k = Trim(key);
+  const std::string_view s = TrimBlanks(section), k = TrimBlanks(key);
   if (HasLineBreak(section) || s.find(']') != std::string_view::npos) {
     throw EqonError("Invalid INI section name");
   }
@@ -140,7 +133,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
 
   size_t b = 0, e = 0;
   if (!FindSection(section, &b, &e)) {
-    if (!lines_.empty() && !Trim(lines_.back().text).empty()) lines_.push_back(Line{});
+    if (!lines_.empty() && !TrimBlanks(lines_.back().text).empty()) lines_.push_back(Line{});
     lines_.push_back(Line{Kind::kSection, "[" + std::string(s) + "]", std::string(s)});
     lines_.push_back(Line{Kind::kKey, line, std::string(k)});
     modified_ = true;
@@ -157,7 +150,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
   // After the section's last non-empty line, so that a blank line before the
   // next section stays where it was.
   size_t at = e;
-  while (at > b && Trim(lines_[at - 1].text).empty())
+  while (at > b && TrimBlanks(lines_[at - 1].text).empty())
     --at;
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at),
                 Line{Kind::kKey, line, std::string(k)});

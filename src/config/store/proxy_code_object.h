@@ -4,7 +4,7 @@
 // that one list of paths addresses the form or the proxy alike.
 #include <string>
 
-#include "config/text/component.h"
+#include "base/component.h"
 
 // Marks an object as a proxy for the settings store.
 class TProxyCodeCustomObject : public TComponent {

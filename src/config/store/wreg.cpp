@@ -4,25 +4,18 @@
 #include <memory>
 #include <optional>
 
+#include "base/errors.h"
+#include "base/str_to_int.h"
+#include "base/trim.h"
 #include "config/store/ini_file.h"
 #include "config/store/proxy_code_object.h"
 #include "config/store/value_codec.h"
-#include "parser/threading/errors.h"
-#include "parser/threading/str_to_int.h"
 #include "platform/files.h"
 #include "platform/named_lock.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 
 namespace {
-
-std::string_view TrimView(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
-    s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
-    s.remove_suffix(1);
-  return s;
-}
 
 bool IsTextKind(TTypeKind k) {
   return k == TTypeKind::tkString || k == TTypeKind::tkLString || k == TTypeKind::tkWString ||
@@ -105,7 +98,7 @@ TComponent* FindQualified(TPersistent* root, const std::string& qualified) {
 // Item lines, sections, paths
 
 bool ParseWregItem(const std::string& line, TWregItem* item) {
-  const std::string_view t = TrimView(line);
+  const std::string_view t = TrimControls(line);
   if (t.empty() || t.front() == ';') return false;
   size_t split = t.find(',');
   if (split == std::string_view::npos) split = t.find(';');
@@ -114,10 +107,10 @@ bool ParseWregItem(const std::string& line, TWregItem* item) {
     prop = t.substr(0, split);
     value = t.substr(split + 1);
   }
-  prop = TrimView(prop);
-  value = TrimView(value);
+  prop = TrimControls(prop);
+  value = TrimControls(value);
   const size_t comment = value.find(';');
-  if (comment != std::string_view::npos) value = TrimView(value.substr(0, comment));
+  if (comment != std::string_view::npos) value = TrimControls(value.substr(0, comment));
   if (prop.empty() || value.empty()) return false;
 
   std::string path;
@@ -465,7 +458,7 @@ void SetFromStored(TPersistent* root, const TResolvedProperty& r, TTypeKind kind
   if (IsTextKind(kind)) {
     p->Set(*r.Object, TPropValue{DecodeSettingText(sv.text)});
   } else if (kind == TTypeKind::tkEnumeration) {
-    const std::string_view t = TrimView(sv.text);
+    const std::string_view t = TrimControls(sv.text);
     if (t.empty()) return;
     for (int i = 0; p->EnumNames && i < p->EnumCount; ++i) {
       if (platform::SameTextAscii(p->EnumNames[i], t)) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "config/text/component.h"
+#include "base/component.h"
 #include "config/text/strings.h"
 
 enum TRegistryRoot : uint8_t {

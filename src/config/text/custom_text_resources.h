@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "config/text/component.h"
+#include "base/component.h"
 
 class TTranslator;
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "parser/threading/errors.h"
+#include "base/errors.h"
 #include "platform/strings.h"
 
 namespace {

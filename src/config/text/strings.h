@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "config/text/component.h"
-#include "parser/threading/thread_string_list.h"
+#include "base/component.h"
+#include "threading/thread_string_list.h"
 
 class TStrings : public TPersistent {
  public:

@@ -1,8 +1,9 @@
 #include "config/text/translator.h"
 
+#include "base/str_to_int.h"
+#include "base/trim.h"
 #include "config/store/ini_file.h"
 #include "config/text/custom_text_resources.h"
-#include "parser/threading/str_to_int.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/strings.h"
@@ -11,14 +12,6 @@ namespace {
 
 constexpr size_t kHeaderLines = 19;
 constexpr size_t kMaxFileSize = 16u << 20;
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-    s.remove_suffix(1);
-  return s;
-}
 
 bool StartsWithText(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && platform::SameTextAscii(s.substr(0, prefix.size()), prefix);
@@ -53,7 +46,7 @@ std::vector<std::string> Candidates(const std::string& files) {
   size_t start = 0;
   for (;;) {
     const size_t bar = files.find('|', start);
-    const std::string_view part = Trim(std::string_view(files).substr(
+    const std::string_view part = TrimBlanks(std::string_view(files).substr(
         start, bar == std::string::npos ? std::string::npos : bar - start));
     if (!part.empty()) out.emplace_back(part);
     if (bar == std::string::npos) break;
@@ -93,7 +86,7 @@ bool IsTextKind(TTypeKind k) {
 // A header line of the first lines of a file; false when the line is none.
 bool HeaderLine(std::string_view line, TLanguageData* data, bool* utf8, uint32_t* code_page) {
   if (StartsWithText(line, "Encoding=")) {
-    const std::string_view v = Trim(line.substr(9));
+    const std::string_view v = TrimBlanks(line.substr(9));
     if (platform::SameTextAscii(v, "utf-8"))
       *utf8 = true;
     else if (platform::SameTextAscii(v, "utf-16") || platform::SameTextAscii(v, "unicode"))
@@ -103,7 +96,7 @@ bool HeaderLine(std::string_view line, TLanguageData* data, bool* utf8, uint32_t
     return true;
   }
   if (StartsWithText(line, "BiDiMode=")) {
-    const std::string_view v = Trim(line.substr(9));
+    const std::string_view v = TrimBlanks(line.substr(9));
     if (platform::SameTextAscii(v, "righttoleft"))
       data->BiDiMode = 1;
     else if (platform::SameTextAscii(v, "righttoleftnoalign"))
@@ -116,12 +109,12 @@ bool HeaderLine(std::string_view line, TLanguageData* data, bool* utf8, uint32_t
   }
   if (StartsWithText(line, "Locale=")) {
     int64_t v = 0;
-    if (!TryStrToInt64(Trim(line.substr(7)), &v) || v <= 0 || v > 0xFFFFFFFFll) return false;
+    if (!TryStrToInt64(TrimBlanks(line.substr(7)), &v) || v <= 0 || v > 0xFFFFFFFFll) return false;
     data->Locale = static_cast<uint32_t>(v);
     return true;
   }
   if (StartsWithText(line, "Charset=")) {
-    const std::string_view v = Trim(line.substr(8));
+    const std::string_view v = TrimBlanks(line.substr(8));
     for (const auto& c : kCharsets) {
       if (platform::SameTextAscii(v, c.name)) {
         *code_page = c.code_page;
@@ -179,7 +172,7 @@ void ParseLanguageFile(std::string_view raw, const std::string& source_language,
     std::string_view line = std::string_view(bytes).substr(pos, end - pos);
     pos = end + 1;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    line = Trim(line);
+    line = TrimBlanks(line);
     const bool header_zone = line_no++ < kHeaderLines;
 
     if (line.empty()) {
@@ -206,7 +199,7 @@ TTranslator::TTranslator(TComponent* owner) : TComponent(owner) {
 }
 
 void TTranslator::AddComponentProperty(std::string_view name) {
-  const std::string upper = platform::AsciiUpperCase(Trim(name));
+  const std::string upper = platform::AsciiUpperCase(TrimBlanks(name));
   if (!upper.empty() && ComponentProperties.IndexOf(upper) < 0) ComponentProperties.Add(upper);
 }
 

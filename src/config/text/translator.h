@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "config/text/component.h"
+#include "base/component.h"
 #include "config/text/strings.h"
 
 // What reading the language files yields for one pair of languages.

@@ -2,29 +2,17 @@
 
 #include <utility>
 
+#include "base/trim.h"
 #include "platform/strings.h"
 
 namespace {
 
 constexpr size_t npos = std::string_view::npos;
 
-bool IsSpace(char c) {
-  return static_cast<unsigned char>(c) <= 32;
-}
-
-std::string_view Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && IsSpace(s[b]))
-    ++b;
-  while (e > b && IsSpace(s[e - 1]))
-    --e;
-  return s.substr(b, e - b);
-}
-
 // Line breaks (CR LF after normalisation) and TABs become blanks; the ends
 // are trimmed; runs of blanks inside stay.
 std::string TagNormalise(std::string_view s) {
-  s = Trim(s);
+  s = TrimControls(s);
   std::string out;
   out.reserve(s.size());
   for (size_t i = 0; i < s.size(); ++i) {
@@ -163,7 +151,7 @@ class Builder {
       const size_t open = sq < dq ? sq : dq;
       const size_t close = content.find(content[open], open + 1);
       if (close == npos) break;
-      node->AddAttribute(std::string(Trim(content.substr(q, eq - q))),
+      node->AddAttribute(std::string(TrimControls(content.substr(q, eq - q))),
                          DecodeEntities(content.substr(open + 1, close - open - 1)));
       q = close + 1;
     }

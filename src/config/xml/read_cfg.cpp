@@ -1,6 +1,6 @@
 #include "config/xml/read_cfg.h"
 
-#include "parser/threading/str_to_int.h"
+#include "base/str_to_int.h"
 #include "platform/strings.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "parser/threading/str_to_int.h"
+#include "base/str_to_int.h"
 #include "platform/datetime.h"
 #include "platform/tick.h"
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "parser/threading/errors.h"
+#include "base/errors.h"
 
 // Texts that are no cron schedule, and searches that cannot end.
 class ECronError : public EqonError {

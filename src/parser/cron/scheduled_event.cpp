@@ -4,11 +4,11 @@
 #include <chrono>
 #include <exception>
 
-#include "parser/threading/qon_timer_ex.h"
 #include "platform/datetime.h"
 #include "platform/debug.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
+#include "threading/qon_timer_ex.h"
 
 namespace {
 

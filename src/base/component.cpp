@@ -1,10 +1,10 @@
-#include "config/text/component.h"
+#include "base/component.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "parser/threading/errors.h"
+#include "base/errors.h"
 #include "platform/strings.h"
 
 const char* const kBooleanNames[2] = {"False", "True"};

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "parser/threading/errors.h"
-#include "parser/threading/multi_read_exclusive_write_synchronizer.h"
-#include "parser/threading/thread_object.h"
+#include "base/errors.h"
+#include "threading/multi_read_exclusive_write_synchronizer.h"
+#include "threading/thread_object.h"
 
 class EStringListError : public EqonError {
  public:

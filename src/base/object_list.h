@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "parser/threading/errors.h"
+#include "base/errors.h"
 
 template <class T>
 class TObjectList {

@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-#include "parser/threading/multi_read_exclusive_write_synchronizer.h"
+#include "threading/multi_read_exclusive_write_synchronizer.h"
 
 // Holds a read lock of Owner (anything with UnlockRead()).
 template <class Owner, class G>

@@ -9,8 +9,8 @@
 //     if (!w.Undisturbed()) c = w->Find(id);     // another writer ran: look again
 //     if (!c) c = w->Add(id, std::make_unique<TClient>());
 //   }
-#include "parser/threading/ptr_uint_object_hash_list.h"
-#include "parser/threading/thread_object.h"
+#include "base/ptr_uint_object_hash_list.h"
+#include "threading/thread_object.h"
 
 template <class T>
 class TThreadPtrUIntObjectHashList : public TThreadGuarded<TqonPtrUIntObjectHashList<T>> {

@@ -1,4 +1,4 @@
-#include "parser/threading/timeout.h"
+#include "threading/timeout.h"
 
 #include "platform/tick.h"
 
@@ -56,7 +56,9 @@ bool TqonTimeout::Elapsed(uint32_t ms) {
   return Now() >= Deadline;
 }
 
-bool TqonTimeout::ElapsedNow() { return Now() >= Deadline; }
+bool TqonTimeout::ElapsedNow() {
+  return Now() >= Deadline;
+}
 
 uint64_t TqonTimeout::Age() {
   if (IsClear()) return 0;

@@ -9,8 +9,8 @@
 //   }
 #include <memory>
 
-#include "parser/threading/object_list.h"
-#include "parser/threading/thread_object.h"
+#include "base/object_list.h"
+#include "threading/thread_object.h"
 
 template <class T>
 class TThreadObjectList : public TThreadGuarded<TObjectList<T>> {

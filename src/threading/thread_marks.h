@@ -24,7 +24,8 @@ class TThreadMarks {
     }
     for (size_t i = s.count; i-- > 0;) {
       if (s.slots[i] != object) continue;
-      for (size_t k = i + 1; k < s.count; ++k) s.slots[k - 1] = s.slots[k];
+      for (size_t k = i + 1; k < s.count; ++k)
+        s.slots[k - 1] = s.slots[k];
       --s.count;
       return;
     }

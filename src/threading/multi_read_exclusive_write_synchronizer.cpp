@@ -1,4 +1,4 @@
-#include "parser/threading/multi_read_exclusive_write_synchronizer.h"
+#include "threading/multi_read_exclusive_write_synchronizer.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "parser/threading/thread_object.h"
+#include "threading/thread_object.h"
 
 TThreadObject::~TThreadObject() = default;
 

@@ -1,8 +1,8 @@
-#include "parser/threading/str_to_int.h"
+#include "base/str_to_int.h"
 
 #include <gtest/gtest.h>
 
-#include "parser/threading/errors.h"
+#include "base/errors.h"
 
 namespace {
 

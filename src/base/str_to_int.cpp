@@ -1,13 +1,14 @@
-#include "parser/threading/str_to_int.h"
+#include "base/str_to_int.h"
 
-#include "parser/threading/errors.h"
+#include "base/errors.h"
 
 namespace {
 
 bool ParseInteger(std::string_view s, unsigned hex_digits_max, uint64_t decimal_limit_pos,
                   uint64_t decimal_limit_neg, uint64_t* magnitude, bool* negative, bool* hex) {
   size_t i = 0;
-  while (i < s.size() && static_cast<unsigned char>(s[i]) <= 32) ++i;
+  while (i < s.size() && static_cast<unsigned char>(s[i]) <= 32)
+    ++i;
   *negative = false;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
     *negative = s[i] == '-';

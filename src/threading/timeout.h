@@ -4,7 +4,7 @@
 #include <cstdint>
 
 struct TqonTimeout {
-  uint64_t Start = 0;     // 0 = not started
+  uint64_t Start = 0;  // 0 = not started
   uint64_t Deadline = 0;
   uint64_t LastTick = 0;  // last tick read; its high half counts 32-bit wraps
   uint32_t Timeout = 0;

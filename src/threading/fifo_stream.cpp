@@ -1,4 +1,4 @@
-#include "parser/threading/fifo_stream.h"
+#include "threading/fifo_stream.h"
 
 #include <algorithm>
 #include <cstring>

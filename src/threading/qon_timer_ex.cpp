@@ -1,9 +1,9 @@
-#include "parser/threading/qon_timer_ex.h"
+#include "threading/qon_timer_ex.h"
 
 #include <exception>
 #include <string>
 
-#include "parser/threading/errors.h"
+#include "base/errors.h"
 #include "platform/debug.h"
 #include "platform/thread.h"
 

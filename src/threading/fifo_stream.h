@@ -18,8 +18,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "parser/threading/errors.h"
-#include "parser/threading/thread_object.h"
+#include "base/errors.h"
+#include "threading/thread_object.h"
 
 class EFIFOStream : public EqonError {
  public:

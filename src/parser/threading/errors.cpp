@@ -1,1 +1,0 @@
-#include "parser/threading/errors.h"
