@@ -1,7 +1,6 @@
 #include "config/text/custom_text_resources.h"
 
 #include "config/text/message_format.h"
-#include "config/text/translator.h"
 
 TCustomTextResources::TCustomTextResources(TComponent* owner) : TComponent(owner) {
   SetTag(kTag);

@@ -5,10 +5,9 @@
 #include <vector>
 
 #include "base/component.h"
+#include "config/text/translator.h"
 
-class TTranslator;
-
-class TCustomTextResources : public TComponent {
+class TCustomTextResources : public TComponent, public ITranslatedTexts {
  public:
   // The tag keeps a translation walk over the owner away from the texts:
   // they are translated by an explicit call only.
@@ -20,7 +19,7 @@ class TCustomTextResources : public TComponent {
   // Runs once per object: each registered text, in order, is replaced by its
   // translation. A translation whose printf conversions differ from the
   // built-in text's is refused, and so is any that fails.
-  void Translate(TTranslator& translator, const std::string& language);
+  void Translate(TTranslator& translator, const std::string& language) override;
   bool Translated() const { return translated_; }
 
  protected:

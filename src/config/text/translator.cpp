@@ -3,7 +3,6 @@
 #include "base/str_to_int.h"
 #include "base/trim.h"
 #include "config/store/ini_file.h"
-#include "config/text/custom_text_resources.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/strings.h"
@@ -299,7 +298,7 @@ void TTranslator::TranslateOne(TComponent& c) {
       // One property that cannot be set leaves the others to translate.
     }
   }
-  if (auto* res = dynamic_cast<TCustomTextResources*>(&c)) res->Translate(*this, language_);
+  if (auto* res = dynamic_cast<ITranslatedTexts*>(&c)) res->Translate(*this, language_);
   if (OnCustomTranslate) OnCustomTranslate(*this, c);
 }
 

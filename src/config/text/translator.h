@@ -28,6 +28,18 @@ struct TLanguageData {
 void ParseLanguageFile(std::string_view bytes, const std::string& source_language,
                        const std::string& target_language, TLanguageData* data);
 
+class TTranslator;
+
+// A component with texts of its own that a walk reaching it has translate
+// them (the translator knows only this, not the holders of the texts).
+class ITranslatedTexts {
+ public:
+  virtual void Translate(TTranslator& translator, const std::string& language) = 0;
+
+ protected:
+  ~ITranslatedTexts() = default;
+};
+
 class TTranslator : public TComponent {
  public:
   // Tags that keep components out of a walk.
