@@ -5,16 +5,11 @@
 #include <string_view>
 
 #include "paramlist/intf_ptr.h"
+#include "paramlist/list_object_probe.h"
 #include "paramlist/ole_variant.h"
 #include "paramlist/params_list.h"
 #include "paramlist/params_list_intf.h"
 #include "paramlist/params_list_wrap.h"
-
-// True when p points at a TqonParamsList object: the list signature sits in
-// the field after its vtable pointer. Anything else (an interface variable)
-// answers false; the probe never faults on foreign memory.
-bool IsParamsListObject(const void* p) noexcept;
-TqonParamsList* AsParamsListObject(void* p) noexcept;
 
 // A counted copy of the interface held in the variable at `variable` (the
 // Data of a kind-9 descriptor, or a Params pointer that is not a list

@@ -5,7 +5,7 @@
 
 #include "base/errors.h"
 #include "paramlist/edge_platform.h"
-#include "paramlist/params_edge.h"
+#include "paramlist/list_object_probe.h"
 #include "paramlist/params_list_item_wrap.h"
 #include "platform/strings.h"
 
