@@ -13,10 +13,10 @@
 #include "dlt645/frame_scanner.h"
 #include "dlt645/func_types.h"
 #include "dlt645/request_item.h"
-#include "dlt645/serial_port_dm.h"
 #include "dlt645/text_resources.h"
 #include "dlt645/value_decoder.h"
 #include "paramlist/parsed_data_list.h"
+#include "parser/data_source.h"
 #include "parser/parser_module.h"
 #include "parser/queue_controller.h"
 
@@ -266,7 +266,8 @@ TDlt645ParserClient::TDlt645ParserClient(TDataSourceScheduledWithClients* owner,
                                          const TPluginCallRec& block)
     : TCustomParserScheduledClient(owner, block),
       Accumulated(std::make_unique<TParsedDataList>()),
-      port_(dynamic_cast<TSerialPortDM*>(owner)) {
+      source_(owner),
+      port_(dynamic_cast<TDlt645Port*>(owner)) {
   Queue->OnSendRequest = [this](TQueueController&, TBasicRequestItem& item, uint32_t& timeout,
                                 uint32_t& request_id) {
     return OnSendRequest(item, timeout, request_id);
@@ -286,7 +287,7 @@ TDlt645ParserClient::~TDlt645ParserClient() {
 }
 
 IParserModule* TDlt645ParserClient::Plugin() const {
-  return Owner ? Owner->Plugin : nullptr;
+  return source_ ? source_->Plugin : nullptr;
 }
 
 const TTextResources& TDlt645ParserClient::Texts() const {
@@ -480,8 +481,8 @@ void TDlt645ParserClient::AddAnswer(TParsedDataList& target, const TRequestItem&
   target.AddText(packet_);
   if (target.Count() == 0) {
     if (IParserModule* plugin = Plugin())
-      plugin->AddStandardFields(&target, packet_, ClientHost, Owner->PortInfo, Owner->PortName,
-                                ClientId, static_cast<uint32_t>(Owner->DataSourceNo), packet_);
+      plugin->AddStandardFields(&target, packet_, ClientHost, source_->PortInfo, source_->PortName,
+                                ClientId, static_cast<uint32_t>(source_->DataSourceNo), packet_);
     const TAddressChars address = dlt645::AddressChars(frame.Address());
     target.Add("DEVICE_ID", OleVariant(AddressView(address)));
     target.Add("DATA_TYPE_ID_STR", OleVariant(p.FunctionText));

@@ -21,7 +21,7 @@ class TParsedDataList;
 class TQueueController;
 class TQueueState;
 class TRequestItem;
-class TSerialPortDM;
+struct TDlt645Port;
 class TTextResources;
 class IParserModule;
 template <class T>
@@ -81,7 +81,8 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   // Whether listen-only requests are offered frames at all.
   bool ListensToOthers() const;
 
-  TSerialPortDM* const port_;  // null when the owner is another kind of data source
+  TDataSourceScheduledWithClients* const source_;  // the owner, with its host identity
+  TDlt645Port* const port_;  // null when the owner is another kind of data source
   // The request the last search took a frame for (under the state lock).
   TRequestItem* matched_ = nullptr;
   // The group Accumulated belongs to (under the state lock).

@@ -13,6 +13,7 @@
 #include "dlt645/a_plugin.h"
 #include "dlt645/func_types.h"
 #include "dlt645/request_item.h"
+#include "parser/cron/queue_schedule.h"
 #include "parser/data_source.h"
 #include "parser/queue_controller.h"
 #include "platform/strings.h"

@@ -32,7 +32,9 @@ struct THandleEventProcData {
   const TqonParamsList* Parameters = nullptr;
 };
 
-class TDataSourceScheduled {
+class TQueueControllerTimerEx;
+
+class TDataSourceScheduled : public IParserClientOwner {
  public:
   explicit TDataSourceScheduled(IParserModule* plugin);
   virtual ~TDataSourceScheduled();
@@ -40,8 +42,10 @@ class TDataSourceScheduled {
   TDataSourceScheduled& operator=(const TDataSourceScheduled&) = delete;
 
   // False while the plug-in exists and its request role is on.
-  virtual bool IsStopped();
-  virtual bool IsHeld();
+  bool IsStopped() override;
+  bool IsHeld() override;
+  IParserModule* Module() const override { return Plugin; }
+  TQueueControllerTimer* MasterQueue() override;
   virtual void UpdateTimers(bool reset);
   virtual void FireEvent(const std::string& name, bool all, const TqonParamsList* parameters);
 
@@ -55,6 +59,18 @@ class TDataSourceScheduled {
   std::string PortName;
   std::string PortInfo;
   std::atomic<bool> HoldFlag{false};
+};
+
+// The controller of a data source: it asks the data source whether it may run.
+class TQueueControllerTimerEx : public TQueueControllerTimer {
+ public:
+  explicit TQueueControllerTimerEx(TDataSourceScheduled* owner);
+  ~TQueueControllerTimerEx() override;
+
+  bool IsStopped() override;
+  bool IsHeld() override;
+
+  TDataSourceScheduled* DataSource() const { return static_cast<TDataSourceScheduled*>(Owner); }
 };
 
 class TDataSourceScheduledWithClients : public TDataSourceScheduled {
@@ -102,17 +118,6 @@ class TDataSourceScheduledWithClients : public TDataSourceScheduled {
   std::mutex record_lists_lock_;
   std::vector<std::unique_ptr<TParsedDataList>> record_lists_;
 };
-
-// Builds the scheduled event `index` of a time or cron item on the queue
-// (fields in cron-parameter order: 0 day of week ... 5 seconds). Errors go to
-// the queue's OnError with the context "Cron"; the event stays in the list.
-void AddScheduledEvent(TQueueControllerTimer& queue, TBasicRequestItem& item,
-                       const TExportCronParams& fields, int index);
-// The events of an AtTime item (one per time of day) or of a Cron item.
-void AddTimeEvents(TQueueControllerTimer& queue, TBasicRequestItem& item);
-// "G" + method + "_" + 8 hex digits of the item's serial + "_" + 8 hex
-// digits of the queue.
-std::string MakeScheduleKey(const TQueueControllerTimer& queue, uint8_t method, uint32_t serial);
 
 // One template client per configured data source whose client list is empty,
 // named "__UT__" + the instance handle (+ "_" + extra) in hexadecimal. Only

@@ -8,8 +8,8 @@
 #include "paramlist/parsed_data_list.h"
 #include "paramlist/plugin_records.h"
 #include "parser/basic_request_item.h"
-#include "parser/data_source.h"
-#include "parser/queue_controller.h"
+#include "parser/cron/queue_schedule.h"
+#include "parser/parser_module.h"
 
 namespace {
 constexpr uint32_t kDefaultBufferSize = 16384;
@@ -30,8 +30,8 @@ std::string ClientHostOf(std::string_view name) {
 
 // ---- TCustomParserClient ---------------------------------------------------
 
-TCustomParserClient::TCustomParserClient(TDataSourceScheduledWithClients* owner,
-                                         const TPluginCallRec& block, uint32_t buffer_size)
+TCustomParserClient::TCustomParserClient(IParserClientOwner* owner, const TPluginCallRec& block,
+                                         uint32_t buffer_size)
     : TqonPluginMulti(0),
       Owner(owner),
       BufferSize(buffer_size != 0 ? buffer_size : kDefaultBufferSize),
@@ -48,6 +48,20 @@ void TCustomParserClient::InitFromBlock(const TPluginCallRec& block) {
   ClientName = BlockClientName(block);
   ClientHost = ClientHostOf(ClientName);
   IsTemplate = ClientName.compare(0, 6, kTemplateClientPrefix) == 0;
+}
+
+bool TCustomParserClient::IsStopped() {
+  if (!Owner) return true;
+  IParserModule* plugin = Owner->Module();
+  return !plugin || !plugin->RoleEnabled(0);
+}
+
+bool TCustomParserClient::IsHeld() {
+  return HoldFlag.load() || (GetActive() && Owner && Owner->IsHeld());
+}
+
+IParserModule* TCustomParserClient::Module() const {
+  return Owner ? Owner->Module() : nullptr;
 }
 
 bool TCustomParserClient::GetActive() {
@@ -104,9 +118,28 @@ void TCustomParserClient::AfterConstruction() {}
 
 void TCustomParserClient::BeforeDestruction() {}
 
+// ---- TQueueControllerTimerClients ------------------------------------------
+
+TQueueControllerTimerClients::TQueueControllerTimerClients(TCustomParserClient* owner)
+    : TQueueControllerTimer(owner) {}
+
+TQueueControllerTimerClients::~TQueueControllerTimerClients() {
+  StopTimer();
+}
+
+bool TQueueControllerTimerClients::IsStopped() {
+  TCustomParserClient* client = Client();
+  return client ? client->IsStopped() : true;
+}
+
+bool TQueueControllerTimerClients::IsHeld() {
+  TCustomParserClient* client = Client();
+  return client && client->IsHeld();
+}
+
 // ---- TCustomParserScheduledClient ------------------------------------------
 
-TCustomParserScheduledClient::TCustomParserScheduledClient(TDataSourceScheduledWithClients* owner,
+TCustomParserScheduledClient::TCustomParserScheduledClient(IParserClientOwner* owner,
                                                            const TPluginCallRec& block,
                                                            uint32_t buffer_size)
     : TCustomParserClient(owner, block, buffer_size),
@@ -147,7 +180,7 @@ int TCustomParserScheduledClient::ParseFrame(TParsedDataList&) {
 }
 
 void TCustomParserScheduledClient::LoadRequests() {
-  TQueueControllerTimerEx* master = Owner ? Owner->Queue.get() : nullptr;
+  TQueueControllerTimer* master = Owner ? Owner->MasterQueue() : nullptr;
   if (!master) return;
   {
     // The master's StateLock too: Due and ScheduleKey are copied while
@@ -164,7 +197,8 @@ void TCustomParserScheduledClient::LoadRequests() {
   }
   const uint32_t idle = IdleTimeout.load();
   if (ConnectionBound && idle != kNeverExpire) {
-    const int64_t period = Owner ? LongestRequestPeriod(*Owner) : 0;
+    TQueueControllerTimer* now_master = Owner ? Owner->MasterQueue() : nullptr;
+    const int64_t period = now_master ? LongestRequestPeriod(*now_master) : 0;
     if (period > 0) {
       // Silence for a whole request period is normal on a connection.
       const double wanted = std::round(static_cast<double>(period) * 1.3);

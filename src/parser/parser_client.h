@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "parser/queue_controller.h"
 #include "threading/fifo_stream.h"
 #include "threading/timeout.h"
 
@@ -27,8 +28,15 @@ struct TPluginCallRec;
 class TBasicRequestItem;
 class TParsedDataList;
 class TDataSourceScheduledWithClients;
-class TQueueControllerTimerClients;
 class TCustomParserScheduledClient;
+
+// What a client asks of its data source (the queue owner's state, the
+// module, the master queue), so that a client knows no data source class.
+class IParserClientOwner : public IQueueOwner {
+ public:
+  // The master queue whose requests the clients copy; null once stopped.
+  virtual TQueueControllerTimer* MasterQueue() = 0;
+};
 
 // The base of plug-in parts that serve one of several instances; parser
 // clients pass 0 and use nothing else of it.
@@ -50,10 +58,10 @@ std::string BlockClientName(const TPluginCallRec& block);
 // The name cut before its last "." or ":"; empty when it has neither.
 std::string ClientHostOf(std::string_view name);
 
-class TCustomParserClient : public TqonPluginMulti {
+class TCustomParserClient : public TqonPluginMulti, public IQueueOwner {
  public:
   // buffer_size 0: 16384 bytes.
-  TCustomParserClient(TDataSourceScheduledWithClients* owner, const TPluginCallRec& block,
+  TCustomParserClient(IParserClientOwner* owner, const TPluginCallRec& block,
                       uint32_t buffer_size = 0);
   ~TCustomParserClient() override;
 
@@ -87,7 +95,15 @@ class TCustomParserClient : public TqonPluginMulti {
   // ClientId, ClientName, ClientHost and IsTemplate from the block.
   void InitFromBlock(const TPluginCallRec& block);
 
-  TDataSourceScheduledWithClients* const Owner;
+  // As its queue's owner. Stopped without a data source or while the
+  // module's request role is off: a parse-only instance must never become a
+  // second master on the bus. Held by its own hold, or while active by its
+  // data source's.
+  bool IsStopped() override;
+  bool IsHeld() override;
+  IParserModule* Module() const override;
+
+  IParserClientOwner* const Owner;
   uint32_t BufferSize;
   std::unique_ptr<TFIFOStream> Buffer;
   uintptr_t ClientId = 0;
@@ -110,10 +126,23 @@ class TCustomParserClient : public TqonPluginMulti {
   TqonTimeout AuxTimer;
 };
 
+// The controller of one parser client. It never sends while the plug-in's
+// request role is off.
+class TQueueControllerTimerClients : public TQueueControllerTimer {
+ public:
+  explicit TQueueControllerTimerClients(TCustomParserClient* owner);
+  ~TQueueControllerTimerClients() override;
+
+  bool IsStopped() override;
+  bool IsHeld() override;
+
+  TCustomParserClient* Client() const { return static_cast<TCustomParserClient*>(Owner); }
+};
+
 // A client with its own request queue, a copy of its data source's requests.
 class TCustomParserScheduledClient : public TCustomParserClient {
  public:
-  TCustomParserScheduledClient(TDataSourceScheduledWithClients* owner, const TPluginCallRec& block,
+  TCustomParserScheduledClient(IParserClientOwner* owner, const TPluginCallRec& block,
                                uint32_t buffer_size = 0);
   ~TCustomParserScheduledClient() override;
 

@@ -4,15 +4,12 @@
 
 #include "paramlist/params_list.h"
 #include "parser/cron/scheduled_event.h"
-#include "parser/data_source.h"
-#include "parser/parser_client.h"
-#include "parser/parser_module.h"
 #include "platform/strings.h"
 #include "platform/tick.h"
 
 // ---- TQueueController ------------------------------------------------------
 
-TQueueController::TQueueController(void* owner)
+TQueueController::TQueueController(IQueueOwner* owner)
     : Owner(owner), Requests(std::make_unique<TBasicRequestList>()) {}
 
 TQueueController::~TQueueController() = default;
@@ -273,7 +270,7 @@ bool TQueueState::EndPending(int32_t code, const TBasicRequestItem* expected) {
 
 // ---- TQueueControllerTimer -------------------------------------------------
 
-TQueueControllerTimer::TQueueControllerTimer(void* owner)
+TQueueControllerTimer::TQueueControllerTimer(IQueueOwner* owner)
     : TQueueController(owner), ScheduledEvents(std::make_unique<TSchEventList>()) {
   Timer = std::make_unique<TqonTimerEx>();
   Timer->SetEnabled(false);
@@ -405,50 +402,4 @@ void TQueueControllerTimer::ClearScheduledEvents() {
     if (events) events->Clear();
   } catch (...) {
   }
-}
-
-// ---- TQueueControllerTimerEx -----------------------------------------------
-
-TQueueControllerTimerEx::TQueueControllerTimerEx(TDataSourceScheduled* owner)
-    : TQueueControllerTimer(owner) {}
-
-TQueueControllerTimerEx::~TQueueControllerTimerEx() {
-  // No tick or firing may ask this object anything once its destruction
-  // has begun.
-  StopTimer();
-  ClearScheduledEvents();
-}
-
-bool TQueueControllerTimerEx::IsStopped() {
-  TDataSourceScheduled* source = DataSource();
-  return source ? source->IsStopped() : true;
-}
-
-bool TQueueControllerTimerEx::IsHeld() {
-  TDataSourceScheduled* source = DataSource();
-  return source && source->IsHeld();
-}
-
-// ---- TQueueControllerTimerClients ------------------------------------------
-
-TQueueControllerTimerClients::TQueueControllerTimerClients(TCustomParserClient* owner)
-    : TQueueControllerTimer(owner) {}
-
-TQueueControllerTimerClients::~TQueueControllerTimerClients() {
-  StopTimer();
-}
-
-bool TQueueControllerTimerClients::IsStopped() {
-  // A parse-only instance must never become a second master on the bus.
-  TCustomParserClient* client = Client();
-  if (!client || !client->Owner) return true;
-  IParserModule* plugin = client->Owner->Plugin;
-  return !plugin || !plugin->RoleEnabled(0);
-}
-
-bool TQueueControllerTimerClients::IsHeld() {
-  TCustomParserClient* client = Client();
-  if (!client) return false;
-  return client->HoldFlag.load() ||
-         (client->GetActive() && client->Owner && client->Owner->IsHeld());
 }

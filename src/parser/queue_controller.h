@@ -34,8 +34,20 @@ class TQueueState;
 class TScheduledEvent;
 class TSchEventList;
 class TqonParamsList;
-class TDataSourceScheduled;
-class TCustomParserClient;
+class IParserModule;
+
+// What a queue asks of its owner (a data source or a parser client), so that
+// the queue knows neither.
+class IQueueOwner {
+ public:
+  virtual ~IQueueOwner() = default;
+  // Nothing may go out: the queue's timer stays off.
+  virtual bool IsStopped() = 0;
+  // Requests wait for later instead of spending their attempts.
+  virtual bool IsHeld() = 0;
+  // The plug-in module the owner serves; null when there is none.
+  virtual IParserModule* Module() const = 0;
+};
 
 // Sends the item; true when it went out. May set the answer time-out (ms, 0 =
 // none) and the request id.
@@ -53,8 +65,9 @@ using TQueueScheduledEvent =
 
 class TQueueController {
  public:
-  // owner: the data source or client; not owned.
-  explicit TQueueController(void* owner);
+  // owner: the data source or client; not owned. The queue itself does not
+  // consult it: the owner-specific queues beside the owners do.
+  explicit TQueueController(IQueueOwner* owner);
   virtual ~TQueueController();
   TQueueController(const TQueueController&) = delete;
   TQueueController& operator=(const TQueueController&) = delete;
@@ -92,7 +105,7 @@ class TQueueController {
   TQueueScheduledEvent OnScheduledEvent;
   // Not 0 at a tick: the tick restarts the controller instead of sending.
   std::atomic<uint8_t> ResetRequested{0};
-  void* const Owner;
+  IQueueOwner* const Owner;
   const std::unique_ptr<TBasicRequestList> Requests;
   uint32_t RequestIdValue = 4294967295u;
   TqonTimeout IntervalTimer;
@@ -149,7 +162,7 @@ class TQueueState {
 // thread that created the controller.
 class TQueueControllerTimer : public TQueueController {
  public:
-  explicit TQueueControllerTimer(void* owner);
+  explicit TQueueControllerTimer(IQueueOwner* owner);
   ~TQueueControllerTimer() override;
 
   // Timer on exactly when not stopped and the list is not empty; with reset
@@ -189,29 +202,4 @@ class TQueueControllerTimer : public TQueueController {
   std::mutex timer_mutex_;
   std::atomic<bool> ticking_{false};
   std::atomic<uint32_t> schedule_serial_{0};
-};
-
-// The controller of a data source: it asks the data source whether it may run.
-class TQueueControllerTimerEx : public TQueueControllerTimer {
- public:
-  explicit TQueueControllerTimerEx(TDataSourceScheduled* owner);
-  ~TQueueControllerTimerEx() override;
-
-  bool IsStopped() override;
-  bool IsHeld() override;
-
-  TDataSourceScheduled* DataSource() const { return static_cast<TDataSourceScheduled*>(Owner); }
-};
-
-// The controller of one parser client. It never sends while the plug-in's
-// request role is off.
-class TQueueControllerTimerClients : public TQueueControllerTimer {
- public:
-  explicit TQueueControllerTimerClients(TCustomParserClient* owner);
-  ~TQueueControllerTimerClients() override;
-
-  bool IsStopped() override;
-  bool IsHeld() override;
-
-  TCustomParserClient* Client() const { return static_cast<TCustomParserClient*>(Owner); }
 };

@@ -3,6 +3,7 @@
 #include <typeinfo>
 
 #include "client_test_support.h"
+#include "parser/cron/queue_schedule.h"
 #include "parser/data_source.h"
 #include "parser/queue_controller.h"
 

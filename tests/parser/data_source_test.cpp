@@ -1,4 +1,5 @@
 #include "parser/data_source.h"
+#include "parser/cron/queue_schedule.h"
 
 #include <gtest/gtest.h>
 

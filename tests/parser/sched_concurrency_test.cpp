@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "parser/client_list.h"
+#include "parser/cron/queue_schedule.h"
 #include "parser/data_source.h"
 #include "sched_test_support.h"
 
