@@ -171,7 +171,9 @@ void TaPlugin::ApplyConfiguration(TDataSourceCfg* config, bool reload) {
 
 void TaPlugin::LoadAllDataSources(TDataSourceCfg* config) {
   for (TSerialPortDM* source : SerialPorts())
-    if (source->Queue) LoadQueryConfig(this, config, *source->Queue, source);
+    if (source->Queue)
+      LoadQueryConfig({!Unloading && (RoleEnabled(0) || RoleEnabled(1)), &Context.ListenOnlyCount},
+                      config, *source->Queue, source);
 }
 
 void TaPlugin::qonPluginSaveSettingsNow(TqonPlugin&) {

@@ -10,7 +10,6 @@
 #include "config/store/proxy_code_object.h"
 #include "config/xml/dov_xml_tree.h"
 #include "config/xml/read_cfg.h"
-#include "dlt645/a_plugin.h"
 #include "dlt645/func_types.h"
 #include "dlt645/request_item.h"
 #include "parser/cron/queue_schedule.h"
@@ -144,13 +143,11 @@ int ReadQueryConfig(std::string_view text, TObjectList<TBasicRequestItem>& list,
   return listen;
 }
 
-void LoadQueryConfig(TaPlugin* plugin, const TDataSourceCfg* config, TQueueControllerTimer& target,
-                     TDataSourceScheduled* source) {
+void LoadQueryConfig(const TQueryLoadState& state, const TDataSourceCfg* config,
+                     TQueueControllerTimer& target, TDataSourceScheduled* source) {
   if (source) target.SetTimerEnabled(false);
   target.ClearRequests();
-  const bool allowed =
-      config && (!source || !plugin ||
-                 (!plugin->Unloading && (plugin->RoleEnabled(0) || plugin->RoleEnabled(1))));
+  const bool allowed = config && (!source || state.Allowed);
   if (!allowed) {
     // Events of requests that are gone would only fire for nothing.
     if (source) target.ClearScheduledEvents();
@@ -166,7 +163,7 @@ void LoadQueryConfig(TaPlugin* plugin, const TDataSourceCfg* config, TQueueContr
     // Never under the list's lock: clearing waits for a firing in progress.
     target.ClearScheduledEvents();
   }
-  std::atomic<int>* listen_only = plugin ? &plugin->Context.ListenOnlyCount : nullptr;
+  std::atomic<int>* listen_only = state.ListenOnly;
   if (listen_only) *listen_only = 0;
 
   struct RestartAtEnd {

@@ -9,7 +9,6 @@
 
 #include "base/object_list.h"
 
-class TaPlugin;
 class TBasicRequestItem;
 class TDataSourceCfg;
 class TDataSourceScheduled;
@@ -33,9 +32,16 @@ int ReadQueryConfig(std::string_view text, TObjectList<TBasicRequestItem>& list,
 // Rebuilds the target queue's request list from the proxy's configuration
 // text. With a data source (the target is its queue) the queue's timer, its
 // minimum interval and its scheduled events follow the configuration and
-// the queue restarts; the list is then filled only while the plug-in is
-// loaded and one of its roles 0 and 1 is on. Without a proxy, or when the
+// the queue restarts; the list is then filled only when state.Allowed. Without a proxy, or when the
 // plug-in may not load, the list is only emptied (with the data source's
 // scheduled events). A failure leaves what was read before it and propagates.
-void LoadQueryConfig(TaPlugin* plugin, const TDataSourceCfg* config, TQueueControllerTimer& target,
-                     TDataSourceScheduled* source);
+// What the load needs of the plug-in, read by the caller.
+struct TQueryLoadState {
+  // Loaded (not unloading) and one of the roles 0 and 1 on.
+  bool Allowed = true;
+  // Where the listen-only requests are counted; null: nowhere.
+  std::atomic<int>* ListenOnly = nullptr;
+};
+
+void LoadQueryConfig(const TQueryLoadState& state, const TDataSourceCfg* config,
+                     TQueueControllerTimer& target, TDataSourceScheduled* source);
