@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "host_params_list.h"
+#include "hostkit/params_list.h"
 #include "paramlist/params_edge.h"
 #include "platform/strings.h"
 

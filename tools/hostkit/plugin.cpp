@@ -1,4 +1,4 @@
-#include "host_plugin.h"
+#include "hostkit/plugin.h"
 
 #include <algorithm>
 #include <cstring>

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host_abi.h"
+#include "hostkit/abi.h"
 
 namespace host {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "host_abi.h"
-#include "host_params_list.h"
+#include "hostkit/abi.h"
+#include "hostkit/params_list.h"
 
 namespace host {
 

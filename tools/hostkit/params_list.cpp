@@ -1,4 +1,4 @@
-#include "host_params_list.h"
+#include "hostkit/params_list.h"
 
 #include <cstring>
 #include <stdexcept>
