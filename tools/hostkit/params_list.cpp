@@ -98,6 +98,17 @@ Value IncomingValue(const VARIANT* value, bool wide) {
 
 namespace {
 
+// Copies an item's value out, clearing the out-variant first.
+HRESULT Answer(const ListItem& item, VARIANT* value) {
+  platform::VariantClear(value);
+  if (item.host_text) {
+    value->vt = VT_HOST_ANSI_STRING;
+    value->byref = const_cast<char*>(item.host_text->c_str());
+    return kOk;
+  }
+  return platform::VariantCopy(value, &item.value.get()) == 0 ? kOk : kFailed;
+}
+
 std::string KeyOf(std::string_view name) {
   return platform::AnsiLowerCase(name);
 }
@@ -168,8 +179,11 @@ class ItemRef final : public IListItemW {
   HRESULT QON_STDCALL GetValueW(VARIANT* value) override { return Fetch(value); }
 
  private:
-  explicit ItemRef(std::shared_ptr<ListItem> item) : item_(std::move(item)) { Refresh(); }
-  ~ItemRef() = default;
+  explicit ItemRef(std::shared_ptr<ListItem> item) : item_(std::move(item)) {
+    Refresh();
+    ++item_->handed_out;
+  }
+  ~ItemRef() { --item_->handed_out; }
 
   void Refresh() {
     name_a_ = item_->name;
@@ -187,8 +201,7 @@ class ItemRef final : public IListItemW {
   HRESULT Fetch(VARIANT* value) {
     if (!value) return kFailed;
     try {
-      platform::VariantClear(value);
-      return platform::VariantCopy(value, &item_->value.get()) == 0 ? kOk : kFailed;
+      return Answer(*item_, value);
     } catch (...) {
       return kFailed;
     }
@@ -216,13 +229,14 @@ ParamsList* ParamsList::Create() {
   return new ParamsList();  // freed by its last Release
 }
 
-void ParamsList::Put(std::string_view name, const Value& value) {
+ListItem& ParamsList::Put(std::string_view name, const Value& value) {
   const int32_t i = Search(name, 0, -1);
   if (i >= 0) {
     items_[static_cast<size_t>(i)]->value = value;
-  } else {
-    items_.push_back(NewItem(name, value));
+    return *items_[static_cast<size_t>(i)];
   }
+  items_.push_back(NewItem(name, value));
+  return *items_.back();
 }
 
 const ListItem* ParamsList::Find(std::string_view name) const {
@@ -376,9 +390,7 @@ HRESULT QON_STDCALL ParamsList::GetValue(const char* name, int32_t from, int32_t
     platform::VariantClear(value);
     const int32_t i = Search(name ? name : "", from, to);
     if (i < 0) return kOk;
-    return platform::VariantCopy(value, &items_[static_cast<size_t>(i)]->value.get()) == 0
-               ? kOk
-               : kFailed;
+    return Answer(*items_[static_cast<size_t>(i)], value);
   } catch (...) {
     return kFailed;
   }
@@ -390,7 +402,8 @@ HRESULT QON_STDCALL ParamsList::GetValueDef(const char* name, const VARIANT* fal
   try {
     platform::VariantClear(value);
     const int32_t i = Search(name ? name : "", from, to);
-    const VARIANT* src = i >= 0 ? &items_[static_cast<size_t>(i)]->value.get() : fallback;
+    if (i >= 0) return Answer(*items_[static_cast<size_t>(i)], value);
+    const VARIANT* src = fallback;
     if (!src) return kOk;
     return platform::VariantCopy(value, src) == 0 ? kOk : kFailed;
   } catch (...) {

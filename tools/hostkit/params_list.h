@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,12 @@ class Value {
 
   const VARIANT& get() const { return v_; }
   VARIANT* out() { return &v_; }
+  // Hands the variant over to the caller, who clears it.
+  VARIANT Detach() {
+    VARIANT r = v_;
+    platform::VariantInit(&v_);
+    return r;
+  }
   bool IsEmpty() const { return v_.vt == platform::VT_EMPTY || v_.vt == platform::VT_NULL; }
   // The text of a string value (ANSI); empty for other types.
   std::string AsText() const;
@@ -47,6 +54,11 @@ struct ListItem {
   int32_t data_type = 0;
   uint8_t flags = 2;
   Value value;
+  // When set, the value is answered as the host's own byte string (0x100)
+  // pointing at this text, as hosts written in other languages do.
+  std::optional<std::string> host_text;
+  // Item references handed out and not yet released.
+  std::atomic<int> handed_out{0};
   bool IsRowSeparator() const { return data_type == kRowSeparatorType; }
 };
 
@@ -61,8 +73,10 @@ class ParamsList final : public IListA {
   uintptr_t InterfaceVariable() { return reinterpret_cast<uintptr_t>(&self_); }
 
   // Host-side use.
-  void Put(std::string_view name, const Value& value);  // set, created when missing
+  ListItem& Put(std::string_view name, const Value& value);  // set, created when missing
   const ListItem* Find(std::string_view name) const;
+  // References held, the creator's included.
+  uint32_t References() const { return refs_; }
   size_t Size() const { return items_.size(); }
   const ListItem& At(size_t i) const { return *items_[i]; }
 
