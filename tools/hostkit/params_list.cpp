@@ -72,8 +72,45 @@ Value Value::Null() {
 }
 
 std::string Value::AsText() const {
-  if (v_.vt == VT_BSTR && v_.bstrVal) return platform::BstrToAnsi(v_.bstrVal);
-  return {};
+  switch (v_.vt) {
+    case VT_BSTR:
+      return v_.bstrVal ? platform::BstrToAnsi(v_.bstrVal) : std::string();
+    case platform::VT_EMPTY:
+    case platform::VT_NULL:
+      return {};
+    case platform::VT_R8:
+    case platform::VT_DATE:
+      return std::to_string(v_.dblVal);
+    default:
+      return std::to_string(AsInt());
+  }
+}
+
+int64_t Value::AsInt() const {
+  switch (v_.vt) {
+    case platform::VT_I4:
+      return v_.lVal;
+    case platform::VT_UI4:
+      return v_.ulVal;
+    case platform::VT_I8:
+    case platform::VT_UI8:
+      return v_.llVal;
+    case platform::VT_BOOL:
+      return v_.boolVal ? 1 : 0;
+    case VT_BSTR:
+      try {
+        return std::stoll(AsText());
+      } catch (const std::exception&) {
+        return 0;
+      }
+    default:
+      return 0;
+  }
+}
+
+double Value::AsDouble() const {
+  if (v_.vt == platform::VT_R8 || v_.vt == platform::VT_DATE) return v_.dblVal;
+  return static_cast<double>(AsInt());
 }
 
 Value IncomingValue(const VARIANT* value, bool wide) {

@@ -41,8 +41,14 @@ class Value {
     return r;
   }
   bool IsEmpty() const { return v_.vt == platform::VT_EMPTY || v_.vt == platform::VT_NULL; }
-  // The text of a string value (ANSI); empty for other types.
+  uint16_t Type() const { return v_.vt; }
+  // The text of a string value (ANSI); numbers in decimal, booleans 1/0;
+  // empty for empty and null.
   std::string AsText() const;
+  // Integers, booleans (1/0) and decimal strings; 0 for the rest.
+  int64_t AsInt() const;
+  // Floating-point and date values as they are; the rest as AsInt.
+  double AsDouble() const;
 
  private:
   VARIANT v_;

@@ -26,12 +26,17 @@ class PluginLibrary {
   // Tells the library it is about to go, then unloads it.
   void Unload();
 
+  // Any export by name; null when missing or not loaded.
+  void* Find(const char* name) const;
+
   CallFn CreatePluginInstance = nullptr;
   CallFn FreePluginInstance = nullptr;
   ModuleInfoFn GetModuleInfo = nullptr;
   CallFn ProcessData = nullptr;
   CallFn ExecutePluginCommand = nullptr;
   CallFn GetLogEx = nullptr;
+  VoidCallFn GetOptionsDialog = nullptr;
+  VoidCallFn ShowOptionsDialog = nullptr;
   PumpFn PumpPluginMessages = nullptr;  // null where the host's message loop does it
 
  private:
