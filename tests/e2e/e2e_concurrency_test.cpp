@@ -14,7 +14,7 @@ using host::Value;
 
 TEST(E2eConcurrency, DataFromSeveralThreadsWhileTheHostLoadsAndUnloads) {
   ASSERT_TRUE(host::Library::Get().Loaded()) << host::Library::Get().Error();
-  const host::Exports& fns = host::Library::Get().Fns();
+  const host::PluginLibrary& fns = host::Library::Get().Fns();
   Instance a;
   std::atomic<bool> stop{false};
   std::atomic<int> unexpected{0};
@@ -26,7 +26,7 @@ TEST(E2eConcurrency, DataFromSeveralThreadsWhileTheHostLoadsAndUnloads) {
         Call data(a.Handle());
         data.rec.Roles = 2;
         data.rec.ClientId = 7;
-        data.rec.Input = host::Desc{0, 3, 0, reinterpret_cast<uintptr_t>(frame)};
+        data.rec.Input = host::DataDesc{0, 3, 0, reinterpret_cast<uintptr_t>(frame)};
         const int32_t r = fns.ProcessData(&data.rec);
         if (r != 0 && r != -1) ++unexpected;
         Call log(a.Handle());

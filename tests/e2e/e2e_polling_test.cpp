@@ -16,8 +16,8 @@
 
 namespace {
 
+using host::DataRecord;
 using host::MeterLine;
-using host::Record;
 using host::Session;
 
 // One configured request: keys as XML, functions as "code" or "code/rate".
@@ -55,9 +55,10 @@ std::string TimeOfDayIn(int seconds) {
   return text;
 }
 
-std::vector<Record> FromDevice(const std::vector<Record>& records, const std::string& address) {
-  std::vector<Record> out;
-  for (const Record& r : records)
+std::vector<DataRecord> FromDevice(const std::vector<DataRecord>& records,
+                                   const std::string& address) {
+  std::vector<DataRecord> out;
+  for (const DataRecord& r : records)
     if (r.Text("DEVICE_ID") == address) out.push_back(r);
   return out;
 }
@@ -102,13 +103,13 @@ TEST_F(E2ePolling, PolledMetersAnswerIntoOneRecordPerDevice) {
   ASSERT_FALSE(writes.empty());
   EXPECT_EQ(writes[0], (std::vector<uint8_t>{0xFE, 0xFE, 0xFE, 0xFE}));
 
-  const std::vector<Record> records = s.TakeRecords();
+  const std::vector<DataRecord> records = s.TakeRecords();
   const std::vector<MeterLine::Answer> answers = s.Line().Delivered();
   ASSERT_GE(answers.size(), 6u);
   for (const char* device : {"000000000001", "000000000002"}) {
-    const std::vector<Record> mine = FromDevice(records, device);
+    const std::vector<DataRecord> mine = FromDevice(records, device);
     ASSERT_GE(mine.size(), 2u) << device;
-    const Record& r = mine[0];
+    const DataRecord& r = mine[0];
     EXPECT_FALSE(r.from_output);
     EXPECT_EQ(r.Text("DATA_TYPE_ID_STR"), "02010100");
     EXPECT_EQ(r.Number("DATA_TYPE_ID"), 0x02010100);
@@ -138,7 +139,7 @@ TEST_F(E2ePolling, OnceRequestsAreSentOnce) {
   s.Run(1500);
   EXPECT_EQ(s.Line().CountRequests("000000000003", 0x02010100), 1);
   EXPECT_EQ(s.Line().CountRequests("000000000003", 0x02020100), 1);
-  const std::vector<Record> records = s.TakeRecords();
+  const std::vector<DataRecord> records = s.TakeRecords();
   ASSERT_EQ(records.size(), 1u);
   EXPECT_TRUE(records[0].Has("VOLTAGE_A"));
   EXPECT_TRUE(records[0].Has("CURRENT_A1"));
@@ -201,7 +202,7 @@ TEST_F(E2ePolling, ListenOnlyRequestsDecodeAnotherMastersTraffic) {
   EXPECT_NE(s.TakeLog().find("Outgoing data received!"), std::string::npos);
   const MeterLine::Answer answer = MeterLine::Read("000000000007", 0x02010100, false);
   EXPECT_EQ(s.Receive(1, 1, answer.bytes), 0);
-  const std::vector<Record> records = s.TakeRecords();
+  const std::vector<DataRecord> records = s.TakeRecords();
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].Text("DEVICE_ID"), "000000000007");
   EXPECT_DOUBLE_EQ(records[0].Number("VOLTAGE_A"), answer.reading.values[0].Value());
@@ -225,7 +226,7 @@ TEST_F(E2ePolling, WildcardAndBroadcastDevicesLearnTheMeter) {
   EXPECT_EQ(requests[1].address, "000000000042");
   EXPECT_EQ(requests[1].id, 0x02010100u);
   EXPECT_EQ(requests.back().address, "000000000042");
-  const std::vector<Record> records = FromDevice(s.TakeRecords(), "000000000042");
+  const std::vector<DataRecord> records = FromDevice(s.TakeRecords(), "000000000042");
   ASSERT_GE(records.size(), 2u);
   EXPECT_TRUE(records[0].Has("CURRENT_A1"));
   EXPECT_TRUE(records[1].Has("VOLTAGE_A"));
@@ -239,7 +240,7 @@ TEST_F(E2ePolling, SilentRequestsAreRetriedAndTheirGroupIsSentByTheTimeout) {
   EXPECT_EQ(s.Line().CountRequests("000000000009", 0x02010100), 1);
   EXPECT_EQ(s.Line().CountRequests("000000000009", 0x02020100), 3);
   // The answered half of the group arrives through the host's output.
-  const std::vector<Record> records = s.TakeRecords();
+  const std::vector<DataRecord> records = s.TakeRecords();
   ASSERT_EQ(records.size(), 1u);
   EXPECT_TRUE(records[0].from_output);
   EXPECT_EQ(records[0].data_source_no, 1u);
@@ -369,7 +370,7 @@ TEST_F(E2ePolling, UnloadAndLoadAgainWithAnotherConfiguration) {
   s.Run(1000);
   EXPECT_EQ(s.Line().CountRequests("000000000012", 0x02010100), first);
   EXPECT_GE(s.Line().CountRequests("000000000013", 0x02020100), 2);
-  const std::vector<Record> records = s.TakeRecords();
+  const std::vector<DataRecord> records = s.TakeRecords();
   ASSERT_FALSE(records.empty());
   EXPECT_EQ(records.back().Text("DEVICE_ID"), "000000000013");
 }

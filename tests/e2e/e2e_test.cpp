@@ -18,7 +18,7 @@ using host::Call;
 using host::Instance;
 using host::Value;
 
-const host::Exports& Fns() {
+const host::PluginLibrary& Fns() {
   return host::Library::Get().Fns();
 }
 
@@ -104,21 +104,21 @@ TEST_F(E2e, ModuleInfoOfTheProtocolModule) {
   Instance a;
   Call c(a.Handle());
   const std::string title = "DL-T645/2007 [GPRS]\r\nDL-T645/1997";
-  const uint32_t need = host::kInfoHeader + static_cast<uint32_t>(title.size());
+  const uint32_t need = host::kModuleInfoHeader + static_cast<uint32_t>(title.size());
 
-  std::vector<uint8_t> small(host::kInfoHeader - 1, 0xAA);
+  std::vector<uint8_t> small(host::kModuleInfoHeader - 1, 0xAA);
   auto* info = reinterpret_cast<host::ModuleInfo*>(small.data());
-  info->Size = host::kInfoHeader - 1;
+  info->Size = host::kModuleInfoHeader - 1;
   uint32_t needed = 0;
   EXPECT_FALSE(Fns().GetModuleInfo(&c.rec, info, &needed));
   EXPECT_EQ(needed, need);
-  EXPECT_EQ(small[host::kInfoHeader - 2], 0xAA);
+  EXPECT_EQ(small[host::kModuleInfoHeader - 2], 0xAA);
 
-  std::vector<uint8_t> header(host::kInfoHeader, 0xAA);
+  std::vector<uint8_t> header(host::kModuleInfoHeader, 0xAA);
   info = reinterpret_cast<host::ModuleInfo*>(header.data());
-  info->Size = host::kInfoHeader;
+  info->Size = host::kModuleInfoHeader;
   EXPECT_FALSE(Fns().GetModuleInfo(&c.rec, info, &needed));
-  EXPECT_EQ(+info->Size, host::kInfoHeader);
+  EXPECT_EQ(+info->Size, host::kModuleInfoHeader);
   EXPECT_EQ(+info->Capabilities, 3u | (4u << 16));
   EXPECT_EQ(+info->InterfaceVersion, 4u);
   EXPECT_EQ(+info->ModuleVersion, 5.0f);
@@ -199,13 +199,13 @@ TEST_F(E2e, ShowOptionsDialogReportsTheChange) {
   Instance a;
   Call show(a.Handle());
   show.rec.Input.Kind = 9;
-  host::List input;
-  show.rec.Input.Data = input.ParamsPointer();
+  host::ListPtr input = host::MakeList();
+  show.rec.Input.Data = input->InterfaceVariable();
   Fns().ShowOptionsDialog(&show.rec);
   EXPECT_EQ(+show.rec.Output.Kind, 5);
   EXPECT_EQ(+show.rec.Output.Size, 4u);
   EXPECT_EQ(+show.rec.Output.Data, 1u);  // the protocol module reports a change
-  EXPECT_EQ(input.refs, 1);
+  EXPECT_EQ(input->References(), 1u);
 }
 
 TEST_F(E2e, ParamsAndFlagsComeBackAsTheHostPassedThem) {
@@ -217,8 +217,10 @@ TEST_F(E2e, ParamsAndFlagsComeBackAsTheHostPassedThem) {
   EXPECT_EQ(c.Result().AsText(), "PORT-OPEN;PORT-CLOSE");
   EXPECT_EQ(+c.rec.Params, params);
   EXPECT_EQ(+c.rec.Flags, 1);
-  EXPECT_EQ(c.params.refs, 1);  // every reference the call took is back
-  EXPECT_EQ(c.params.unexpected_calls, 0);
+  // Every reference the call took is back.
+  EXPECT_EQ(c.params.References(), 1u);
+  for (size_t i = 0; i < c.params.Size(); ++i)
+    EXPECT_EQ(c.params.At(i).handed_out, 0) << c.params.At(i).name;
 }
 
 TEST_F(E2e, LoadsAreCounted) {
@@ -381,7 +383,7 @@ TEST_F(E2e, BadInputIsAnsweredNotFollowed) {
   shorter.rec.Size = 50;
   EXPECT_EQ(Fns().ExecutePluginCommand(&shorter.rec), -1);
   EXPECT_EQ(Fns().ProcessData(&shorter.rec), -1);
-  shorter.rec.Size = host::kRecSize + 4;
+  shorter.rec.Size = host::kCallRecSize + 4;
   EXPECT_EQ(Fns().ExecutePluginCommand(&shorter.rec), -1);
 
   // An unknown handle, including the address of something else.
@@ -405,7 +407,7 @@ TEST_F(E2e, BadInputIsAnsweredNotFollowed) {
   int32_t raw = 7;
   Call data(a.Handle());
   data.rec.Roles = 1;
-  data.rec.Output = host::Desc{0, 4, 1, reinterpret_cast<uintptr_t>(&raw)};
+  data.rec.Output = host::DataDesc{0, 4, 1, reinterpret_cast<uintptr_t>(&raw)};
   EXPECT_EQ(Fns().ProcessData(&data.rec), -1);
   EXPECT_EQ(+data.rec.Output.Kind, 1);
   EXPECT_EQ(+data.rec.Output.Data, reinterpret_cast<uintptr_t>(&raw));

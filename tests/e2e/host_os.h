@@ -8,9 +8,6 @@ namespace hostos {
 
 // The plug-in library built beside this executable.
 std::string LibraryPath();
-void* LoadLibraryFile(const std::string& path, std::string* error);
-void FreeLibraryFile(void* library);
-void* FindExport(void* library, const char* name);
 // What the host passes as "HANDLE": its own module, in which the library
 // finds "Telvano_SendDataEx".
 int64_t OwnModuleHandle();
@@ -22,11 +19,6 @@ void PumpWindowMessages(uint32_t ms);
 // The host's local time in the day-count date-time form: the real clock on
 // Windows, the host's virtual clock elsewhere.
 double LocalDateTime();
-
-// BSTRs as the system allocates them.
-char16_t* AllocBstr(const char16_t* text, uint32_t length);
-void FreeBstr(char16_t* text);
-uint32_t BstrLength(const char16_t* text);
 
 }  // namespace hostos
 

@@ -2,10 +2,8 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cstdlib>
-#include <cstring>
+#include <cstdint>
 
-#include "host_abi.h"
 #include "host_os.h"
 
 namespace hostos {
@@ -15,20 +13,6 @@ std::string LibraryPath() {
   const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
   std::string exe(path, n > 0 ? static_cast<size_t>(n) : 0);
   return exe.substr(0, exe.rfind('/') + 1) + "libdlt645.so";
-}
-
-void* LoadLibraryFile(const std::string& path, std::string* error) {
-  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!library && error) *error = dlerror();
-  return library;
-}
-
-void FreeLibraryFile(void* library) {
-  dlclose(library);
-}
-
-void* FindExport(void* library, const char* name) {
-  return dlsym(library, name);
 }
 
 int64_t OwnModuleHandle() {
@@ -42,28 +26,6 @@ void PumpWindowMessages(uint32_t) {}
 
 double LocalDateTime() {
   return HostLocalNow();
-}
-
-// The system's BSTR: a 4-byte byte length, the text and a zero, from malloc.
-char16_t* AllocBstr(const char16_t* text, uint32_t length) {
-  auto* block = static_cast<char*>(std::malloc(4 + length * 2 + 2));
-  const uint32_t bytes = length * 2;
-  std::memcpy(block, &bytes, 4);
-  auto* out = reinterpret_cast<char16_t*>(block + 4);
-  if (text) std::memcpy(out, text, bytes);
-  out[length] = 0;
-  return out;
-}
-
-void FreeBstr(char16_t* text) {
-  if (text) std::free(reinterpret_cast<char*>(text) - 4);
-}
-
-uint32_t BstrLength(const char16_t* text) {
-  if (!text) return 0;
-  uint32_t bytes = 0;
-  std::memcpy(&bytes, reinterpret_cast<const char*>(text) - 4, 4);
-  return bytes / 2;
 }
 
 }  // namespace hostos

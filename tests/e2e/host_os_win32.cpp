@@ -2,7 +2,8 @@
 // oleauto.h after windows.h
 #include <oleauto.h>
 
-#include "host_abi.h"
+#include <cstdint>
+
 #include "host_os.h"
 
 namespace hostos {
@@ -12,20 +13,6 @@ std::string LibraryPath() {
   const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
   std::string exe(path, n);
   return exe.substr(0, exe.find_last_of("\\/") + 1) + "dlt645.dll";
-}
-
-void* LoadLibraryFile(const std::string& path, std::string* error) {
-  HMODULE library = LoadLibraryA(path.c_str());
-  if (!library && error) *error = "LoadLibrary failed: " + std::to_string(GetLastError());
-  return reinterpret_cast<void*>(library);
-}
-
-void FreeLibraryFile(void* library) {
-  FreeLibrary(static_cast<HMODULE>(library));
-}
-
-void* FindExport(void* library, const char* name) {
-  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
 int64_t OwnModuleHandle() {
@@ -53,19 +40,6 @@ double LocalDateTime() {
   SystemTimeToVariantTime(&st, &date_time);
   // SystemTimeToVariantTime drops the milliseconds.
   return date_time + st.wMilliseconds / 86400000.0;
-}
-
-char16_t* AllocBstr(const char16_t* text, uint32_t length) {
-  return reinterpret_cast<char16_t*>(
-      SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text), length));
-}
-
-void FreeBstr(char16_t* text) {
-  SysFreeString(reinterpret_cast<BSTR>(text));
-}
-
-uint32_t BstrLength(const char16_t* text) {
-  return SysStringLen(reinterpret_cast<BSTR>(const_cast<char16_t*>(text)));
 }
 
 }  // namespace hostos

@@ -14,23 +14,16 @@ namespace {
 
 constexpr uint32_t kHostModuleId = 7;
 constexpr uint32_t kStepMs = 5;
-constexpr int32_t kNewRowType = 0xFF01;
 
-std::vector<Record> SplitRows(const std::vector<ReadItem>& items, bool from_output,
-                              uint32_t data_source_no, uintptr_t client_id,
-                              const std::string& packet) {
-  std::vector<Record> records;
-  Record current;
-  for (const ReadItem& item : items) {
-    if (item.data_type == kNewRowType || item.name == "$NEW_ROW$") {
-      if (!current.items.empty()) records.push_back(std::move(current));
-      current = Record();
-      continue;
-    }
-    current.items.push_back(item);
+std::vector<DataRecord> SplitRows(const std::vector<Record>& rows, bool from_output,
+                                  uint32_t data_source_no, uintptr_t client_id,
+                                  const std::string& packet) {
+  std::vector<DataRecord> records;
+  for (const Record& row : rows) {
+    records.emplace_back();
+    records.back().items = row;
   }
-  if (!current.items.empty()) records.push_back(std::move(current));
-  for (Record& r : records) {
+  for (DataRecord& r : records) {
     r.from_output = from_output;
     r.data_source_no = data_source_no;
     r.client_id = client_id;
@@ -41,19 +34,19 @@ std::vector<Record> SplitRows(const std::vector<ReadItem>& items, bool from_outp
 
 }  // namespace
 
-const ReadItem* Record::Find(const std::string& name) const {
-  for (const ReadItem& item : items)
+const Field* DataRecord::Find(const std::string& name) const {
+  for (const Field& item : items)
     if (item.name == name) return &item;
   return nullptr;
 }
 
-std::string Record::Text(const std::string& name) const {
-  const ReadItem* item = Find(name);
+std::string DataRecord::Text(const std::string& name) const {
+  const Field* item = Find(name);
   return item ? item->value.AsText() : std::string();
 }
 
-double Record::Number(const std::string& name) const {
-  const ReadItem* item = Find(name);
+double DataRecord::Number(const std::string& name) const {
+  const Field* item = Find(name);
   return item ? item->value.AsDouble() : 0;
 }
 
@@ -159,18 +152,15 @@ int32_t Session::Receive(uint32_t data_source_no, uintptr_t client_id,
   std::vector<uint8_t> data = bytes;
   c.rec.Input.Size = static_cast<uint32_t>(data.size());
   c.rec.Input.Data = reinterpret_cast<uintptr_t>(data.data());
-  List output;
+  ListPtr output = MakeList();
   c.rec.Output.Kind = 9;
-  c.rec.Output.Data = output.ParamsPointer();
+  c.rec.Output.Data = output->InterfaceVariable();
   last_result_ = Library::Get().Fns().ProcessData(&c.rec);
   std::string packet;
   if (c.rec.Input.Kind == 4 && c.rec.Input.Data &&
       c.rec.Input.Data != reinterpret_cast<uintptr_t>(data.data()))
     packet.assign(reinterpret_cast<const char*>(c.rec.Input.Data), c.rec.Input.Size);
-  std::vector<ReadItem> items;
-  for (const auto& item : output.items)
-    items.push_back(ReadItem{item->name, item->data_type, item->value});
-  for (Record& r : SplitRows(items, false, data_source_no, client_id, packet))
+  for (DataRecord& r : SplitRows(ReadRecords(*output), false, data_source_no, client_id, packet))
     records_.push_back(std::move(r));
   return last_result_;
 }
@@ -183,13 +173,14 @@ void Session::Deliver() {
 void Session::Collect() {
   for (SentData& sent : HostServices::Get().Take()) {
     if (sent.kind != 9) continue;
-    for (Record& r : SplitRows(sent.items, true, sent.data_source_no, sent.client_id, sent.bytes))
+    for (DataRecord& r :
+         SplitRows(sent.rows, true, sent.data_source_no, sent.client_id, sent.bytes))
       records_.push_back(std::move(r));
   }
 }
 
 void Session::Run(uint32_t ms) {
-  const Exports& fns = Library::Get().Fns();
+  const PluginLibrary& fns = Library::Get().Fns();
   if (VirtualTime()) {
     HostServices& services = HostServices::Get();
     for (uint32_t elapsed = 0; elapsed < ms;) {
@@ -214,7 +205,7 @@ void Session::Run(uint32_t ms) {
   Collect();
 }
 
-std::vector<Record> Session::TakeRecords() {
+std::vector<DataRecord> Session::TakeRecords() {
   Collect();
   return std::move(records_);
 }

@@ -9,20 +9,19 @@
 #include <string>
 #include <vector>
 
-#include "host_list.h"
 #include "meter_line.h"
 #include "plugin_host.h"
 
 namespace host {
 
-struct Record {
+struct DataRecord {
   bool from_output = false;  // kind 9 rather than ProcessData's Output
   uint32_t data_source_no = 0;
   uintptr_t client_id = 0;
-  std::vector<ReadItem> items;
+  std::vector<Field> items;
   std::string packet;  // the text that came with the record
 
-  const ReadItem* Find(const std::string& name) const;
+  const Field* Find(const std::string& name) const;
   bool Has(const std::string& name) const { return Find(name) != nullptr; }
   std::string Text(const std::string& name) const;
   double Number(const std::string& name) const;
@@ -58,7 +57,7 @@ class Session {
   // Hands the meters' pending answers to the library.
   void Deliver();
 
-  std::vector<Record> TakeRecords();
+  std::vector<DataRecord> TakeRecords();
   // The log since the last call (lines separated by CR LF, level bytes kept).
   std::string TakeLog();
   int32_t LastDataResult() const { return last_result_; }
@@ -72,7 +71,7 @@ class Session {
   MeterLine line_;
   Instance instance_;
   std::map<uint32_t, std::string> port_names_;
-  std::vector<Record> records_;
+  std::vector<DataRecord> records_;
   int32_t last_result_ = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "plugin_host.h"
 
+#include <exception>
+
 #include "host_os.h"
 
 namespace host {
@@ -9,31 +11,17 @@ Library& Library::Get() {
   return library;
 }
 
-Library::Library() {
+Library::Library() : fns_(new PluginLibrary) {
   path_ = hostos::LibraryPath();
-  handle_ = hostos::LoadLibraryFile(path_, &error_);
-  if (!handle_) return;
-  fns_.CreatePluginInstance = reinterpret_cast<CreateFn>(Find("CreatePluginInstance"));
-  fns_.FreePluginInstance = reinterpret_cast<RecFn>(Find("FreePluginInstance"));
-  fns_.GetModuleInfo = reinterpret_cast<ModuleInfoFn>(Find("GetModuleInfo"));
-  fns_.GetOptionsDialog = reinterpret_cast<VoidRecFn>(Find("GetOptionsDialog"));
-  fns_.ShowOptionsDialog = reinterpret_cast<VoidRecFn>(Find("ShowOptionsDialog"));
-  fns_.ProcessData = reinterpret_cast<RecFn>(Find("ProcessData"));
-  fns_.ExecutePluginCommand = reinterpret_cast<RecFn>(Find("ExecutePluginCommand"));
-  fns_.GetLogEx = reinterpret_cast<RecFn>(Find("GetLogEx"));
-  fns_.PumpPluginMessages = reinterpret_cast<PumpFn>(Find("PumpPluginMessages"));
-}
-
-void* Library::Find(const char* name) const {
-  return hostos::FindExport(handle_, name);
+  loaded_ = fns_->Load(path_, false, &error_);
 }
 
 Call::Call(uintptr_t instance, const std::string& command) {
-  rec.Size = kRecSize;
+  rec.Size = kCallRecSize;
   rec.Flags = 1;
   rec.Instance = instance;
-  rec.Params = params.ParamsPointer();
-  if (!command.empty()) params.Set("COMMAND", Value::Text(command));
+  rec.Params = params.InterfaceVariable();
+  if (!command.empty()) params.Put("COMMAND", Value::Text(command));
 }
 
 Instance::Instance() {
@@ -153,10 +141,14 @@ int32_t HostSendDataEx(uint32_t host_module_id, uint32_t data_source_no, uintptr
   sent.kind = kind;
   if (kind == 9 && data) {
     // The library's record: the list in Output (kind 9), its text in Input.
-    const auto* rec = static_cast<const host::Rec*>(data);
+    const auto* rec = static_cast<const host::CallRec*>(data);
     if (rec->Output.Kind == 9 && rec->Output.Data) {
-      const void* list = *reinterpret_cast<void* const*>(rec->Output.Data);
-      if (list) sent.items = host::ReadLibraryList(list);
+      auto* list = *reinterpret_cast<host::IListA* const*>(rec->Output.Data);
+      try {
+        if (list) sent.rows = host::ReadRecords(list);
+      } catch (const std::exception&) {
+        // A list that refuses an item reaches the test without rows.
+      }
     }
     if (rec->Input.Kind == 4 && rec->Input.Data)
       sent.bytes.assign(reinterpret_cast<const char*>(rec->Input.Data), rec->Input.Size);

@@ -1,6 +1,6 @@
 #pragma once
-// The test host: loads the plug-in library at run time, finds its exports by
-// name and calls them with records and parameter lists of its own.
+// The test host: loads the plug-in library at run time through the host kit
+// and calls its exports with the kit's records and parameter lists.
 #include <atomic>
 #include <functional>
 #include <map>
@@ -8,51 +8,45 @@
 #include <string>
 #include <vector>
 
-#include "host_abi.h"
-#include "host_list.h"
+#include "hostkit/abi.h"
+#include "hostkit/params_list.h"
+#include "hostkit/plugin.h"
 
 namespace host {
-
-struct Exports {
-  CreateFn CreatePluginInstance = nullptr;
-  RecFn FreePluginInstance = nullptr;
-  ModuleInfoFn GetModuleInfo = nullptr;
-  VoidRecFn GetOptionsDialog = nullptr;
-  VoidRecFn ShowOptionsDialog = nullptr;
-  RecFn ProcessData = nullptr;
-  RecFn ExecutePluginCommand = nullptr;
-  RecFn GetLogEx = nullptr;
-  PumpFn PumpPluginMessages = nullptr;  // POSIX builds only
-};
 
 // The library, loaded once for the whole test program.
 class Library {
  public:
   static Library& Get();
-  bool Loaded() const { return handle_ != nullptr; }
+  bool Loaded() const { return loaded_; }
   const std::string& Error() const { return error_; }
   const std::string& Path() const { return path_; }
-  const Exports& Fns() const { return fns_; }
-  void* Find(const char* name) const;
+  const PluginLibrary& Fns() const { return *fns_; }
+  void* Find(const char* name) const { return fns_->Find(name); }
 
  private:
   Library();
-  void* handle_ = nullptr;
+  bool loaded_ = false;
   std::string path_;
   std::string error_;
-  Exports fns_;
+  // Never unloaded: threads of the library may outlive the tests.
+  PluginLibrary* fns_;
 };
 
 // A call record with a host parameter list behind Params.
 struct Call {
-  Rec rec{};
-  List params;
+  CallRec rec{};
+  ListPtr list = MakeList();
+  ParamsList& params = *list;
   explicit Call(uintptr_t instance = 0, const std::string& command = "");
   Call& Set(const std::string& name, Value value) {
-    params.Set(name, std::move(value));
+    params.Put(name, value);
     return *this;
   }
-  Value Result() const { return params.Get("RESULT"); }
+  Value Result() const {
+    const ListItem* item = params.Find("RESULT");
+    return item ? item->value : Value();
+  }
 };
 
 // One plug-in instance driven through the exports.
@@ -64,7 +58,7 @@ class Instance {
   Instance& operator=(const Instance&) = delete;
 
   uintptr_t Handle() const { return handle_; }
-  const Exports& Fns() const { return Library::Get().Fns(); }
+  const PluginLibrary& Fns() const { return Library::Get().Fns(); }
   int32_t Command(const std::string& command) {
     Call c(handle_, command);
     return Command(c);
@@ -91,8 +85,8 @@ struct SentData {
   uint32_t data_source_no = 0;
   uintptr_t client_id = 0;
   uint32_t kind = 0;
-  std::string bytes;            // kinds 129 and 130; the text of kind 9
-  std::vector<ReadItem> items;  // kind 9
+  std::string bytes;         // kinds 129 and 130; the text of kind 9
+  std::vector<Record> rows;  // kind 9
 };
 
 class HostServices {

@@ -9,17 +9,16 @@
 #include <vector>
 
 #include "base/errors.h"
-#include "host_list.h"
+#include "hostkit/params_list.h"
 #include "paramlist/edge_platform.h"
 #include "paramlist/params_edge.h"
 #include "paramlist/params_list_item_wrap.h"
-#include "raw_vtable.h"
 
 namespace {
 
+using host::Slot;
 using platform::HRESULT;
 using platform::VARIANT;
-using rawcall::Slot;
 
 constexpr HRESULT kFailed = static_cast<HRESULT>(0x8000FFFF);
 constexpr HRESULT kNoInterface = static_cast<HRESULT>(0x80004002);
@@ -168,7 +167,7 @@ TEST(ParamsListSlots, NarrowListTable) {
   TqonParamsList list;
   auto wrap = TqonParamsListWrap::Create(&list, true);
   void* a = *wrap->GetIntfRef();
-  VARIANT five = host::IntVariant(5);
+  VARIANT five = host::Value::Int(5).Detach();
   void* item = reinterpret_cast<void*>(1);
 
   EXPECT_EQ(Slot<uint32_t>(a, kAddRef), 2u);
@@ -192,7 +191,7 @@ TEST(ParamsListSlots, NarrowListTable) {
 
   ASSERT_EQ(Slot<HRESULT>(a, kInsert, 0, "First", &five, &item), 0);
   ReleaseRaw(item);
-  VARIANT text = host::TextVariant("230.1");
+  VARIANT text = host::Value::Text("230.1").Detach();
   ASSERT_EQ(Slot<HRESULT>(a, kSetValue, "volt", &text, false, &item), 0);
   ASSERT_NE(item, nullptr);
   ReleaseRaw(item);
@@ -207,7 +206,7 @@ TEST(ParamsListSlots, NarrowListTable) {
   ASSERT_EQ(Slot<HRESULT>(a, kIndexOf, "volt", 0, -1, &index), 0);
   EXPECT_EQ(index, 1);
 
-  VARIANT out = host::TextVariant("stale");  // must be cleared, not leaked
+  VARIANT out = host::Value::Text("stale").Detach();  // must be cleared, not leaked
   ASSERT_EQ(Slot<HRESULT>(a, kGetValue, "VOLT", 0, -1, &out), 0);
   EXPECT_EQ(out.vt, platform::VT_BSTR);
   EXPECT_EQ(Text(out), "230.1");
@@ -257,7 +256,7 @@ TEST(ParamsListSlots, WideListTable) {
   TqonParamsList list;
   auto wrap = TqonParamsListWrap::Create(&list, true);
   void* w = wrap->IntfW();
-  VARIANT seven = host::IntVariant(7);
+  VARIANT seven = host::Value::Int(7).Detach();
   void* item = nullptr;
   const auto name = W("Stro\xC3\x9F");  // a non-ASCII name
   ASSERT_EQ(Slot<HRESULT>(w, kAdd, name.c_str(), &seven, &item), 0);
@@ -274,7 +273,7 @@ TEST(ParamsListSlots, WideListTable) {
   ASSERT_EQ(Slot<HRESULT>(w, kFindItem, W("a").c_str(), 0, -1, &item), 0);
   ASSERT_NE(item, nullptr);
   ReleaseRaw(item);
-  VARIANT text = host::TextVariant("x");
+  VARIANT text = host::Value::Text("x").Detach();
   ASSERT_EQ(Slot<HRESULT>(w, kSetValue, W("a").c_str(), &text, false, &item), 0);
   ReleaseRaw(item);
   VARIANT out;
@@ -318,15 +317,15 @@ TEST(ParamsListSlots, ItemTable) {
   EXPECT_EQ(list.Items(0)->Flags, 0x81);
   EXPECT_FALSE(Slot<bool>(item, kIsNewRow));
 
-  VARIANT out = host::TextVariant("stale");
+  VARIANT out = host::Value::Text("stale").Detach();
   ASSERT_EQ(Slot<HRESULT>(item, kItemGetValue, &out), 0);
   EXPECT_EQ(out.vt, platform::VT_R8);
   EXPECT_EQ(out.dblVal, 1.5);
-  VARIANT v = host::TextVariant("new");
+  VARIANT v = host::Value::Text("new").Detach();
   ASSERT_EQ(Slot<HRESULT>(item, kItemSetValue, &v), 0);
   ASSERT_EQ(Slot<HRESULT>(item, kGetValueW, &out), 0);
   EXPECT_EQ(Text(out), "new");
-  VARIANT n = host::IntVariant(-1);
+  VARIANT n = host::Value::Int(-1).Detach();
   ASSERT_EQ(Slot<HRESULT>(item, kSetValueW, &n), 0);
   EXPECT_EQ(list.Items(0)->Value.ToInt(), -1);
 
@@ -389,7 +388,7 @@ TEST(ParamsListSlots, HostStringVariantsAreReadAtTheirPointer) {
 TEST(ParamsListFailures, BlankNamesAnswerSuccessWithoutItem) {
   TqonParamsList list;
   auto wrap = TqonParamsListWrap::Create(&list, true);
-  VARIANT v = host::IntVariant(1);
+  VARIANT v = host::Value::Int(1).Detach();
   void* item = reinterpret_cast<void*>(1);
   EXPECT_EQ(Slot<HRESULT>(wrap->IntfA(), kAdd, "  ", &v, &item), 0);
   EXPECT_EQ(item, nullptr);
@@ -402,7 +401,7 @@ TEST(ParamsListFailures, ErrorsInsideBecomeTheFailureStatus) {
   list.Add("a", 1);
   auto wrap = TqonParamsListWrap::Create(&list, true);
   void* a = wrap->IntfA();
-  VARIANT v = host::IntVariant(1);
+  VARIANT v = host::Value::Int(1).Detach();
   void* item = reinterpret_cast<void*>(1);
 
   // A negative index raises inside; through the table nothing happens.
@@ -414,13 +413,15 @@ TEST(ParamsListFailures, ErrorsInsideBecomeTheFailureStatus) {
   EXPECT_EQ(Slot<HRESULT>(a, kInsert, 5, "x", &v, &item), kFailed);
 
   // Not a list: the source of a list-taking slot is checked, never called.
-  host::List foreign;
+  host::ListPtr foreign = host::MakeList();
+  foreign->Put("a", host::Value::Int(1));
   bool ok = true;
-  EXPECT_EQ(Slot<HRESULT>(a, kAddItems, static_cast<void*>(&foreign), &ok), kFailed);
+  EXPECT_EQ(Slot<HRESULT>(a, kAddItems, static_cast<void*>(foreign.get()), &ok), kFailed);
   EXPECT_FALSE(ok);
   EXPECT_EQ(Slot<HRESULT>(a, kAddItems, static_cast<void*>(nullptr), &ok), kFailed);
-  Slot<void>(a, kAddRows, static_cast<void*>(&foreign));
-  EXPECT_EQ(foreign.unexpected_calls, 0);
+  Slot<void>(a, kAddRows, static_cast<void*>(foreign.get()));
+  EXPECT_EQ(foreign->References(), 1u);
+  EXPECT_EQ(foreign->At(0).handed_out, 0);
   EXPECT_EQ(list.Count(), 1);
 
   // A destroyed list (signature 0).
@@ -428,7 +429,7 @@ TEST(ParamsListFailures, ErrorsInsideBecomeTheFailureStatus) {
   int32_t index = 5;
   EXPECT_EQ(Slot<HRESULT>(a, kIndexOf, "a", 0, -1, &index), kFailed);
   EXPECT_EQ(index, -1);
-  VARIANT out = host::TextVariant("stale");
+  VARIANT out = host::Value::Text("stale").Detach();
   EXPECT_EQ(Slot<HRESULT>(a, kGetValue, "a", 0, -1, &out), kFailed);
   EXPECT_EQ(out.vt, platform::VT_EMPTY);
   EXPECT_EQ(Slot<HRESULT>(a, kFindItem, "a", 0, -1, &item), kFailed);
@@ -460,10 +461,10 @@ TEST(ParamsListItemLifetime, ReferencesOutlivingTheirItemsAnswerNothing) {
   EXPECT_STREQ(Slot<const char*>(ib, kGetName), "b");
 
   list->Clear();
-  VARIANT out = host::TextVariant("stale");
+  VARIANT out = host::Value::Text("stale").Detach();
   EXPECT_EQ(Slot<HRESULT>(ib, kItemGetValue, &out), kFailed);
   EXPECT_EQ(out.vt, platform::VT_EMPTY);
-  VARIANT v = host::IntVariant(9);
+  VARIANT v = host::Value::Int(9).Detach();
   EXPECT_EQ(Slot<HRESULT>(ib, kItemSetValue, &v), kFailed);
   EXPECT_EQ(Slot<HRESULT>(ib, kSetValueW, &v), kFailed);
   Slot<void>(ib, kSetName, "x");
@@ -528,7 +529,7 @@ TEST(ParamsListWrapLifetime, FreeingAWrapTheHostStillHoldsReportsAndDetaches) {
   // The host's late calls find an empty list of the wrap's own.
   EXPECT_EQ(Slot<int32_t>(held, kGetCount), 0);
   EXPECT_EQ(Slot<int32_t>(held, kGetSignature), 0x0FDE2E4B);
-  VARIANT v = host::IntVariant(2);
+  VARIANT v = host::Value::Int(2).Detach();
   void* item = nullptr;
   EXPECT_EQ(Slot<HRESULT>(held, kAdd, "late", &v, &item), 0);
   ReleaseRaw(item);

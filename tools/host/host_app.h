@@ -13,10 +13,10 @@
 #include <asio.hpp>
 
 #include "host_options.h"
-#include "host_params_list.h"
-#include "host_plugin.h"
 #include "host_ports.h"
 #include "host_records.h"
+#include "hostkit/params_list.h"
+#include "hostkit/plugin.h"
 
 namespace host {
 

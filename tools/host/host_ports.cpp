@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "host_abi.h"
 #include "host_platform.h"
+#include "hostkit/abi.h"
 #include "platform/process_limits.h"
 
 namespace host {

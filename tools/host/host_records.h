@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host_options.h"
-#include "host_params_list.h"
+#include "hostkit/params_list.h"
 
 namespace host {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "host_plugin.h"
+#include "hostkit/plugin.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <functional>
 #include <map>
 
-#include "host_abi.h"
 #include "host_ports.h"
+#include "hostkit/abi.h"
 
 namespace {
 

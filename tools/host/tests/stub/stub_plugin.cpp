@@ -6,8 +6,8 @@
 #include <mutex>
 #include <string>
 
-#include "host_abi.h"
-#include "host_params_list.h"
+#include "hostkit/abi.h"
+#include "hostkit/params_list.h"
 #include "platform/module.h"
 
 namespace {

@@ -38,6 +38,19 @@ struct CallRec {
   char ClientName[50];
 };
 
+// What GetModuleInfo fills: a header, then the two texts it points at.
+struct ModuleInfo {
+  uint32_t Size;
+  uint32_t Capabilities;
+  uint32_t InterfaceVersion;
+  float ModuleVersion;
+  uint8_t Options;
+  uint32_t TitleLen;
+  uintptr_t TitlePtr;
+  uint32_t CommandsLen;
+  uintptr_t CommandsPtr;
+};
+
 #pragma pack(pop)
 
 constexpr bool kWide = sizeof(void*) == 8;
@@ -54,6 +67,17 @@ static_assert(offsetof(CallRec, Params) == (kWide ? 30 : 22));
 static_assert(offsetof(CallRec, Input) == (kWide ? 38 : 26));
 static_assert(offsetof(CallRec, Output) == (kWide ? 55 : 39));
 static_assert(offsetof(CallRec, ClientName) == (kWide ? 72 : 52));
+static_assert(offsetof(DataDesc, Kind) == 8);
+static_assert(offsetof(DataDesc, Data) == 9);
+
+constexpr uint32_t kModuleInfoHeader = kWide ? 41 : 33;
+static_assert(sizeof(ModuleInfo) == kModuleInfoHeader);
+static_assert(offsetof(ModuleInfo, ModuleVersion) == 12);
+static_assert(offsetof(ModuleInfo, Options) == 16);
+static_assert(offsetof(ModuleInfo, TitleLen) == 17);
+static_assert(offsetof(ModuleInfo, TitlePtr) == 21);
+static_assert(offsetof(ModuleInfo, CommandsLen) == (kWide ? 29 : 25));
+static_assert(offsetof(ModuleInfo, CommandsPtr) == (kWide ? 33 : 29));
 
 // Descriptor kinds the host uses or meets.
 constexpr uint8_t kKindRawBytes = 0;
@@ -165,7 +189,7 @@ class IListA {
 // The library's exports.
 using CallFn = int32_t(QON_STDCALL*)(CallRec* rec);
 using VoidCallFn = void(QON_STDCALL*)(CallRec* rec);
-using ModuleInfoFn = bool(QON_STDCALL*)(CallRec* rec, void* info, uint32_t* needed);
+using ModuleInfoFn = bool(QON_STDCALL*)(CallRec* rec, ModuleInfo* info, uint32_t* needed);
 // POSIX builds only; the C convention.
 using PumpFn = int32_t (*)(uint32_t max_wait_ms);
 
@@ -173,5 +197,15 @@ using PumpFn = int32_t (*)(uint32_t max_wait_ms);
 using SendDataExFn = int32_t(QON_STDCALL*)(uint32_t host_module_id, uint32_t data_source_no,
                                            uintptr_t client_id, uintptr_t reserved, uint32_t kind,
                                            const void* data, uint32_t size);
+
+// Calls slot `slot` of the interface at `self` by position, as a host written
+// in another language does: only the table and the convention.
+template <class R, class... A>
+R Slot(const void* self, int slot, A... args) {
+  using AnyFn = void (*)();
+  const AnyFn* table = *static_cast<const AnyFn* const*>(self);
+  using Fn = R(QON_STDCALL*)(const void*, A...);
+  return reinterpret_cast<Fn>(table[slot])(self, args...);
+}
 
 }  // namespace host

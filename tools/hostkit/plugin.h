@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "host_abi.h"
-#include "host_params_list.h"
+#include "hostkit/abi.h"
+#include "hostkit/params_list.h"
 
 namespace host {
 
@@ -26,12 +26,17 @@ class PluginLibrary {
   // Tells the library it is about to go, then unloads it.
   void Unload();
 
+  // Any export by name; null when missing or not loaded.
+  void* Find(const char* name) const;
+
   CallFn CreatePluginInstance = nullptr;
   CallFn FreePluginInstance = nullptr;
   ModuleInfoFn GetModuleInfo = nullptr;
   CallFn ProcessData = nullptr;
   CallFn ExecutePluginCommand = nullptr;
   CallFn GetLogEx = nullptr;
+  VoidCallFn GetOptionsDialog = nullptr;
+  VoidCallFn ShowOptionsDialog = nullptr;
   PumpFn PumpPluginMessages = nullptr;  // null where the host's message loop does it
 
  private:

@@ -1,4 +1,4 @@
-#include "host_plugin.h"
+#include "hostkit/plugin.h"
 
 #include <algorithm>
 #include <cstring>
@@ -35,8 +35,8 @@ bool PluginLibrary::Load(const std::string& path, bool needs_pump, std::string* 
       {"ProcessData", reinterpret_cast<void**>(&ProcessData)},
       {"ExecutePluginCommand", reinterpret_cast<void**>(&ExecutePluginCommand)},
       {"GetLogEx", reinterpret_cast<void**>(&GetLogEx)},
-      {"GetOptionsDialog", nullptr},
-      {"ShowOptionsDialog", nullptr},
+      {"GetOptionsDialog", reinterpret_cast<void**>(&GetOptionsDialog)},
+      {"ShowOptionsDialog", reinterpret_cast<void**>(&ShowOptionsDialog)},
   };
   for (const Export& e : exports) {
     void* f = find(e.name);
@@ -70,7 +70,12 @@ void PluginLibrary::Unload() {
   CreatePluginInstance = FreePluginInstance = ProcessData = ExecutePluginCommand = GetLogEx =
       nullptr;
   GetModuleInfo = nullptr;
+  GetOptionsDialog = ShowOptionsDialog = nullptr;
   PumpPluginMessages = nullptr;
+}
+
+void* PluginLibrary::Find(const char* name) const {
+  return handle_ ? platform::FindProcedure(handle_, name) : nullptr;
 }
 
 std::vector<LogLine> SplitLog(const std::string& text) {

@@ -6,11 +6,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "host_abi.h"
+#include "hostkit/abi.h"
 
 namespace host {
 
@@ -33,9 +34,21 @@ class Value {
 
   const VARIANT& get() const { return v_; }
   VARIANT* out() { return &v_; }
+  // Hands the variant over to the caller, who clears it.
+  VARIANT Detach() {
+    VARIANT r = v_;
+    platform::VariantInit(&v_);
+    return r;
+  }
   bool IsEmpty() const { return v_.vt == platform::VT_EMPTY || v_.vt == platform::VT_NULL; }
-  // The text of a string value (ANSI); empty for other types.
+  uint16_t Type() const { return v_.vt; }
+  // The text of a string value (ANSI); numbers in decimal, booleans 1/0;
+  // empty for empty and null.
   std::string AsText() const;
+  // Integers, booleans (1/0) and decimal strings; 0 for the rest.
+  int64_t AsInt() const;
+  // Floating-point and date values as they are; the rest as AsInt.
+  double AsDouble() const;
 
  private:
   VARIANT v_;
@@ -47,6 +60,11 @@ struct ListItem {
   int32_t data_type = 0;
   uint8_t flags = 2;
   Value value;
+  // When set, the value is answered as the host's own byte string (0x100)
+  // pointing at this text, as hosts written in other languages do.
+  std::optional<std::string> host_text;
+  // Item references handed out and not yet released.
+  std::atomic<int> handed_out{0};
   bool IsRowSeparator() const { return data_type == kRowSeparatorType; }
 };
 
@@ -61,8 +79,10 @@ class ParamsList final : public IListA {
   uintptr_t InterfaceVariable() { return reinterpret_cast<uintptr_t>(&self_); }
 
   // Host-side use.
-  void Put(std::string_view name, const Value& value);  // set, created when missing
+  ListItem& Put(std::string_view name, const Value& value);  // set, created when missing
   const ListItem* Find(std::string_view name) const;
+  // References held, the creator's included.
+  uint32_t References() const { return refs_; }
   size_t Size() const { return items_.size(); }
   const ListItem& At(size_t i) const { return *items_[i]; }
 

@@ -1,4 +1,4 @@
-#include "host_params_list.h"
+#include "hostkit/params_list.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -72,8 +72,45 @@ Value Value::Null() {
 }
 
 std::string Value::AsText() const {
-  if (v_.vt == VT_BSTR && v_.bstrVal) return platform::BstrToAnsi(v_.bstrVal);
-  return {};
+  switch (v_.vt) {
+    case VT_BSTR:
+      return v_.bstrVal ? platform::BstrToAnsi(v_.bstrVal) : std::string();
+    case platform::VT_EMPTY:
+    case platform::VT_NULL:
+      return {};
+    case platform::VT_R8:
+    case platform::VT_DATE:
+      return std::to_string(v_.dblVal);
+    default:
+      return std::to_string(AsInt());
+  }
+}
+
+int64_t Value::AsInt() const {
+  switch (v_.vt) {
+    case platform::VT_I4:
+      return v_.lVal;
+    case platform::VT_UI4:
+      return v_.ulVal;
+    case platform::VT_I8:
+    case platform::VT_UI8:
+      return v_.llVal;
+    case platform::VT_BOOL:
+      return v_.boolVal ? 1 : 0;
+    case VT_BSTR:
+      try {
+        return std::stoll(AsText());
+      } catch (const std::exception&) {
+        return 0;
+      }
+    default:
+      return 0;
+  }
+}
+
+double Value::AsDouble() const {
+  if (v_.vt == platform::VT_R8 || v_.vt == platform::VT_DATE) return v_.dblVal;
+  return static_cast<double>(AsInt());
 }
 
 Value IncomingValue(const VARIANT* value, bool wide) {
@@ -97,6 +134,17 @@ Value IncomingValue(const VARIANT* value, bool wide) {
 }
 
 namespace {
+
+// Copies an item's value out, clearing the out-variant first.
+HRESULT Answer(const ListItem& item, VARIANT* value) {
+  platform::VariantClear(value);
+  if (item.host_text) {
+    value->vt = VT_HOST_ANSI_STRING;
+    value->byref = const_cast<char*>(item.host_text->c_str());
+    return kOk;
+  }
+  return platform::VariantCopy(value, &item.value.get()) == 0 ? kOk : kFailed;
+}
 
 std::string KeyOf(std::string_view name) {
   return platform::AnsiLowerCase(name);
@@ -168,8 +216,11 @@ class ItemRef final : public IListItemW {
   HRESULT QON_STDCALL GetValueW(VARIANT* value) override { return Fetch(value); }
 
  private:
-  explicit ItemRef(std::shared_ptr<ListItem> item) : item_(std::move(item)) { Refresh(); }
-  ~ItemRef() = default;
+  explicit ItemRef(std::shared_ptr<ListItem> item) : item_(std::move(item)) {
+    Refresh();
+    ++item_->handed_out;
+  }
+  ~ItemRef() { --item_->handed_out; }
 
   void Refresh() {
     name_a_ = item_->name;
@@ -187,8 +238,7 @@ class ItemRef final : public IListItemW {
   HRESULT Fetch(VARIANT* value) {
     if (!value) return kFailed;
     try {
-      platform::VariantClear(value);
-      return platform::VariantCopy(value, &item_->value.get()) == 0 ? kOk : kFailed;
+      return Answer(*item_, value);
     } catch (...) {
       return kFailed;
     }
@@ -216,13 +266,14 @@ ParamsList* ParamsList::Create() {
   return new ParamsList();  // freed by its last Release
 }
 
-void ParamsList::Put(std::string_view name, const Value& value) {
+ListItem& ParamsList::Put(std::string_view name, const Value& value) {
   const int32_t i = Search(name, 0, -1);
   if (i >= 0) {
     items_[static_cast<size_t>(i)]->value = value;
-  } else {
-    items_.push_back(NewItem(name, value));
+    return *items_[static_cast<size_t>(i)];
   }
+  items_.push_back(NewItem(name, value));
+  return *items_.back();
 }
 
 const ListItem* ParamsList::Find(std::string_view name) const {
@@ -376,9 +427,7 @@ HRESULT QON_STDCALL ParamsList::GetValue(const char* name, int32_t from, int32_t
     platform::VariantClear(value);
     const int32_t i = Search(name ? name : "", from, to);
     if (i < 0) return kOk;
-    return platform::VariantCopy(value, &items_[static_cast<size_t>(i)]->value.get()) == 0
-               ? kOk
-               : kFailed;
+    return Answer(*items_[static_cast<size_t>(i)], value);
   } catch (...) {
     return kFailed;
   }
@@ -390,7 +439,8 @@ HRESULT QON_STDCALL ParamsList::GetValueDef(const char* name, const VARIANT* fal
   try {
     platform::VariantClear(value);
     const int32_t i = Search(name ? name : "", from, to);
-    const VARIANT* src = i >= 0 ? &items_[static_cast<size_t>(i)]->value.get() : fallback;
+    if (i >= 0) return Answer(*items_[static_cast<size_t>(i)], value);
+    const VARIANT* src = fallback;
     if (!src) return kOk;
     return platform::VariantCopy(value, src) == 0 ? kOk : kFailed;
   } catch (...) {
