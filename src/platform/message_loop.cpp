@@ -254,7 +254,7 @@ void Arm(ThreadQueue& q, bool force) {
     const uint64_t next = VirtualClock::Active() ? UINT64_MAX : q.timers.Next();
     if (!force && next == q.armed_due) return;
     q.armed_due = next;
-    ms = next == UINT64_MAX ? UINT64_MAX : q.timers.Until(now);
+    ms = next == UINT64_MAX ? UINT64_MAX : (next > now ? next - now : 0);
   }
   if (detail::SystemArmDoorbell(doorbell, ms)) return;
   // Refused: the next pass or timer change tries again.
