@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -16,9 +18,35 @@
 #include "platform/message_loop_backend.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
+#include "platform/timer_table.h"
 
 namespace platform {
-namespace detail {
+namespace {
+
+// Guards the procedure of one window. Calls run only while the gate is
+// open; Close() shuts it and, from a thread other than the owner, waits for a
+// call in progress to return, so nothing reaches the procedure afterwards.
+// The procedure object itself is released only when no call uses it, because
+// a procedure may destroy its own window.
+class ProcedureGate {
+ public:
+  explicit ProcedureGate(MessageWindow::Procedure procedure) : procedure_(std::move(procedure)) {}
+
+  // False when the gate is closed (result untouched).
+  bool Call(uint32_t msg, uintptr_t wparam, intptr_t lparam, intptr_t* result);
+  // wait: the caller is not the owner thread. While it waits it answers the
+  // messages sent to its own thread, so that a procedure that sends to it
+  // cannot deadlock the two.
+  void Close(bool wait);
+  bool Closed() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable idle_;
+  MessageWindow::Procedure procedure_;
+  int calls_ = 0;
+  bool closed_ = false;
+};
 
 bool ProcedureGate::Call(uint32_t msg, uintptr_t wparam, intptr_t lparam, intptr_t* result) {
   {
@@ -58,8 +86,8 @@ void ProcedureGate::Close(bool wait) {
       if (idle_.wait_for(lock, std::chrono::milliseconds(10), [this] { return calls_ == 0; }))
         break;
       lock.unlock();
-      AnswerSentMessages();
-      SystemAnswerSentMessages();
+      detail::AnswerSentMessages();
+      detail::SystemAnswerSentMessages();
       lock.lock();
     }
   }
@@ -72,10 +100,6 @@ bool ProcedureGate::Closed() const {
   return closed_;
 }
 
-}  // namespace detail
-
-namespace {
-
 struct ThreadQueue;
 
 // One portable window; shared by the window object, the handle registry and
@@ -86,8 +110,7 @@ struct WindowState {
   const WindowHandle handle;
   const uint32_t owner_thread;
   const std::shared_ptr<ThreadQueue> queue;
-  detail::ProcedureGate gate;
-  std::vector<uintptr_t> timer_ids;  // guarded by the queue's mutex
+  ProcedureGate gate;
 };
 
 struct Posted {
@@ -110,134 +133,8 @@ struct SentCall {
   intptr_t result = 0;
 };
 
-struct DueTimer {
-  std::shared_ptr<WindowState> window;
-  uintptr_t id;
-  uint64_t due;
-  uint64_t seq;
-};
-
-// The timers of one thread: found by (window, id) in constant time, and kept
-// in a heap by due time, so that thousands of timers cost a logarithm per
-// tick rather than a pass over all of them. Heap entries go stale when their
-// timer is reset or killed; they are dropped when they come to the top.
-class TimerTable {
- public:
-  bool Empty() const { return timers_.empty(); }
-
-  void Set(const std::shared_ptr<WindowState>& window, uintptr_t id, uint32_t period, uint64_t due,
-           uint64_t seq) {
-    const Key key{window.get(), id};
-    auto [it, added] = timers_.try_emplace(key);
-    it->second = Timer{window, period, due, seq};
-    Push(key, due, seq);
-  }
-
-  // False when there was no such timer.
-  bool Kill(const WindowState* window, uintptr_t id) { return timers_.erase(Key{window, id}) > 0; }
-
-  // The timers of a window go with it; they refer back to it, so their last
-  // references are handed to the caller to drop outside the lock.
-  void RemoveWindow(const WindowState* window, const std::vector<uintptr_t>& ids,
-                    std::vector<std::shared_ptr<WindowState>>* keep) {
-    for (uintptr_t id : ids) {
-      auto it = timers_.find(Key{window, id});
-      if (it == timers_.end()) continue;
-      keep->push_back(std::move(it->second.window));
-      timers_.erase(it);
-    }
-  }
-
-  // Appends every timer due at `now`, in due order (ties: the timer set first).
-  void CollectDue(uint64_t now, std::vector<DueTimer>* due) {
-    while (!heap_.empty() && heap_.front().due <= now) {
-      const Entry e = PopTop();
-      const Timer* t = Current(e);
-      if (t) due->push_back({t->window, e.key.id, e.due, e.seq});
-    }
-  }
-
-  // Re-arms a collected timer unless a handler killed or reset it meanwhile.
-  bool Rearm(const DueTimer& d, uint64_t now) {
-    auto it = timers_.find(Key{d.window.get(), d.id});
-    if (it == timers_.end() || it->second.seq != d.seq) return false;
-    // Like the system's timers: no catching up, the next tick is a period after this one.
-    it->second.due = now + it->second.period;
-    Push(it->first, it->second.due, it->second.seq);
-    return true;
-  }
-
-  // When the first timer is due (max when none).
-  uint64_t Next() {
-    while (!heap_.empty()) {
-      const Entry& top = heap_.front();
-      if (Current(top)) return top.due;
-      PopTop();
-    }
-    return UINT64_MAX;
-  }
-
-  void Swap(TimerTable& other) {
-    timers_.swap(other.timers_);
-    heap_.swap(other.heap_);
-  }
-
- private:
-  struct Key {
-    const WindowState* window;
-    uintptr_t id;
-    bool operator==(const Key& o) const { return window == o.window && id == o.id; }
-  };
-  struct KeyHash {
-    size_t operator()(const Key& k) const {
-      return std::hash<const void*>()(k.window) ^ (std::hash<uintptr_t>()(k.id) * 31u);
-    }
-  };
-  struct Timer {
-    std::shared_ptr<WindowState> window;
-    uint32_t period = 0;
-    uint64_t due = 0;
-    uint64_t seq = 0;  // changes with every SetTimer; breaks ties between equal due times
-  };
-  struct Entry {
-    uint64_t due;
-    uint64_t seq;
-    Key key;
-  };
-  static bool Later(const Entry& a, const Entry& b) {
-    return a.due != b.due ? a.due > b.due : a.seq > b.seq;
-  }
-
-  const Timer* Current(const Entry& e) const {
-    auto it = timers_.find(e.key);
-    if (it == timers_.end() || it->second.seq != e.seq || it->second.due != e.due) return nullptr;
-    return &it->second;
-  }
-
-  void Push(const Key& key, uint64_t due, uint64_t seq) {
-    // Many resets leave many stale entries: rebuild before they outgrow the timers.
-    if (heap_.size() > 2 * timers_.size() + 64) {
-      std::vector<Entry> live;
-      live.reserve(timers_.size() + 1);
-      for (const auto& [k, t] : timers_)
-        if (!(k == key)) live.push_back({t.due, t.seq, k});
-      heap_.swap(live);
-      std::make_heap(heap_.begin(), heap_.end(), Later);
-    }
-    heap_.push_back({due, seq, key});
-    std::push_heap(heap_.begin(), heap_.end(), Later);
-  }
-
-  Entry PopTop() {
-    std::pop_heap(heap_.begin(), heap_.end(), Later);
-    const Entry e = heap_.back();
-    heap_.pop_back();
-    return e;
-  }
-
-  std::unordered_map<Key, Timer, KeyHash> timers_;
-  std::vector<Entry> heap_;
-};
+using Timers = TimerTable<WindowState>;
+using DueTimer = Timers::Due;
 
 struct ThreadQueue : std::enable_shared_from_this<ThreadQueue> {
   explicit ThreadQueue(uint32_t id) : thread_id(id) {}
@@ -247,8 +144,7 @@ struct ThreadQueue : std::enable_shared_from_this<ThreadQueue> {
   bool dead = false;  // the thread has ended
   std::deque<Posted> posted;
   std::deque<std::shared_ptr<SentCall>> sent;
-  TimerTable timers;
-  uint64_t next_seq = 0;
+  Timers timers;
   uint64_t next_post_seq = 0;
   // The system window through which the system's loop drives this queue
   // (0 = none), whether a ring of each kind is on its way, and when its
@@ -293,13 +189,13 @@ void Finish(SentCall& call, bool ok, intptr_t result) {
 void Shutdown(ThreadQueue& q) {
   std::deque<std::shared_ptr<SentCall>> sent;
   std::deque<Posted> posted;
-  TimerTable timers;
+  Timers timers;
   {
     std::lock_guard<std::mutex> lock(q.mutex);
     q.dead = true;
     sent.swap(q.sent);
     posted.swap(q.posted);
-    timers.Swap(q.timers);
+    std::swap(timers, q.timers);
   }
   for (auto& call : sent) {
     {
@@ -507,7 +403,7 @@ int FireDue(ThreadQueue& q, uint64_t now, std::vector<DueTimer>& due) {
       std::lock_guard<std::mutex> lock(q.mutex);
       if (!q.timers.Rearm(d, now)) continue;
     }
-    if (CallProcedure(*d.window, WM_TIMER_, d.id, 0, nullptr)) ++n;
+    if (CallProcedure(*d.owner, WM_TIMER_, d.id, 0, nullptr)) ++n;
   }
   return n;
 }
@@ -543,8 +439,7 @@ int PumpQueue(ThreadQueue& q) {
 uint64_t UntilNextTimer(ThreadQueue& q) {
   const uint64_t now = Tick64();
   std::lock_guard<std::mutex> lock(q.mutex);
-  const uint64_t next = q.timers.Next();
-  return next == UINT64_MAX ? next : (next > now ? next - now : 0);
+  return q.timers.Until(now);
 }
 
 bool PostTo(const std::shared_ptr<WindowState>& w, uint32_t msg, uintptr_t wparam,
@@ -644,8 +539,7 @@ class PortableWindow final : public MessageWindow {
     {
       std::lock_guard<std::mutex> lock(q.mutex);
       auto mine = [this](const auto& item) { return item.window == state_; };
-      q.timers.RemoveWindow(state_.get(), state_->timer_ids, &timers);
-      state_->timer_ids.clear();
+      q.timers.RemoveOwner(state_.get(), &timers);
       auto p = std::stable_partition(q.posted.begin(), q.posted.end(),
                                      [&](const Posted& x) { return !mine(x); });
       std::move(p, q.posted.end(), std::back_inserter(posted));
@@ -660,15 +554,12 @@ class PortableWindow final : public MessageWindow {
     if (!IsOwner(*state_)) return false;
     period_ms = std::max(period_ms, USER_TIMER_MINIMUM_);
     ThreadQueue& q = *state_->queue;
-    const uint64_t due = Tick64() + period_ms;
+    const uint64_t now = Tick64();
     bool sooner;
     {
       std::lock_guard<std::mutex> lock(q.mutex);
       if (q.dead) return false;
-      q.timers.Set(state_, id, period_ms, due, ++q.next_seq);
-      auto& ids = state_->timer_ids;
-      if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
-      sooner = due < q.armed_due;
+      sooner = q.timers.Set(state_, id, period_ms, now) < q.armed_due;
     }
     // A later timer leaves the doorbell as it is; a killed one merely makes
     // it go off once for nothing.
@@ -681,8 +572,6 @@ class PortableWindow final : public MessageWindow {
     ThreadQueue& q = *state_->queue;
     std::lock_guard<std::mutex> lock(q.mutex);
     q.timers.Kill(state_.get(), id);
-    auto& ids = state_->timer_ids;
-    ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
   }
 
  private:

@@ -8,14 +8,10 @@
 #include <functional>
 #include <memory>
 
+#include "platform/message_loop_types.h"
+
 namespace platform {
 
-// HWND on Windows; an identifier of the portable loop otherwise. 0 = none.
-using WindowHandle = uintptr_t;
-
-constexpr uint32_t WM_TIMER_ = 275;
-// The first message number of the application's own range.
-constexpr uint32_t WM_USER_ = 1024;
 // Timer periods below this are raised to it, as the system does.
 constexpr uint32_t USER_TIMER_MINIMUM_ = 10;
 

@@ -1,40 +1,13 @@
 #pragma once
 // What the portable message loop (message_loop.cpp) and the system's own
 // message loop (win32/) share, and what each backend supplies.
-#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <mutex>
 
-#include "platform/message_loop.h"
+#include "platform/message_loop_types.h"
 
 namespace platform::detail {
-
-// Guards the procedure of one window. Calls run only while the gate is
-// open; Close() shuts it and, from a thread other than the owner, waits for a
-// call in progress to return, so nothing reaches the procedure afterwards.
-// The procedure object itself is released only when no call uses it, because
-// a procedure may destroy its own window.
-class ProcedureGate {
- public:
-  explicit ProcedureGate(MessageWindow::Procedure procedure) : procedure_(std::move(procedure)) {}
-
-  // False when the gate is closed (result untouched).
-  bool Call(uint32_t msg, uintptr_t wparam, intptr_t lparam, intptr_t* result);
-  // wait: the caller is not the owner thread. While it waits it answers the
-  // messages sent to its own thread, so that a procedure that sends to it
-  // cannot deadlock the two.
-  void Close(bool wait);
-  bool Closed() const;
-
- private:
-  mutable std::mutex mutex_;
-  std::condition_variable idle_;
-  MessageWindow::Procedure procedure_;
-  int calls_ = 0;
-  bool closed_ = false;
-};
 
 // Handles the messages sent to the calling thread's portable queue (used
 // while a thread waits for another one, so that two threads sending to each

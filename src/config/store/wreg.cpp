@@ -221,6 +221,16 @@ class TWreg::Store {
   virtual bool DeletesOnFailure() const { return false; }
   // False when what was written could not be kept.
   virtual bool Finish() { return true; }
+
+  // After a value failed to read or write: the stores that want it so
+  // delete it (quietly, as the line is skipped anyway).
+  void Discard(const std::string& name) {
+    if (!DeletesOnFailure()) return;
+    try {
+      Delete(name);
+    } catch (const std::exception&) {
+    }
+  }
 };
 
 class TWreg::RegistryStore final : public TWreg::Store {
@@ -523,6 +533,99 @@ bool TWreg::Save(TPersistent* root) {
   return Pass(root, true);
 }
 
+// One item line ready for the store: what it names and how it is kept.
+struct TWreg::Line {
+  TWregItem item;
+  int index = 0;
+  TResolvedProperty target;
+  TTypeKind kind = TTypeKind::tkUnknown;
+  Form form = Form::Text;
+  // Handled through the value events rather than a property.
+  bool is_virtual = false;
+};
+
+std::unique_ptr<TWreg::Store> TWreg::OpenStore(bool save) {
+  if (INIFile == "$CUSTOM$") return std::make_unique<CustomStore>(*this);
+  // Loading from an INI file that does not exist reads the registry instead.
+  if (!INIFile.empty() && (save || platform::FileExists(INIFile))) {
+    auto ini = std::make_unique<IniStore>(INIFile, INIFileSectionPrefix);
+    if (!ini->Open()) return nullptr;
+    return ini;
+  }
+  for (const uint8_t root_no : {RegistryRoot, SecondRegistryRoot}) {
+    const auto key = RootKey(root_no);
+    if (!key || !platform::RegistryKey::Open(*key, RegistryPath, save)) continue;
+    opened_root_ = root_no;
+    return std::make_unique<RegistryStore>(*key, RegistryPath);
+  }
+  return nullptr;
+}
+
+bool TWreg::PrepareLine(TPersistent* root, bool save, Line* line) {
+  const TResolvedProperty& r = line->target = ResolvePropertyPath(root, line->item.PropertyPath);
+  bool require = r.Property != nullptr;
+  line->is_virtual = !require;
+  line->kind = r.Kind();
+  DoBeforeProcessItem(line->item.PropertyPath, line->index, require, line->is_virtual, line->kind);
+  // Lines for custom value handlers ("*") are not supported and skipped.
+  if (!require || line->kind == TTypeKind::tkUnknown || !FormOf(line->kind, &line->form))
+    return false;
+  if (line->is_virtual) return true;
+  if (!r.Property) return false;
+  if (!save && !r.Property->Set && line->kind != TTypeKind::tkClass) return false;
+  if (save && !r.Property->Get) return false;
+  return true;
+}
+
+void TWreg::SaveLine(Store& store, const Line& line) {
+  const std::string& name = line.item.ValueName;
+  TPropValue v;
+  if (line.is_virtual)
+    DoGetValue(line.item.PropertyPath, line.index, v);
+  else
+    v = line.target.Property->Get(*line.target.Object);
+  TStoredValue sv;
+  try {
+    bool has;
+    if (line.is_virtual && IsTextKind(line.kind)) {
+      // DoGetValue has encoded the text already.
+      sv.form = line.form;
+      sv.text = PropAsText(v);
+      has = !sv.text.empty();
+    } else {
+      has = ToStored(v, line.kind, line.target.Property, line.form, &sv);
+    }
+    if (has)
+      store.Write(name, sv);
+    else
+      store.Delete(name);
+  } catch (const std::exception&) {
+    store.Discard(name);
+  }
+}
+
+bool TWreg::LoadLine(Store& store, TPersistent* root, const Line& line) {
+  const std::string& name = line.item.ValueName;
+  bool found = false;
+  try {
+    TStoredValue sv;
+    if (!store.Read(name, line.kind, line.form, &sv)) return false;
+    found = true;
+    if (!line.is_virtual) {
+      SetFromStored(root, line.target, line.kind, sv);
+    } else if (sv.form == Form::Integer) {
+      DoSetValue(line.item.PropertyPath, line.index, TPropValue{sv.integer});
+    } else if (sv.form == Form::Float) {
+      DoSetValue(line.item.PropertyPath, line.index, TPropValue{sv.number});
+    } else {
+      DoSetValue(line.item.PropertyPath, line.index, TPropValue{sv.text});
+    }
+  } catch (const std::exception&) {
+    store.Discard(name);
+  }
+  return found;
+}
+
 bool TWreg::Pass(TPersistent* root, bool save) {
   // The root is the pass's own: it is forgotten however the pass ends.
   struct RootScope {
@@ -532,99 +635,22 @@ bool TWreg::Pass(TPersistent* root, bool save) {
   root_ = root;
   opened_root_ = rrNone;
   try {
-    std::unique_ptr<Store> store;
-    if (INIFile == "$CUSTOM$") {
-      store = std::make_unique<CustomStore>(*this);
-    } else if (!INIFile.empty() && (save || platform::FileExists(INIFile))) {
-      auto ini = std::make_unique<IniStore>(INIFile, INIFileSectionPrefix);
-      if (!ini->Open()) return false;
-      store = std::move(ini);
-    } else {
-      for (const uint8_t root_no : {RegistryRoot, SecondRegistryRoot}) {
-        const auto key = RootKey(root_no);
-        if (!key || !platform::RegistryKey::Open(*key, RegistryPath, save)) continue;
-        store = std::make_unique<RegistryStore>(*key, RegistryPath);
-        opened_root_ = root_no;
-        break;
-      }
-      if (!store) return false;
-    }
-
+    const std::unique_ptr<Store> store = OpenStore(save);
+    if (!store) return false;
     bool result = false;
     const std::vector<std::string> lines = Components.Items();
     for (size_t n = 0; n < lines.size(); ++n) {
-      const int index = static_cast<int>(n);
-      TWregItem item;
-      if (!ParseWregItem(lines[n], &item)) continue;
+      Line line;
+      line.index = static_cast<int>(n);
+      if (!ParseWregItem(lines[n], &line.item)) continue;
       try {
-        const TResolvedProperty r = ResolvePropertyPath(root, item.PropertyPath);
-        bool require = r.Property != nullptr;
-        bool is_virtual = !require;
-        TTypeKind kind = r.Kind();
-        DoBeforeProcessItem(item.PropertyPath, index, require, is_virtual, kind);
-        Form form;
-        // Lines for custom value handlers ("*") are not supported and skipped.
-        if (!require || kind == TTypeKind::tkUnknown || !FormOf(kind, &form)) continue;
-        if (!is_virtual && !r.Property) continue;
-        if (!save && !is_virtual && !r.Property->Set && kind != TTypeKind::tkClass) continue;
-        if (save && !is_virtual && !r.Property->Get) continue;
-        if (!store->Select(item.SubPath, save, index)) continue;
-
+        if (!PrepareLine(root, save, &line)) continue;
+        if (!store->Select(line.item.SubPath, save, line.index)) continue;
         if (save) {
-          TPropValue v;
-          if (is_virtual)
-            DoGetValue(item.PropertyPath, index, v);
-          else
-            v = r.Property->Get(*r.Object);
+          SaveLine(*store, line);
+          result = true;  // the value was had, whether or not the store kept it
+        } else if (LoadLine(*store, root, line)) {
           result = true;
-          TStoredValue sv;
-          try {
-            bool has;
-            if (is_virtual && IsTextKind(kind)) {
-              // DoGetValue has encoded the text already.
-              sv.form = form;
-              sv.text = PropAsText(v);
-              has = !sv.text.empty();
-            } else {
-              has = ToStored(v, kind, r.Property, form, &sv);
-            }
-            if (has)
-              store->Write(item.ValueName, sv);
-            else
-              store->Delete(item.ValueName);
-          } catch (const std::exception&) {
-            if (store->DeletesOnFailure()) {
-              try {
-                store->Delete(item.ValueName);
-              } catch (const std::exception&) {
-              }
-            }
-          }
-        } else {
-          try {
-            TStoredValue sv;
-            if (!store->Read(item.ValueName, kind, form, &sv)) continue;
-            result = true;
-            if (is_virtual) {
-              TPropValue v;
-              if (sv.form == Form::Integer)
-                v = sv.integer;
-              else if (sv.form == Form::Float)
-                v = sv.number;
-              else
-                v = sv.text;
-              DoSetValue(item.PropertyPath, index, v);
-            } else {
-              SetFromStored(root, r, kind, sv);
-            }
-          } catch (const std::exception&) {
-            if (store->DeletesOnFailure()) {
-              try {
-                store->Delete(item.ValueName);
-              } catch (const std::exception&) {
-              }
-            }
-          }
         }
       } catch (const std::exception&) {
         // The line is skipped; the others still count.

@@ -3,6 +3,7 @@
 // registry or an INI file), one "property path,value path" line at a time.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,7 +79,20 @@ class TWreg : public TComponent {
   class RegistryStore;
   class IniStore;
   class CustomStore;
+  struct Line;
+
+  // A load or save: the store first, then the item lines one by one.
   bool Pass(TPersistent* root, bool save);
+  // Where the values go: the custom store, the INI file, or the first
+  // registry root that opens; null when none can be had.
+  std::unique_ptr<Store> OpenStore(bool save);
+  // Resolves a parsed line's property and asks BeforeProcessItem; false
+  // when the line is not to be processed.
+  bool PrepareLine(TPersistent* root, bool save, Line* line);
+  // Raise when the value cannot be had; a value the store refuses is skipped.
+  void SaveLine(Store& store, const Line& line);
+  // True when the store held the value (even if the property refused it).
+  bool LoadLine(Store& store, TPersistent* root, const Line& line);
 
   TPersistent* root_ = nullptr;
   uint8_t opened_root_ = rrNone;
