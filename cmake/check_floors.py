@@ -106,7 +106,7 @@ def main(argv):
     for loop in loops:
         print('units include each other: ' + ' -> '.join(loop))
     if upward or loops:
-        print(f'{upward} upward include(s), {len(loops)} include circle(s)', file=sys.stderr)
+        print(f'{upward} upward include(s), {len(loops)} include circle(s)')
         return 1
     return 0
 
