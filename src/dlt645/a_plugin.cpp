@@ -157,14 +157,14 @@ void TaPlugin::ApplyConfiguration(TDataSourceCfg* config, bool reload) {
     LoadSettings(Properties->Strings(), config);
     LoadAllDataSources(config);
   } catch (const std::exception& e) {
-    Log(0, TextResources->ItemsFormation(e.what()));
+    Log(TLogLevel::Error, TextResources->ItemsFormation(e.what()));
   }
   if (!reload) return;
   for (TSerialPortDM* source : SerialPorts()) {
     try {
       source->UpdateClientQueues(true, true);
     } catch (const std::exception& e) {
-      Log(0, TextResources->ItemsFormation(e.what()));
+      Log(TLogLevel::Error, TextResources->ItemsFormation(e.what()));
     }
   }
 }
@@ -205,13 +205,13 @@ void TaPlugin::qonPluginBeforeGetParserItems(TqonPlugin&) {
 void TaPlugin::qonPluginProcessData(TqonPlugin&, TPluginCallRec* rec, int32_t& result) {
   // Data calls hold the state lock: Config and the data sources stay.
   if (!Config) {
-    result = -1;
+    result = Code(TCallResult::Refused);
     return;
   }
   result = 0;
   if (Unloading || !rec) return;
   TSerialPortDM* source = FindSerialPort(static_cast<int32_t>(rec->DataSourceNo));
-  if (!source || !(rec->Roles & 2) || !RoleEnabled(1)) return;
+  if (!source || !(rec->Roles & RoleBit(TRole::Parsing)) || !RoleEnabled(TRole::Parsing)) return;
   // A connection that opens on the port (a modem dialling into a listening
   // port) shows the port takes data, whatever a write to it said before.
   if (rec->Input.Kind == kKindEvent && rec->Input.Data == kEventPortOpened)
@@ -242,7 +242,7 @@ QON_FOREIGN_CALLS void TaPlugin::qonPluginEvent(TqonPlugin&, const std::string& 
   const std::vector<TSerialPortDM*> sources = SerialPorts();
   // The request role is off: nothing is sent, so nothing is made due. An
   // open port is still no reason to hold requests once the role is back.
-  if (!RoleEnabled(0)) {
+  if (!RoleEnabled(TRole::Request)) {
     if (!port_open) return;
     for (TSerialPortDM* source : sources)
       if (port.empty() || platform::SameTextAscii(port, source->PortName)) source->ReleaseHolds();

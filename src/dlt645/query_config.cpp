@@ -147,9 +147,9 @@ void LoadQueryConfig(TaPlugin* plugin, const TDataSourceCfg* config, TQueueContr
                      TDataSourceScheduled* source) {
   if (source) target.SetTimerEnabled(false);
   target.ClearRequests();
-  const bool allowed =
-      config && (!source || !plugin ||
-                 (!plugin->Unloading && (plugin->RoleEnabled(0) || plugin->RoleEnabled(1))));
+  const bool allowed = config && (!source || !plugin ||
+                                  (!plugin->Unloading && (plugin->RoleEnabled(TRole::Request) ||
+                                                          plugin->RoleEnabled(TRole::Parsing))));
   if (!allowed) {
     // Events of requests that are gone would only fire for nothing.
     if (source) target.ClearScheduledEvents();

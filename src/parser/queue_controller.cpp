@@ -443,7 +443,7 @@ bool TQueueControllerTimerClients::IsStopped() {
   TCustomParserClient* client = Client();
   if (!client || !client->Owner) return true;
   IParserModule* plugin = client->Owner->Plugin;
-  return !plugin || !plugin->RoleEnabled(0);
+  return !plugin || !plugin->RoleEnabled(TRole::Request);
 }
 
 bool TQueueControllerTimerClients::IsHeld() {

@@ -121,10 +121,10 @@ IntfPtr<IqonParamsListA> TqonPlugin::CallParams(const TPluginCallRec* rec) {
 // --------------------------------------------------------------------------
 // Log and notifications
 
-void TqonPlugin::Log(int level, const std::string& text, bool flag) {
+void TqonPlugin::Log(TLogLevel level, const std::string& text, bool flag) {
   if (!LogList || destroying_) return;
   try {
-    std::string line(1, static_cast<char>((level + 1) | (flag ? 0x80 : 0)));
+    std::string line(1, static_cast<char>((static_cast<int>(level) + 1) | (flag ? 0x80 : 0)));
     const std::string title = LogTitle.Get();
     if (!title.empty()) line += title + ". ";
     const size_t body = line.size();
@@ -141,7 +141,7 @@ void TqonPlugin::Log(int level, const std::string& text, bool flag) {
 
 void TqonPlugin::LogError(const std::string& context, const std::string& message) {
   const std::string text = "{" + context + "} " + message;
-  Log(0, text);
+  Log(TLogLevel::Error, text);
   platform::DebugOutput(text + ": ");
 }
 
@@ -169,13 +169,14 @@ void TqonPlugin::NotifyHost(uint32_t msg) {
 // --------------------------------------------------------------------------
 // Roles
 
-bool TqonPlugin::RoleEnabled(int role) const {
-  return role >= 0 && role < 8 && RoleState[static_cast<size_t>(role)].load();
+bool TqonPlugin::RoleEnabled(TRole role) const {
+  const int index = static_cast<int>(role);
+  return index >= 0 && index < kRoleCount && RoleState[static_cast<size_t>(index)].load();
 }
 
 uint8_t TqonPlugin::EnabledRoles() const {
   uint8_t roles = 0;
-  for (int i = 0; i < 8; ++i)
+  for (int i = 0; i < kRoleCount; ++i)
     if (RoleState[static_cast<size_t>(i)].load()) roles = static_cast<uint8_t>(roles | (1u << i));
   return roles;
 }
@@ -391,7 +392,7 @@ void TqonPlugin::CheckStateChangeAllowed() const {
 
 int32_t TqonPlugin::ProcessDataCall(TPluginCallRec* rec) {
   TStateSharedLock state = LockStateShared();
-  if (Unloaded) return -1;
+  if (Unloaded) return Code(TCallResult::Refused);
   return DataCall(rec);
 }
 
@@ -426,15 +427,15 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DataCall(TPluginCallRec* rec) {
 
   if (rec->Roles != 0) {
     const uint8_t roles = rec->Roles;
-    if ((roles & 1) == 0 && rec->Input.Data != 0) {
+    if ((roles & RoleBit(TRole::Request)) == 0 && rec->Input.Data != 0) {
       IntfPtr<IqonParamsListA> in = DescriptorList(rec->Input);
       if (in && in->GetCount() == 0) rec->Input.Data = 0;
     }
     bool serve = true;
-    if (roles & 4) {
+    if (roles & RoleBit(TRole::Writing)) {
       if (rec->Input.Data == 0) {
         const std::string msg = MsgNoData.Get();
-        if (!msg.empty()) Log(1, msg);
+        if (!msg.empty()) Log(TLogLevel::Warning, msg);
         serve = false;
       } else if (IntfPtr<IqonParamsListA> in = DescriptorList(rec->Input)) {
         const int32_t count = in->GetCount();
@@ -454,17 +455,17 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DataCall(TPluginCallRec* rec) {
         try {
           OnProcessData(*this, rec, result);
           if (result > 0 && rec->Input.Data == 0) result = 0;
-          if (roles & (4 | 8)) {
+          if (roles & (RoleBit(TRole::Writing) | RoleBit(TRole::Reporting))) {
             const std::string msg =
                 result < 0 ? MsgWriteCompleteError.Get() : MsgWriteComplete.Get();
-            if (!msg.empty()) Log(result < 0 ? 1 : 2, msg);
+            if (!msg.empty()) Log(result < 0 ? TLogLevel::Warning : TLogLevel::Success, msg);
           }
         } catch (const std::exception& e) {
-          result = -3;
+          result = Code(TCallResult::Error);
           const std::string msg = MsgWriteCompleteError.Get();
-          if (!msg.empty()) Log(1, msg + ": " + e.what());
+          if (!msg.empty()) Log(TLogLevel::Warning, msg + ": " + e.what());
         }
-      } else if (roles & 32) {
+      } else if (roles & RoleBit(TRole::PassThrough)) {
         std::memcpy(&rec->Output, &rec->Input, sizeof(TPluginDataDesc));
       }
     }
@@ -595,7 +596,7 @@ void TqonPlugin::OutputList(uint32_t data_source_no, uintptr_t client_id, TParse
 int32_t TqonPlugin::WriteData(uint32_t data_source_no, uintptr_t client_id, const uint8_t* bytes,
                               int32_t count) {
   const TSendDataExFn send = HostFunctions.SendDataEx.load();
-  if (!send || count < 0) return -1;
+  if (!send || count < 0) return Code(TCallResult::Refused);
   return send(HostModuleId.load(), data_source_no, client_id, 0, kSendRawBytes, bytes,
               static_cast<uint32_t>(count));
 }
@@ -603,7 +604,7 @@ int32_t TqonPlugin::WriteData(uint32_t data_source_no, uintptr_t client_id, cons
 int32_t TqonPlugin::WriteText(uint32_t data_source_no, uintptr_t client_id,
                               const std::string& text) {
   const TSendDataExFn send = HostFunctions.SendDataEx.load();
-  if (!send || text.empty()) return -1;
+  if (!send || text.empty()) return Code(TCallResult::Refused);
   return send(HostModuleId.load(), data_source_no, client_id, 0, kSendText, text.data(),
               static_cast<uint32_t>(text.size()));
 }

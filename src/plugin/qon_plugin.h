@@ -91,12 +91,6 @@ constexpr char kDefaultMsgNoData[] = "No data for processing";
 constexpr char kDefaultMsgWriteComplete[] = "Data have been processed successfully";
 constexpr char kDefaultMsgWriteCompleteError[] = "Data have been processed with errors";
 
-// Command results.
-constexpr int32_t kCmdDone = 0;
-constexpr int32_t kCmdRefused = -1;
-constexpr int32_t kCmdNotAnswered = -2;
-constexpr int32_t kCmdError = -3;
-
 // A component, so that the translator walks it and what it owns; its
 // published properties are the messages of the data call.
 class TqonPlugin : public TComponent, public IParserModule {
@@ -129,8 +123,8 @@ class TqonPlugin : public TComponent, public IParserModule {
   static IntfPtr<IqonParamsListA> CallParams(const TPluginCallRec* rec);
 
   // --- IParserModule ---
-  bool RoleEnabled(int role) const override;
-  void Log(int level, const std::string& text, bool flag = false) override;
+  bool RoleEnabled(TRole role) const override;
+  void Log(TLogLevel level, const std::string& text, bool flag = false) override;
   void AppendResult(TPluginCallRec* rec, TqonParamsList* list, const std::string& text,
                     bool append) override;
   void OutputList(uint32_t data_source_no, uintptr_t client_id, TParsedDataList* list) override;
@@ -153,6 +147,7 @@ class TqonPlugin : public TComponent, public IParserModule {
 
   // --- roles ---
   uint8_t EnabledRoles() const;
+  void SetRoleEnabled(TRole role, bool on) { RoleState[static_cast<size_t>(role)] = on; }
   // Bits 0..7 of the value's integer form (limited to the enabled roles when
   // asked); empty or null values and non-integers give the empty set.
   uint8_t RolesFromValue(const OleVariant& value, bool only_enabled) const;
@@ -267,7 +262,7 @@ class TqonPlugin : public TComponent, public IParserModule {
   uint8_t RegistryRoot2 = 1;
   TLockedString RegistryPath;
   TLockedString IniSectionPrefix;
-  std::array<std::atomic<bool>, 8> RoleState{};
+  std::array<std::atomic<bool>, kRoleCount> RoleState{};
   TLockedString EventsSupported;
   std::atomic<bool> SettingsBusy{false};
 

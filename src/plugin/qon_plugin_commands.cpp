@@ -93,7 +93,7 @@ int32_t TqonPlugin::ExecuteCommand(const std::string& command, TPluginCallRec* r
 QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command,
                                                       TPluginCallRec* rec,
                                                       const TPluginCallRecIntf& call) {
-  int32_t result = kCmdNotAnswered;
+  int32_t result = Code(TCallResult::NotAnswered);
   if (command == "LOAD") ApplyLanguage(call);
   OleVariant v;
   if (call.ReadValue("MSG-PROC-HANDLE", &v)) HostWindow = HandleFrom(v);
@@ -103,38 +103,38 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
   const char* log_context = nullptr;
   try {
     if (command == "EVENT") {
-      result = kCmdRefused;
+      result = Code(TCallResult::Refused);
       OleVariant type;
       if (call.ReadValue("EVENT-TYPE", &type)) {
         if (OnEvent) {
           log_context = "EVENT";
           OnEvent(*this, type.ToString(), rec, result);
         } else {
-          result = kCmdDone;
+          result = Code(TCallResult::Done);
         }
       }
     } else if (command == "LOAD") {
       log_context = "LOAD";
       Load(rec, call);
-      result = kCmdDone;
+      result = Code(TCallResult::Done);
     } else if (command == "UNLOAD") {
       log_context = "UNLOAD";
       Unload(rec, call);
-      result = kCmdDone;
+      result = Code(TCallResult::Done);
     } else if (command == "SET-ITEMS") {
       OleVariant items;
       if (!call.ReadValue("ITEMS", &items) || !items.IsString()) {
-        result = kCmdRefused;
+        result = Code(TCallResult::Refused);
       } else {
         LoadParserItems(items.ToString(), true);
         if (OnSetItems) OnSetItems(*this);
-        result = kCmdDone;
+        result = Code(TCallResult::Done);
       }
     } else if (command == "SET-STATE") {
       log_context = "SETSTATE";
       result = SetState(rec, call);
     } else if (command == "ITEMS") {
-      result = kCmdRefused;
+      result = Code(TCallResult::Refused);
       IqonParamsListItemA* item = nullptr;
       if (IqonParamsListA* params = call.Params();
           params && params->FindItem("RESULT", 0, -1, &item) == kQonOk && item) {
@@ -146,16 +146,16 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
         ParserItemsText = ParserItemsAsText();
         const OleVariant text(ParserItemsText);
         item->SetValue(&text.Raw());
-        result = kCmdDone;
+        result = Code(TCallResult::Done);
       }
     } else if (command == "EVENTS-SUPPORT") {
       StoreResult(call, OleVariant(EventsSupported.Get()));
-      result = kCmdDone;
+      result = Code(TCallResult::Done);
     } else if (command == "GET-MODULE-PARAMETER") {
       OleVariant param;
       if (call.ReadValue("PARAM", &param)) {
         StoreResult(call, GetModuleParameter(param.ToString()));
-        result = kCmdDone;
+        result = Code(TCallResult::Done);
       }
     } else if (command == "SET-MODULE-PARAMETER") {
       OleVariant param;
@@ -163,7 +163,7 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
         OleVariant value;
         if (!call.ReadValue("VALUE", &value)) value = OleVariant::Null();
         StoreResult(call, OleVariant(SetModuleParameter(param.ToString(), value)));
-        result = kCmdDone;
+        result = Code(TCallResult::Done);
       }
     } else if (command == "SAVE-SETTINGS-NOW" || command == "LOAD-SETTINGS-NOW") {
       result = SettingsNow(command, call);
@@ -172,7 +172,7 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
       OnCommand(*this, command, rec, result);
     }
   } catch (const std::exception& e) {
-    result = kCmdError;
+    result = Code(TCallResult::Error);
     if (log_context) LogError(log_context, e.what());
   }
   return result;
@@ -261,7 +261,7 @@ void TqonPlugin::Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
 // SET-STATE and the settings commands
 
 int32_t TqonPlugin::SetState(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
-  int32_t result = kCmdRefused;
+  int32_t result = Code(TCallResult::Refused);
   TStateExclusiveLock state = LockStateExclusive();
   OleVariant v;
   if (call.ReadValue("DATA-SOURCES-IN-CFG", &v)) {
@@ -275,7 +275,7 @@ int32_t TqonPlugin::SetState(TPluginCallRec* rec, const TPluginCallRecIntf& call
         sources.push_back(TConfigDataSource{line, number, f.size() > 1 ? f[1] : std::string(),
                                             f.size() > 2 ? f[2] : std::string()});
       } catch (const std::exception& e) {
-        result = kCmdError;
+        result = Code(TCallResult::Error);
         LogError("SETSTATE", e.what());
       }
     }
@@ -286,10 +286,10 @@ int32_t TqonPlugin::SetState(TPluginCallRec* rec, const TPluginCallRecIntf& call
   if (call.ReadValue("RESULT", &v)) {
     const bool on = v.ToInt() == 1;
     const uint8_t roles = rec ? rec->Roles : 0;
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < kRoleCount; ++i)
       if (roles & (1u << i)) RoleState[static_cast<size_t>(i)] = on;
     if (OnChangeState) OnChangeState(*this, roles);
-    result = kCmdDone;
+    result = Code(TCallResult::Done);
   }
   return result;
 }
@@ -323,7 +323,7 @@ int32_t TqonPlugin::SettingsNow(const std::string& command, const TPluginCallRec
     }
     if (save) OnSaveSettingsNow(*this);
   }
-  return kCmdNotAnswered;
+  return Code(TCallResult::NotAnswered);
 }
 
 // --------------------------------------------------------------------------

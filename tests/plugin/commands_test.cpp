@@ -130,7 +130,7 @@ TEST(PluginCommands, SetStateSwitchesTheRolesOfTheCall) {
   });
   const uintptr_t h = lib.Create();
   TqonPlugin& m = Library::Module(h);
-  m.RoleState[0] = true;
+  m.SetRoleEnabled(TRole::Request, true);
   Call on;
   on.rec.Roles = 2;
   on.Set("RESULT", 1);
@@ -383,20 +383,20 @@ TEST(PluginNotifications, OneLogNoticeUntilTheHostFetchesTheLog) {
   Library lib;
   const uintptr_t h = lib.Create();
   TqonPlugin& m = Library::Module(h);
-  m.Log(1, "before the window");
+  m.Log(TLogLevel::Warning, "before the window");
   Call load;
   load.rec.HostModuleId = 5;
   load.Set("MSG-PROC-HANDLE", static_cast<int64_t>(window->Handle()));
   EXPECT_EQ(lib.Command(h, "LOAD", &load), 0);
-  m.Log(1, "one");
-  m.Log(1, "two");
+  m.Log(TLogLevel::Warning, "one");
+  m.Log(TLogLevel::Warning, "two");
   platform::PumpMessages(0);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0], std::make_pair(kMsgLogLines, uintptr_t{5}));
 
   Call log(h);
   EXPECT_EQ(plugin_entry::GetLogEx(&log.rec), 0);  // size 0: discarded
-  m.Log(1, "three");
+  m.Log(TLogLevel::Warning, "three");
   m.NotifyHost(kMsgReloadSettings);
   platform::PumpMessages(0);
   ASSERT_EQ(got.size(), 3u);

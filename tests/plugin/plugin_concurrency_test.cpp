@@ -40,8 +40,8 @@ TEST(PluginEntryConcurrency, DataCallsWhileTheStateChanges) {
       int sum = 0;
       for (int v : state->values)
         sum += v;
-      r = sum == 64 && self.RoleEnabled(1) ? 1 : 0;
-      self.Log(2, "parsed");
+      r = sum == 64 && self.RoleEnabled(TRole::Parsing) ? 1 : 0;
+      self.Log(TLogLevel::Success, "parsed");
     };
   });
   const uintptr_t h = lib.Create();
@@ -83,7 +83,7 @@ TEST(PluginEntryConcurrency, FreeWaitsForTheCallsInFlight) {
     m.OnProcessData = [](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
       // Long enough that the free meets calls in progress.
       for (int i = 0; i < 50; ++i)
-        self.Log(2, self.LogTitle.Get() + "line");
+        self.Log(TLogLevel::Success, self.LogTitle.Get() + "line");
       r = 1;
     };
   });
@@ -144,7 +144,7 @@ TEST(PluginEntryConcurrency, ACommandFromADataCallNeverDeadlocksAStateChange) {
   data.join();
   changer.join();
   EXPECT_TRUE(inner == 0 || inner == -3) << inner;
-  EXPECT_TRUE(Library::Module(h).RoleEnabled(0));
+  EXPECT_TRUE(Library::Module(h).RoleEnabled(TRole::Request));
 }
 
 TEST(PluginEntryConcurrency, InstancesCreatedAndFreedFromManyThreads) {

@@ -75,7 +75,7 @@ TEST(PluginEntryFree, FreeingFromInsideACallOfTheInstanceLetsTheCallFinish) {
       Call free(reinterpret_cast<uintptr_t>(&self));
       freed = plugin_entry::FreePluginInstance(&free.rec);
       // Still alive: the call in progress holds it.
-      self.Log(2, "after the free");
+      self.Log(TLogLevel::Success, "after the free");
       r = 5;
     };
   });

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "paramlist/params_edge.h"
@@ -45,10 +45,10 @@ struct DataRec {
 
 TEST(QonPluginLog, LinesCarryLevelTitleAndNoLineBreaks) {
   Module t;
-  t.m.Log(1, "a\r\nb");
+  t.m.Log(TLogLevel::Warning, "a\r\nb");
   t.m.LogTitle = "T";
-  t.m.Log(1, "c\nd");
-  t.m.Log(0, "e", true);
+  t.m.Log(TLogLevel::Warning, "c\nd");
+  t.m.Log(TLogLevel::Error, "e", true);
   EXPECT_EQ(t.LogText(), std::string("\x02"
                                      "a  b\r\n"
                                      "\x02"
@@ -83,13 +83,13 @@ TEST(QonPluginFields, StandardFieldsCountWhatTheyAdd) {
 
 TEST(QonPluginRoles, RolesFromValueUseTheLowByte) {
   Module t;
-  t.m.RoleState[1] = true;
+  t.m.SetRoleEnabled(TRole::Parsing, true);
   EXPECT_EQ(t.m.EnabledRoles(), 2);
   EXPECT_EQ(t.m.RolesFromValue(OleVariant(0x1FF), false), 0xFF);
   EXPECT_EQ(t.m.RolesFromValue(OleVariant(3), true), 2);
   EXPECT_EQ(t.m.RolesFromValue(OleVariant(), false), 0);
   EXPECT_EQ(t.m.RolesFromValue(OleVariant("x"), false), 0);
-  EXPECT_FALSE(t.m.RoleEnabled(8));
+  EXPECT_FALSE(t.m.RoleEnabled(static_cast<TRole>(kRoleCount)));
 }
 
 TEST(QonPluginParserItems, TextFormRoundTripsAndStopsAtANamelessLine) {
