@@ -315,8 +315,9 @@ TEST(PluginSettingsCommands, UnloadSavesOnlyToAnotherNamedFile) {
 // Translates the built-in texts into "DE" only.
 class GermanOnly : public TPluginTranslator {
  public:
-  bool Translate(TqonPlugin& module, const std::string& language) override {
+  bool Translate(TComponent& component, const std::string& language) override {
     if (language != "DE") return false;
+    auto& module = static_cast<TqonPlugin&>(component);
     module.MsgNoData = "DE:" + module.MsgNoData.Get();
     return true;
   }
