@@ -74,10 +74,11 @@ void BroadcastSettingsChange(const TqonPlugin& changed) {
   const uint32_t thread = platform::CurrentThreadId();
   for (TPluginCall& module : TPluginCall::All()) {
     try {
-      if (module->RegistryPath.Get() != path || !module->OnLoadSettingsNow) continue;
+      if (module->RegistryPath.Get() != path || !module->Has(TPluginHook::LoadSettingsNow))
+        continue;
       if (module->LoadThreadId.load() == thread) {
         auto state = module->LockStateExclusive();
-        module->OnLoadSettingsNow(*module);
+        module->LoadSettingsNow();
       } else {
         module->NotifyHost(kMsgReloadSettings);
       }
@@ -175,7 +176,7 @@ void GetOptionsDialog(TPluginCallRec* rec) noexcept {
       name.assign(data, end ? static_cast<const char*>(end) - data : rec->Input.Size);
     }
     std::string form, extra, script;
-    if (!module->OnGetOptionsDialog || !name.empty()) {
+    if (!module->Has(TPluginHook::GetOptionsDialog) || !name.empty()) {
       if (!name.empty()) {
         const std::string upper = platform::AnsiUpperCase(name);
         form = Resource(upper);
@@ -187,7 +188,7 @@ void GetOptionsDialog(TPluginCallRec* rec) noexcept {
       }
     } else {
       std::string form_name;
-      module->OnGetOptionsDialog(*module, rec, form_name, extra);
+      module->GetOptionsDialog(rec, form_name, extra);
       if (form_name.empty() && extra.empty()) {
         rec->Output.Data = kDialogNone;
         return;
@@ -213,7 +214,7 @@ void ShowOptionsDialog(TPluginCallRec* rec) noexcept {
   try {
     TPluginCall module = TPluginCall::Find(rec->Instance);
     if (!module) return;
-    if (!module->OnShowOptionsDialog) {
+    if (!module->Has(TPluginHook::ShowOptionsDialog)) {
       rec->Output.Data = kShowNoDialog;
       return;
     }
@@ -242,7 +243,7 @@ void ShowOptionsDialog(TPluginCallRec* rec) noexcept {
       module->DialogList = IntfPtr<IqonParamsListA>(call.InputList());
     bool changed = false;
     try {
-      module->OnShowOptionsDialog(*module, rec, changed);
+      module->ShowOptionsDialog(rec, changed);
     } catch (const std::exception& e) {
       module->Log(TLogLevel::Error, ErrorText(e) + " {SHOWOPTIONS}");
     }

@@ -342,12 +342,10 @@ void TqonPlugin::ApplyLanguage(const TPluginCallRecIntf& call) {
   Language = requested;
   Translated = false;
   ApplyTranslation();
-  if (OnLanguageChange) {
-    try {
-      OnLanguageChange(*this);
-    } catch (const std::exception& e) {
-      LogError("TRANSL", e.what());
-    }
+  try {
+    OnLanguageChange();
+  } catch (const std::exception& e) {
+    LogError("TRANSL", e.what());
   }
 }
 
@@ -451,9 +449,9 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DataCall(TPluginCallRec* rec) {
       }
     }
     if (serve) {
-      if (OnProcessData) {
+      if (Handles(TPluginHook::ProcessData)) {
         try {
-          OnProcessData(*this, rec, result);
+          result = OnProcessData(rec);
           if (result > 0 && rec->Input.Data == 0) result = 0;
           if (roles & (RoleBit(TRole::Writing) | RoleBit(TRole::Reporting))) {
             const std::string msg =

@@ -1,8 +1,8 @@
 #pragma once
 // The plug-in data module: one per plug-in instance. It keeps what the host
 // told the instance at "LOAD", its log, parser items, role states and module
-// parameters, and turns host calls into events. Protocol modules derive from
-// it and assign the events in their constructor.
+// parameters, and turns host calls into hooks. Protocol modules derive from
+// it and override the hooks.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -91,10 +91,11 @@ constexpr char kDefaultMsgNoData[] = "No data for processing";
 constexpr char kDefaultMsgWriteComplete[] = "Data have been processed successfully";
 constexpr char kDefaultMsgWriteCompleteError[] = "Data have been processed with errors";
 
-// A component, so that the translator walks it and what it owns; its
-// published properties are the messages of the data call.
-class TqonPlugin : public TComponent, public IParserModule {
- public:
+class TqonPlugin;
+
+// Handlers a module can be given without deriving from TqonPlugin (test
+// doubles do); the default hooks of TqonPlugin call them when assigned.
+struct TqonPluginEvents {
   using TNotifyEvent = std::function<void(TqonPlugin&)>;
   using TShowOptionsDialogEvent =
       std::function<void(TqonPlugin&, TPluginCallRec* rec, bool& changed)>;
@@ -105,6 +106,29 @@ class TqonPlugin : public TComponent, public IParserModule {
   using TCallEvent = std::function<void(TqonPlugin&, TPluginCallRec* rec, int32_t& result)>;
   using TChangeStateEvent = std::function<void(TqonPlugin&, uint8_t roles)>;
 
+  TShowOptionsDialogEvent OnShowOptionsDialog;
+  TGetOptionsDialogEvent OnGetOptionsDialog;
+  TCommandEvent OnCommand;
+  TCallEvent OnLoad;
+  TCallEvent OnUnload;
+  TNotifyEvent OnSaveSettingsNow;
+  TNotifyEvent OnLoadSettingsNow;
+  TNotifyEvent OnBeforeGetParserItems;
+  TNotifyEvent OnSetItems;
+  TChangeStateEvent OnChangeState;
+  TCallEvent OnProcessData;
+  TCommandEvent OnEvent;
+  TNotifyEvent OnLanguageChange;
+};
+
+// The hooks whose presence changes what the framework does without them.
+enum class TPluginHook { ProcessData, LoadSettingsNow, ShowOptionsDialog, GetOptionsDialog };
+
+// A component, so that the translator walks it and what it owns; its
+// published properties are the messages of the data call. Protocol modules
+// derive from it and override the protected hooks.
+class TqonPlugin : public TComponent, public IParserModule {
+ public:
   // rec: the record of CreatePluginInstance, or null. dll_handle: the
   // module whose file identity the instance takes (0: this library).
   TqonPlugin(TPluginCallRec* rec, uintptr_t dll_handle);
@@ -168,6 +192,14 @@ class TqonPlugin : public TComponent, public IParserModule {
   void ApplyLanguage(const TPluginCallRecIntf& call);
   // Once per Translated flag.
   void ApplyTranslation();
+
+  // --- what the dialog exports and the settings broadcast ask of the hooks ---
+  bool Has(TPluginHook hook) const { return Handles(hook); }
+  void ShowOptionsDialog(TPluginCallRec* rec, bool& changed) { OnShowOptionsDialog(rec, changed); }
+  void GetOptionsDialog(TPluginCallRec* rec, std::string& form_name, std::string& extra) {
+    OnGetOptionsDialog(rec, form_name, extra);
+  }
+  void LoadSettingsNow() { OnLoadSettingsNow(); }
 
   // --- commands and module parameters ---
   int32_t ExecuteCommand(const std::string& command, TPluginCallRec* rec);
@@ -266,19 +298,7 @@ class TqonPlugin : public TComponent, public IParserModule {
   TLockedString EventsSupported;
   std::atomic<bool> SettingsBusy{false};
 
-  TShowOptionsDialogEvent OnShowOptionsDialog;
-  TGetOptionsDialogEvent OnGetOptionsDialog;
-  TCommandEvent OnCommand;
-  TCallEvent OnLoad;
-  TCallEvent OnUnload;
-  TNotifyEvent OnSaveSettingsNow;
-  TNotifyEvent OnLoadSettingsNow;
-  TNotifyEvent OnBeforeGetParserItems;
-  TNotifyEvent OnSetItems;
-  TChangeStateEvent OnChangeState;
-  TCallEvent OnProcessData;
-  TCommandEvent OnEvent;
-  TNotifyEvent OnLanguageChange;
+  TqonPluginEvents Events;
 
   std::atomic<uintptr_t> OwnerForm{0};
   std::atomic<uintptr_t> HostWindow{0};
@@ -296,6 +316,29 @@ class TqonPlugin : public TComponent, public IParserModule {
   // The first "LOAD" and the last "UNLOAD".
   void Load(TPluginCallRec* rec, const TPluginCallRecIntf& call);
   void Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call);
+
+  // --- hooks ---
+  // The defaults call the matching handler of Events when one is assigned.
+  // Whether the module has the hook at all (a data handler, a settings
+  // reload, an options dialog of its own).
+  virtual bool Handles(TPluginHook hook) const;
+  // After the first "LOAD" and before the last "UNLOAD" is done.
+  virtual void OnLoad(TPluginCallRec* rec);
+  virtual void OnUnload(TPluginCallRec* rec);
+  // "SET-STATE" switched the roles in roles; runs under the exclusive state lock.
+  virtual void OnChangeState(uint8_t roles);
+  // The data call's result: above 0 the count of results, below 0 an error.
+  virtual int32_t OnProcessData(TPluginCallRec* rec);
+  // "EVENT" with its "EVENT-TYPE", and commands the framework does not know.
+  virtual int32_t OnEvent(const std::string& event, TPluginCallRec* rec);
+  virtual int32_t OnCommand(const std::string& command, TPluginCallRec* rec);
+  virtual void OnSetItems();
+  virtual void OnBeforeGetParserItems();
+  virtual void OnSaveSettingsNow();
+  virtual void OnLoadSettingsNow();
+  virtual void OnShowOptionsDialog(TPluginCallRec* rec, bool& changed);
+  virtual void OnGetOptionsDialog(TPluginCallRec* rec, std::string& form_name, std::string& extra);
+  virtual void OnLanguageChange();
 
  private:
   int32_t DispatchCommand(const std::string& command, TPluginCallRec* rec,

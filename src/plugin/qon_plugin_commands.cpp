@@ -106,12 +106,8 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
       result = Code(TCallResult::Refused);
       OleVariant type;
       if (call.ReadValue("EVENT-TYPE", &type)) {
-        if (OnEvent) {
-          log_context = "EVENT";
-          OnEvent(*this, type.ToString(), rec, result);
-        } else {
-          result = Code(TCallResult::Done);
-        }
+        log_context = "EVENT";
+        result = OnEvent(type.ToString(), rec);
       }
     } else if (command == "LOAD") {
       log_context = "LOAD";
@@ -127,7 +123,7 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
         result = Code(TCallResult::Refused);
       } else {
         LoadParserItems(items.ToString(), true);
-        if (OnSetItems) OnSetItems(*this);
+        OnSetItems();
         result = Code(TCallResult::Done);
       }
     } else if (command == "SET-STATE") {
@@ -142,7 +138,7 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
           IqonParamsListItemA* item;
           QON_FOREIGN_CALLS ~Release() { item->Release(); }
         } release{item};
-        if (OnBeforeGetParserItems) OnBeforeGetParserItems(*this);
+        OnBeforeGetParserItems();
         ParserItemsText = ParserItemsAsText();
         const OleVariant text(ParserItemsText);
         item->SetValue(&text.Raw());
@@ -167,9 +163,9 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
       }
     } else if (command == "SAVE-SETTINGS-NOW" || command == "LOAD-SETTINGS-NOW") {
       result = SettingsNow(command, call);
-    } else if (OnCommand) {
+    } else {
       log_context = command.c_str();
-      OnCommand(*this, command, rec, result);
+      result = OnCommand(command, rec);
     }
   } catch (const std::exception& e) {
     result = Code(TCallResult::Error);
@@ -210,10 +206,7 @@ void TqonPlugin::Load(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
     log_notice_pending_ = false;
     NotifyLogLines();
   }
-  if (OnLoad) {
-    int32_t result = 0;
-    OnLoad(*this, rec, result);
-  }
+  OnLoad(rec);
 }
 
 void TqonPlugin::Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
@@ -235,22 +228,17 @@ void TqonPlugin::Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
     const std::string file = ini.ToString();
     if (file != IniFile.Get()) {
       IniFile = file;
-      if (OnSaveSettingsNow) {
-        try {
-          OnSaveSettingsNow(*this);
-        } catch (const std::exception&) {
-          // The instance unloads all the same.
-        }
+      try {
+        OnSaveSettingsNow();
+      } catch (const std::exception&) {
+        // The instance unloads all the same.
       }
     }
   }
-  if (OnUnload) {
-    try {
-      int32_t result = 0;
-      OnUnload(*this, rec, result);
-    } catch (const std::exception&) {
-      // The instance unloads all the same.
-    }
+  try {
+    OnUnload(rec);
+  } catch (const std::exception&) {
+    // The instance unloads all the same.
   }
   DialogShown = false;
   HostModule = 0;
@@ -288,7 +276,7 @@ int32_t TqonPlugin::SetState(TPluginCallRec* rec, const TPluginCallRecIntf& call
     const uint8_t roles = rec ? rec->Roles : 0;
     for (int i = 0; i < kRoleCount; ++i)
       if (roles & (1u << i)) RoleState[static_cast<size_t>(i)] = on;
-    if (OnChangeState) OnChangeState(*this, roles);
+    OnChangeState(roles);
     result = Code(TCallResult::Done);
   }
   return result;
@@ -302,27 +290,25 @@ int32_t TqonPlugin::SettingsNow(const std::string& command, const TPluginCallRec
   } restore{IniFile, IniFile.Get()};
   IniFile = TextValue(call, "INI-FILE");
   if (command == "LOAD-SETTINGS-NOW") {
-    if (OnLoadSettingsNow) {
+    if (Handles(TPluginHook::LoadSettingsNow)) {
       TStateExclusiveLock state = LockStateExclusive();
-      OnLoadSettingsNow(*this);
+      OnLoadSettingsNow();
     }
     IniFile = restore.saved;
   }
-  if (OnSaveSettingsNow) {
-    OleVariant no_save;
-    bool save = true;
-    if (call.ReadValue("NO-SAVE", &no_save)) {
-      int64_t n = 0;
-      bool b = false;
-      if (no_save.TryToInt64(&n))
-        save = n == 0;
-      else if (no_save.TryToBool(&b))
-        save = !b;
-      else
-        save = false;
-    }
-    if (save) OnSaveSettingsNow(*this);
+  OleVariant no_save;
+  bool save = true;
+  if (call.ReadValue("NO-SAVE", &no_save)) {
+    int64_t n = 0;
+    bool b = false;
+    if (no_save.TryToInt64(&n))
+      save = n == 0;
+    else if (no_save.TryToBool(&b))
+      save = !b;
+    else
+      save = false;
   }
+  if (save) OnSaveSettingsNow();
   return Code(TCallResult::NotAnswered);
 }
 

@@ -30,12 +30,12 @@ int32_t SendData(uintptr_t h) {
 TEST(PluginEntryConcurrency, DataCallsWhileTheStateChanges) {
   std::unique_ptr<SourceState> state;
   Library lib([&](TqonPlugin& m) {
-    m.OnLoad = [&](TqonPlugin&, TPluginCallRec*, int32_t&) {
+    m.Events.OnLoad = [&](TqonPlugin&, TPluginCallRec*, int32_t&) {
       state = std::make_unique<SourceState>();
     };
-    m.OnUnload = [&](TqonPlugin&, TPluginCallRec*, int32_t&) { state.reset(); };
-    m.OnChangeState = [&](TqonPlugin&, uint8_t) { state = std::make_unique<SourceState>(); };
-    m.OnProcessData = [&](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
+    m.Events.OnUnload = [&](TqonPlugin&, TPluginCallRec*, int32_t&) { state.reset(); };
+    m.Events.OnChangeState = [&](TqonPlugin&, uint8_t) { state = std::make_unique<SourceState>(); };
+    m.Events.OnProcessData = [&](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
       if (!state) return;
       int sum = 0;
       for (int v : state->values)
@@ -80,7 +80,7 @@ TEST(PluginEntryConcurrency, DataCallsWhileTheStateChanges) {
 
 TEST(PluginEntryConcurrency, FreeWaitsForTheCallsInFlight) {
   Library lib([](TqonPlugin& m) {
-    m.OnProcessData = [](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
+    m.Events.OnProcessData = [](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
       // Long enough that the free meets calls in progress.
       for (int i = 0; i < 50; ++i)
         self.Log(TLogLevel::Success, self.LogTitle.Get() + "line");
@@ -119,7 +119,7 @@ TEST(PluginEntryConcurrency, ACommandFromADataCallNeverDeadlocksAStateChange) {
   std::atomic<bool> in_call{false}, changer_started{false};
   std::atomic<int32_t> inner{1};
   Library lib([&](TqonPlugin& m) {
-    m.OnProcessData = [&](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
+    m.Events.OnProcessData = [&](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
       in_call = true;
       while (!changer_started)
         std::this_thread::yield();
