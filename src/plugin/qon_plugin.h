@@ -29,8 +29,10 @@
 #include "plugin/host_services.h"
 #include "plugin/log_data_list.h"
 #include "plugin/module_settings.h"
+#include "plugin/parser_items.h"
 #include "plugin/plugin_translator.h"
 #include "plugin/qon_plugin_custom_cmd_list.h"
+#include "plugin/result_text_blocks.h"
 #include "threading/multi_read_exclusive_write_synchronizer.h"
 
 class TPluginCallRecIntf;
@@ -68,23 +70,6 @@ class TLockedString {
   mutable std::mutex lock_;
   std::string value_;
 };
-
-// One entry of the parser item list.
-struct TParserItem {
-  std::string Name;
-  std::string Caption;
-  uint8_t DataType = 0;  // index into kParserItemTypes
-  std::string Extra;
-};
-
-// The type names of parser items, by DataType; 17 is "none of them".
-constexpr char kParserItemTypes[] =
-    "String|Memo|Bytes|Blob|Boolean|Float|Smallint|Word|Integer|Date|Time|DateTime|DWord|Byte|"
-    "Shortint|Int64|Currency|";
-constexpr uint8_t kParserTypeString = 0;
-constexpr uint8_t kParserTypeInteger = 8;
-constexpr uint8_t kParserTypeDateTime = 11;
-constexpr uint8_t kParserTypeNone = 17;
 
 // The messages of the data call, in the built-in language.
 constexpr char kDefaultMsgNoData[] = "No data for processing";
@@ -178,13 +163,15 @@ class TqonPlugin : public TComponent, public IParserModule {
 
   // --- parser items ---
   int AddParserItem(const std::string& name, const std::string& caption, const std::string& extra,
-                    uint8_t type);
-  void SetParserItem(int index, const TParserItem& item);
-  int ParserItemCount() const { return static_cast<int>(ParserItems.size()); }
-  void ClearParserItems() { ParserItems.clear(); }
-  std::string ParserItemsAsText() const;
-  void LoadParserItems(std::string_view text, bool replace);
-  void AddStandardParserItems(bool with_client_id);
+                    uint8_t type) {
+    return ParserItems.Add(name, caption, extra, type);
+  }
+  void SetParserItem(int index, const TParserItem& item) { ParserItems.Set(index, item); }
+  int ParserItemCount() const { return ParserItems.Count(); }
+  void ClearParserItems() { ParserItems.Clear(); }
+  std::string ParserItemsAsText() const { return ParserItems.AsText(); }
+  void LoadParserItems(std::string_view text, bool replace) { ParserItems.Load(text, replace); }
+  void AddStandardParserItems(bool with_client_id) { ParserItems.AddStandard(with_client_id); }
 
   // --- language ---
   // The "LANGUAGE" parameter of a call: a language other than the current
@@ -247,8 +234,8 @@ class TqonPlugin : public TComponent, public IParserModule {
   // Whether the calling thread is inside a data call of this module.
   bool InDataCall() const;
   // Result texts kept for hosts to read after their calls (bounded).
-  size_t OutstandingTextBlocks() const;
-  static constexpr size_t kMaxTextBlocks = 64;
+  size_t OutstandingTextBlocks() const { return text_blocks_.Count(); }
+  static constexpr size_t kMaxTextBlocks = TResultTextBlocks::kMaxBlocks;
 
   // --- life in the instance registry ---
   // One reference for the registry and one per export call in progress; the
@@ -279,7 +266,7 @@ class TqonPlugin : public TComponent, public IParserModule {
   std::atomic<uint32_t> ConfigId{0};
   TLockedString ApplicationName;
   std::string Version;
-  std::vector<TParserItem> ParserItems;
+  TParserItemList ParserItems;
   TqonPluginCustomCmdList CustomCommands;
   // The instance log (the operation of the same name adds to it).
   std::unique_ptr<TLogDataList> LogList;
@@ -352,11 +339,6 @@ class TqonPlugin : public TComponent, public IParserModule {
   bool SetCustomParameter(const std::string& rest, const OleVariant& value);
   void RestoreBuiltInTexts();
 
-  // The text blocks AppendResult left in Input, by call record.
-  void* TakeTextBlock(const TPluginCallRec* rec);
-  void* TextBlock(const TPluginCallRec* rec);
-  void SetTextBlock(const TPluginCallRec* rec, void* block);
-
   std::atomic<bool> temporary_load_{false};
   std::atomic<bool> destroying_{false};
   std::atomic<bool> log_notice_pending_{false};
@@ -377,8 +359,8 @@ class TqonPlugin : public TComponent, public IParserModule {
   std::array<std::string, 3> builtin_texts_{kDefaultMsgNoData, kDefaultMsgWriteComplete,
                                             kDefaultMsgWriteCompleteError};
 
-  mutable std::mutex text_blocks_lock_;
-  std::vector<std::pair<const TPluginCallRec*, void*>> text_blocks_;
+  // The text blocks AppendResult left in Input, by call record.
+  TResultTextBlocks text_blocks_;
 };
 
 // Creates a data module of class T the way CreatePluginInstance does.
