@@ -27,6 +27,7 @@
 #include "paramlist/thread_params_list.h"
 #include "parser/parser_module.h"
 #include "plugin/host_services.h"
+#include "plugin/locked_string.h"
 #include "plugin/log_data_list.h"
 #include "plugin/module_settings.h"
 #include "plugin/parser_items.h"
@@ -42,34 +43,6 @@ constexpr uint32_t kMsgLogLines = 1809;
 constexpr uint32_t kMsgReloadSettings = 1812;
 // The time-out of a notification that could not be posted.
 constexpr uint32_t kNotifySendTimeoutMs = 1000;
-
-// A byte string read by data paths while commands may set it.
-class TLockedString {
- public:
-  TLockedString() = default;
-  TLockedString(std::string value) : value_(std::move(value)) {}  // NOLINT
-  TLockedString& operator=(std::string value) {
-    Set(std::move(value));
-    return *this;
-  }
-  std::string Get() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return value_;
-  }
-  void Set(std::string value) {
-    std::lock_guard<std::mutex> guard(lock_);
-    value_ = std::move(value);
-  }
-  bool Empty() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return value_.empty();
-  }
-  operator std::string() const { return Get(); }  // NOLINT
-
- private:
-  mutable std::mutex lock_;
-  std::string value_;
-};
 
 // The messages of the data call, in the built-in language.
 constexpr char kDefaultMsgNoData[] = "No data for processing";
@@ -248,56 +221,73 @@ class TqonPlugin : public TComponent, public IParserModule {
   // ------------------------------------------------------------------
   // Fields. Those read by data paths or exports while commands may change
   // them are atomic or locked.
-  std::unique_ptr<TPluginTranslator> Translator;
-  std::recursive_mutex CommandLock;
-  std::atomic<int32_t> CommandDepth{0};
+
+  // What the module is.
   TqonPlugin* SelfHandle = nullptr;
   uintptr_t DllHandle = 0;
-  std::atomic<int32_t> LoadCount{0};
-  std::atomic<uint32_t> HostModuleId{0};
-  std::string ParserItemsText;
-  TLockedString Title;
-  TLockedString LogTitle;
+  std::string ModulePath;
+  std::string ModuleName;
+  std::string Version;
+  std::atomic<float> ModuleVersion{4.0f};
   std::atomic<uint8_t> ModuleRoles{0};
   std::atomic<uint8_t> ModuleOptions{0};
   std::atomic<uint8_t> ModuleFlags{1};
-  std::string ModulePath;
-  std::string ModuleName;
-  std::atomic<uint32_t> ConfigId{0};
-  TLockedString ApplicationName;
-  std::string Version;
-  TParserItemList ParserItems;
+  TLockedString Title;
+  TLockedString LogTitle;
+  TLockedString EventsSupported;
   TqonPluginCustomCmdList CustomCommands;
-  // The instance log (the operation of the same name adds to it).
-  std::unique_ptr<TLogDataList> LogList;
+  TqonPluginEvents Events;
+
+  // What the host told it at "LOAD" (and after).
+  std::atomic<int32_t> LoadCount{0};
+  std::atomic<uint32_t> LoadThreadId{0};
   std::atomic<bool> Unloaded{false};
-  std::string DataSourceLoadFor;
-  TLockedString MsgNoData{kDefaultMsgNoData};
-  TLockedString MsgWriteComplete{kDefaultMsgWriteComplete};
-  TLockedString MsgWriteCompleteError{kDefaultMsgWriteCompleteError};
-  std::atomic<float> ModuleVersion{4.0f};
+  std::atomic<uint32_t> HostModuleId{0};
+  std::atomic<uintptr_t> HostModule{0};
+  std::atomic<uintptr_t> HostWindow{0};
+  std::atomic<uintptr_t> OwnerForm{0};
+  THostFunctions HostFunctions;
+  TLockedString ApplicationName;
+  std::atomic<uint32_t> ConfigId{0};
+  std::atomic<bool> SubscribeForData{false};
+
+  // Where its settings are.
   TLockedString IniFile;
   uint8_t RegistryRoot1 = 2;
   uint8_t RegistryRoot2 = 1;
   TLockedString RegistryPath;
   TLockedString IniSectionPrefix;
-  std::array<std::atomic<bool>, kRoleCount> RoleState{};
-  TLockedString EventsSupported;
   std::atomic<bool> SettingsBusy{false};
 
-  TqonPluginEvents Events;
+  // "SET-STATE".
+  std::array<std::atomic<bool>, kRoleCount> RoleState{};
+  std::string DataSourceLoadFor;
 
-  std::atomic<uintptr_t> OwnerForm{0};
-  std::atomic<uintptr_t> HostWindow{0};
-  std::atomic<uintptr_t> HostModule{0};
-  std::atomic<bool> SubscribeForData{false};
+  // "ITEMS" and "SET-ITEMS".
+  TParserItemList ParserItems;
+  std::string ParserItemsText;
+
+  // The instance log (the operation of the same name adds to it).
+  std::unique_ptr<TLogDataList> LogList;
+
+  // The messages of the data call; published, so translated.
+  TLockedString MsgNoData{kDefaultMsgNoData};
+  TLockedString MsgWriteComplete{kDefaultMsgWriteComplete};
+  TLockedString MsgWriteCompleteError{kDefaultMsgWriteCompleteError};
+
+  // Language.
+  std::unique_ptr<TPluginTranslator> Translator;
+  TLockedString Language;
   std::atomic<bool> Translated{false};
+
+  // The options dialog.
   std::atomic<bool> DialogShown{false};
   std::atomic<uint8_t> DialogRoles{0};
   IntfPtr<IqonParamsListA> DialogList;
-  std::atomic<uint32_t> LoadThreadId{0};
-  TLockedString Language;
-  THostFunctions HostFunctions;
+
+  // Commands run one at a time (see EnterCommandLock for a data call's own).
+  std::recursive_mutex CommandLock;
+  std::atomic<int32_t> CommandDepth{0};
 
  protected:
   // The first "LOAD" and the last "UNLOAD".
