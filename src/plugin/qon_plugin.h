@@ -31,6 +31,7 @@
 #include "plugin/log_data_list.h"
 #include "plugin/module_settings.h"
 #include "plugin/parser_items.h"
+#include "plugin/plugin_events.h"
 #include "plugin/plugin_translator.h"
 #include "plugin/qon_plugin_custom_cmd_list.h"
 #include "plugin/result_text_blocks.h"
@@ -48,39 +49,6 @@ constexpr uint32_t kNotifySendTimeoutMs = 1000;
 constexpr char kDefaultMsgNoData[] = "No data for processing";
 constexpr char kDefaultMsgWriteComplete[] = "Data have been processed successfully";
 constexpr char kDefaultMsgWriteCompleteError[] = "Data have been processed with errors";
-
-class TqonPlugin;
-
-// Handlers a module can be given without deriving from TqonPlugin (test
-// doubles do); the default hooks of TqonPlugin call them when assigned.
-struct TqonPluginEvents {
-  using TNotifyEvent = std::function<void(TqonPlugin&)>;
-  using TShowOptionsDialogEvent =
-      std::function<void(TqonPlugin&, TPluginCallRec* rec, bool& changed)>;
-  using TGetOptionsDialogEvent = std::function<void(TqonPlugin&, TPluginCallRec* rec,
-                                                    std::string& form_name, std::string& extra)>;
-  using TCommandEvent = std::function<void(TqonPlugin&, const std::string& command,
-                                           TPluginCallRec* rec, int32_t& result)>;
-  using TCallEvent = std::function<void(TqonPlugin&, TPluginCallRec* rec, int32_t& result)>;
-  using TChangeStateEvent = std::function<void(TqonPlugin&, uint8_t roles)>;
-
-  TShowOptionsDialogEvent OnShowOptionsDialog;
-  TGetOptionsDialogEvent OnGetOptionsDialog;
-  TCommandEvent OnCommand;
-  TCallEvent OnLoad;
-  TCallEvent OnUnload;
-  TNotifyEvent OnSaveSettingsNow;
-  TNotifyEvent OnLoadSettingsNow;
-  TNotifyEvent OnBeforeGetParserItems;
-  TNotifyEvent OnSetItems;
-  TChangeStateEvent OnChangeState;
-  TCallEvent OnProcessData;
-  TCommandEvent OnEvent;
-  TNotifyEvent OnLanguageChange;
-};
-
-// The hooks whose presence changes what the framework does without them.
-enum class TPluginHook { ProcessData, LoadSettingsNow, ShowOptionsDialog, GetOptionsDialog };
 
 // A component, so that the translator walks it and what it owns; its
 // published properties are the messages of the data call. Protocol modules
