@@ -37,22 +37,6 @@ void TaPlugin::qonPluginCreate() {
   LogTitle = kModuleName2007;
   EventsSupported = "PORT-OPEN;PORT-CLOSE";
 
-  OnLoad = [this](TqonPlugin& s, TPluginCallRec* rec, int32_t& r) { qonPluginLoad(s, rec, r); };
-  OnUnload = [this](TqonPlugin& s, TPluginCallRec* rec, int32_t& r) { qonPluginUnload(s, rec, r); };
-  OnChangeState = [this](TqonPlugin& s, uint8_t roles) { qonPluginChangeState(s, roles); };
-  OnBeforeGetParserItems = [this](TqonPlugin& s) { qonPluginBeforeGetParserItems(s); };
-  OnSaveSettingsNow = [this](TqonPlugin& s) { qonPluginSaveSettingsNow(s); };
-  OnLoadSettingsNow = [this](TqonPlugin& s) { qonPluginLoadSettingsNow(s); };
-  OnShowOptionsDialog = [this](TqonPlugin& s, TPluginCallRec* rec, bool& changed) {
-    qonPluginShowOptionsDialog(s, rec, changed);
-  };
-  OnProcessData = [this](TqonPlugin& s, TPluginCallRec* rec, int32_t& r) {
-    qonPluginProcessData(s, rec, r);
-  };
-  OnEvent = [this](TqonPlugin& s, const std::string& event, TPluginCallRec* rec, int32_t& r) {
-    qonPluginEvent(s, event, rec, r);
-  };
-
   TextResources = &CreateOwned<TTextResources>();
   TextResources->SetName("TextResources");
   Properties = &CreateOwned<TqonStrHolder>();
@@ -81,7 +65,12 @@ void TaPlugin::qonPluginCreate() {
 // --------------------------------------------------------------------------
 // Load, unload, state
 
-void TaPlugin::qonPluginLoad(TqonPlugin&, TPluginCallRec*, int32_t&) {
+bool TaPlugin::Handles(TPluginHook hook) const {
+  // The options dialog is the host's, built from the form resources.
+  return hook != TPluginHook::GetOptionsDialog || TqonPlugin::Handles(hook);
+}
+
+void TaPlugin::OnLoad(TPluginCallRec*) {
   Config = std::make_unique<TDataSourceCfg>(this);
   Config->SetName("Config");
   Unloading = false;
@@ -93,7 +82,7 @@ void TaPlugin::qonPluginLoad(TqonPlugin&, TPluginCallRec*, int32_t&) {
   ApplyConfiguration(Config.get(), true);
 }
 
-void TaPlugin::qonPluginUnload(TqonPlugin&, TPluginCallRec*, int32_t&) {
+void TaPlugin::OnUnload(TPluginCallRec*) {
   Unloading = true;
   try {
     LoadAllDataSources(nullptr);
@@ -107,7 +96,7 @@ void TaPlugin::qonPluginUnload(TqonPlugin&, TPluginCallRec*, int32_t&) {
   Config.reset();
 }
 
-void TaPlugin::qonPluginChangeState(TqonPlugin&, uint8_t) {
+void TaPlugin::OnChangeState(uint8_t) {
   std::vector<std::unique_ptr<TSerialPortDM>> gone;
   {
     std::lock_guard<std::mutex> guard(sources_lock_);
@@ -157,14 +146,14 @@ void TaPlugin::ApplyConfiguration(TDataSourceCfg* config, bool reload) {
     LoadSettings(Properties->Strings(), config);
     LoadAllDataSources(config);
   } catch (const std::exception& e) {
-    Log(0, TextResources->ItemsFormation(e.what()));
+    Log(TLogLevel::Error, TextResources->ItemsFormation(e.what()));
   }
   if (!reload) return;
   for (TSerialPortDM* source : SerialPorts()) {
     try {
       source->UpdateClientQueues(true, true);
     } catch (const std::exception& e) {
-      Log(0, TextResources->ItemsFormation(e.what()));
+      Log(TLogLevel::Error, TextResources->ItemsFormation(e.what()));
     }
   }
 }
@@ -172,24 +161,25 @@ void TaPlugin::ApplyConfiguration(TDataSourceCfg* config, bool reload) {
 void TaPlugin::LoadAllDataSources(TDataSourceCfg* config) {
   for (TSerialPortDM* source : SerialPorts())
     if (source->Queue)
-      LoadQueryConfig({!Unloading && (RoleEnabled(0) || RoleEnabled(1)), &Context.ListenOnlyCount},
+      LoadQueryConfig({!Unloading && (RoleEnabled(TRole::Request) || RoleEnabled(TRole::Parsing)),
+                       &Context.ListenOnlyCount},
                       config, *source->Queue, source);
 }
 
-void TaPlugin::qonPluginSaveSettingsNow(TqonPlugin&) {
+void TaPlugin::OnSaveSettingsNow() {
   if (Config) SaveSettings(Properties->Strings(), Config.get());
 }
 
-void TaPlugin::qonPluginLoadSettingsNow(TqonPlugin&) {
+void TaPlugin::OnLoadSettingsNow() {
   if (Config) ApplyConfiguration(Config.get(), true);
 }
 
-void TaPlugin::qonPluginShowOptionsDialog(TqonPlugin&, TPluginCallRec*, bool& changed) {
+void TaPlugin::OnShowOptionsDialog(TPluginCallRec*, bool& changed) {
   // The dialog itself is the host's, built from the form description.
   changed = true;
 }
 
-void TaPlugin::qonPluginBeforeGetParserItems(TqonPlugin&) {
+void TaPlugin::OnBeforeGetParserItems() {
   ClearParserItems();
   AddStandardParserItems(false);
   AddParserItem("DEVICE_ID", "Device ID", "", kParserTypeString);
@@ -204,37 +194,30 @@ void TaPlugin::qonPluginBeforeGetParserItems(TqonPlugin&) {
 // --------------------------------------------------------------------------
 // Data and events
 
-void TaPlugin::qonPluginProcessData(TqonPlugin&, TPluginCallRec* rec, int32_t& result) {
+int32_t TaPlugin::OnProcessData(TPluginCallRec* rec) {
   // Data calls hold the state lock: Config and the data sources stay.
-  if (!Config) {
-    result = -1;
-    return;
-  }
-  result = 0;
-  if (Unloading || !rec) return;
+  if (!Config) return Code(TCallResult::Refused);
+  if (Unloading || !rec) return 0;
   TSerialPortDM* source = FindSerialPort(static_cast<int32_t>(rec->DataSourceNo));
-  if (!source || !(rec->Roles & 2) || !RoleEnabled(1)) return;
+  if (!source || !(rec->Roles & RoleBit(TRole::Parsing)) || !RoleEnabled(TRole::Parsing)) return 0;
   // A connection that opens on the port (a modem dialling into a listening
   // port) shows the port takes data, whatever a write to it said before.
   if (rec->Input.Kind == kKindEvent && rec->Input.Data == kEventPortOpened)
     source->PortNotReady = false;
-  result = source->ProcessBlock(*rec);
+  return source->ProcessBlock(*rec);
 }
 
-QON_FOREIGN_CALLS void TaPlugin::qonPluginEvent(TqonPlugin&, const std::string& event,
-                                                TPluginCallRec* rec, int32_t& result) {
+QON_FOREIGN_CALLS int32_t TaPlugin::OnEvent(const std::string& event, TPluginCallRec* rec) {
   IntfPtr<IqonParamsListA> params = CallParams(rec);
   if (event == "GetFuncTypeList") {
-    result = 0;
     if (params) {
       const OleVariant text(FuncTypeListText(Variant1997.load()));
       IqonParamsListItemA* item = nullptr;
       params->SetValue("RESULT", &text.Raw(), true, &item);
       if (item) item->Release();
     }
-    return;
+    return Code(TCallResult::Done);
   }
-  result = 0;
   const bool port_open = event == "PORT-OPEN";
   std::string port;
   if (port_open) {
@@ -244,11 +227,11 @@ QON_FOREIGN_CALLS void TaPlugin::qonPluginEvent(TqonPlugin&, const std::string& 
   const std::vector<TSerialPortDM*> sources = SerialPorts();
   // The request role is off: nothing is sent, so nothing is made due. An
   // open port is still no reason to hold requests once the role is back.
-  if (!RoleEnabled(0)) {
-    if (!port_open) return;
+  if (!RoleEnabled(TRole::Request)) {
+    if (!port_open) return Code(TCallResult::Done);
     for (TSerialPortDM* source : sources)
       if (port.empty() || platform::SameTextAscii(port, source->PortName)) source->ReleaseHolds();
-    return;
+    return Code(TCallResult::Done);
   }
 
   for (auto it = sources.rbegin(); it != sources.rend(); ++it) {
@@ -264,7 +247,7 @@ QON_FOREIGN_CALLS void TaPlugin::qonPluginEvent(TqonPlugin&, const std::string& 
       // The other data sources still get the event.
     }
   }
-  if (!port_open) return;
+  if (!port_open) return Code(TCallResult::Done);
   for (auto it = sources.rbegin(); it != sources.rend(); ++it) {
     try {
       if ((*it)->Queue) (*it)->Queue->ResetRequested = 2;
@@ -272,6 +255,7 @@ QON_FOREIGN_CALLS void TaPlugin::qonPluginEvent(TqonPlugin&, const std::string& 
     } catch (const std::exception&) {
     }
   }
+  return Code(TCallResult::Done);
 }
 
 // --------------------------------------------------------------------------

@@ -28,18 +28,6 @@ class TaPlugin : public TqonPlugin {
   ~TaPlugin() override;
   const char* ClassName() const override { return "TaPlugin"; }
 
-  // Event handlers, bound to the data module's events at creation.
-  void qonPluginLoad(TqonPlugin& sender, TPluginCallRec* rec, int32_t& result);
-  void qonPluginUnload(TqonPlugin& sender, TPluginCallRec* rec, int32_t& result);
-  void qonPluginChangeState(TqonPlugin& sender, uint8_t roles);
-  void qonPluginBeforeGetParserItems(TqonPlugin& sender);
-  void qonPluginSaveSettingsNow(TqonPlugin& sender);
-  void qonPluginLoadSettingsNow(TqonPlugin& sender);
-  void qonPluginShowOptionsDialog(TqonPlugin& sender, TPluginCallRec* rec, bool& changed);
-  void qonPluginProcessData(TqonPlugin& sender, TPluginCallRec* rec, int32_t& result);
-  void qonPluginEvent(TqonPlugin& sender, const std::string& event, TPluginCallRec* rec,
-                      int32_t& result);
-
   // Fills the proxy from the stored settings and loads its configuration
   // into every data source; with reload every client copies the requests
   // again. Errors are logged, not raised.
@@ -63,6 +51,20 @@ class TaPlugin : public TqonPlugin {
   TqonStrHolder* Properties = nullptr;
   // Shared with every data source and client; holds the listen-only count.
   TDlt645Context Context;
+
+ protected:
+  bool Handles(TPluginHook hook) const override;
+  void OnLoad(TPluginCallRec* rec) override;
+  void OnUnload(TPluginCallRec* rec) override;
+  void OnChangeState(uint8_t roles) override;
+  void OnBeforeGetParserItems() override;
+  void OnSaveSettingsNow() override;
+  void OnLoadSettingsNow() override;
+  void OnShowOptionsDialog(TPluginCallRec* rec, bool& changed) override;
+  // Received data to the data source of its number.
+  int32_t OnProcessData(TPluginCallRec* rec) override;
+  // "PORT-OPEN", "PORT-CLOSE" and the function list request.
+  int32_t OnEvent(const std::string& event, TPluginCallRec* rec) override;
 
  private:
   void qonPluginCreate();

@@ -12,5 +12,6 @@ const TTextResources& Dlt645Texts(const TDlt645Context* context) {
 void LogScheduleError(IParserModule* plugin, const TDlt645Context* context, const std::string& info,
                       const std::exception& error) {
   if (!plugin) return;
-  plugin->Log(1, Dlt645Texts(context).ParseExpression(info + ", " + error.what(), 1));
+  plugin->Log(TLogLevel::Warning,
+              Dlt645Texts(context).ParseExpression(info + ", " + error.what(), 1));
 }

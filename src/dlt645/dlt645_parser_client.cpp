@@ -33,7 +33,6 @@ constexpr uint32_t kWakeUpValidity = 60000;
 // request has attempts left, and after its last.
 constexpr uint32_t kRefusedWait = 1000;
 constexpr uint32_t kRefusedWaitLast = 10000;
-constexpr int32_t kPortNotOpen = -12;
 
 // RequestDone codes.
 constexpr int32_t kDoneAnswered = 1;
@@ -154,7 +153,7 @@ class TDlt645ParserClient::TFrameSearch {
     line += ',';
     line += control;
     line += ']';
-    c_.Log(1, line);
+    c_.Log(TLogLevel::Warning, line);
   }
 
   // The writes and outputs the scan decided on, outside the state lock.
@@ -175,8 +174,8 @@ class TDlt645ParserClient::TFrameSearch {
   }
 
   void LogErrorFrame(const TFrameView& frame, const TAddressChars& address) {
-    c_.Log(0, c_.Texts().ErrorCode(std::string(AddressView(address)), frame.Control(),
-                                   dlt645::FrameErrorText(frame)));
+    c_.Log(TLogLevel::Error, c_.Texts().ErrorCode(std::string(AddressView(address)),
+                                                  frame.Control(), dlt645::FrameErrorText(frame)));
   }
 
   // An error answer is the pending request's only when its device sent it.
@@ -208,7 +207,7 @@ class TDlt645ParserClient::TFrameSearch {
     // A device that some request polls may answer late: that is no reason
     // to log it or to drop its connection.
     if (!Named(st, address)) {
-      c_.Log(1, c_.Texts().UnallowableAddress(std::string(AddressView(address))));
+      c_.Log(TLogLevel::Warning, c_.Texts().UnallowableAddress(std::string(AddressView(address))));
       if (c_.ConnectionBound) {
         close_ = true;
         return TScanStep::Answered;
@@ -248,7 +247,9 @@ class TDlt645ParserClient::TRecordSink {
   }
   void OnInteger(const TValueName& name, int32_t value) { Add(name, OleVariant(value)); }
   void OnFloat(const TValueName& name, double value) { Add(name, OleVariant(value)); }
-  void OnDateError(std::string_view message) { client_.Log(1, std::string(message)); }
+  void OnDateError(std::string_view message) {
+    client_.Log(TLogLevel::Warning, std::string(message));
+  }
 
  private:
   void Add(const TValueName& name, OleVariant value) {
@@ -294,7 +295,7 @@ const TTextResources& TDlt645ParserClient::Texts() const {
   return Dlt645Texts(port_ ? port_->Context : nullptr);
 }
 
-void TDlt645ParserClient::Log(int level, const std::string& text) const {
+void TDlt645ParserClient::Log(TLogLevel level, const std::string& text) const {
   if (IParserModule* plugin = Plugin()) plugin->Log(level, text);
 }
 
@@ -338,7 +339,7 @@ int32_t TDlt645ParserClient::SendRequest(TRequestItem& item) {
         p.Is1997, p.FuncType, frame);
     return plugin->WriteData(DataSourceNo, ClientId, frame.data(), static_cast<int32_t>(length));
   } catch (const std::exception& e) {
-    Log(0, RequestLabel(&item) + ": " + e.what());
+    Log(TLogLevel::Error, RequestLabel(&item) + ": " + e.what());
     return -1;
   }
 }
@@ -347,7 +348,7 @@ bool TDlt645ParserClient::OnSendRequest(TBasicRequestItem& item, uint32_t& timeo
                                         uint32_t& request_id) {
   auto* request = dynamic_cast<TRequestItem*>(&item);
   const int32_t result = request ? SendRequest(*request) : -1;
-  if (result != kPortNotOpen) {
+  if (result != Code(TCallResult::PortNotOpen)) {
     HoldFlag = false;
     if (port_) port_->PortNotReady = false;
   }
@@ -355,7 +356,7 @@ bool TDlt645ParserClient::OnSendRequest(TBasicRequestItem& item, uint32_t& timeo
     // Whatever the host refused was not sent: nothing waits for an answer.
     const bool attempts_left = item.Attempts < item.MaxAttempts;
     Queue->IntervalTimer.StartWith(attempts_left ? kRefusedWait : kRefusedWaitLast);
-    if (result == kPortNotOpen) {
+    if (result == Code(TCallResult::PortNotOpen)) {
       // A connection of its own that is gone holds nobody else on the port
       // (one modem that hung up must not stop the others).
       if (ConnectionBound)
@@ -381,7 +382,7 @@ void TDlt645ParserClient::OnRequestTimeout(TBasicRequestItem& item, bool& retry)
   std::string line = RequestLabel(&item);
   if (!item.Caption.empty()) line += ". " + item.Caption;
   line += ". " + Texts().RequestTimeout();
-  Log(1, line);
+  Log(TLogLevel::Warning, line);
   WakeUpSent = false;
   st.EndPending(kDoneTimeout, &item);
 }
@@ -438,7 +439,7 @@ int TDlt645ParserClient::ParseFrame(TParsedDataList& list) {
       AddAnswer(target, *request);
     } catch (const std::exception& e) {
       // What was decoded before the error is still handed over.
-      Log(0, RequestLabel(request) + ": " + e.what());
+      Log(TLogLevel::Error, RequestLabel(request) + ": " + e.what());
     }
     if (complete && target.Count() > 0) {
       if (!direct) {

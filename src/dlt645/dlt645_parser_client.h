@@ -15,6 +15,7 @@
 
 #include "dlt645/frame_codec.h"
 #include "parser/parser_client.h"
+#include "parser/parser_module.h"
 #include "threading/timeout.h"
 
 class TParsedDataList;
@@ -77,7 +78,7 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
 
   IParserModule* Plugin() const;
   const TTextResources& Texts() const;
-  void Log(int level, const std::string& text) const;
+  void Log(TLogLevel level, const std::string& text) const;
   // Whether listen-only requests are offered frames at all.
   bool ListensToOthers() const;
 

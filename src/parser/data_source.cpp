@@ -52,7 +52,7 @@ TDataSourceScheduled::~TDataSourceScheduled() {
 }
 
 bool TDataSourceScheduled::IsStopped() {
-  return !Plugin || !Plugin->RoleEnabled(0);
+  return !Plugin || !Plugin->RoleEnabled(TRole::Request);
 }
 
 bool TDataSourceScheduled::IsHeld() {
@@ -326,7 +326,7 @@ void TDataSourceScheduledWithClients::ReturnRecordList(std::unique_ptr<TParsedDa
 
 void CreateTemplateClients(IParserModule* plugin, const TParserClientFactory& client_class,
                            bool never_expire, uint32_t extra) {
-  if (!plugin || !plugin->RoleEnabled(0)) return;
+  if (!plugin || !plugin->RoleEnabled(TRole::Request)) return;
   char name[64];
   int length = std::snprintf(name, sizeof(name), "%s%08" PRIXPTR, kTemplateClientPrefix,
                              plugin->InstanceHandle());

@@ -53,7 +53,7 @@ void TCustomParserClient::InitFromBlock(const TPluginCallRec& block) {
 bool TCustomParserClient::IsStopped() {
   if (!Owner) return true;
   IParserModule* plugin = Owner->Module();
-  return !plugin || !plugin->RoleEnabled(0);
+  return !plugin || !plugin->RoleEnabled(TRole::Request);
 }
 
 bool TCustomParserClient::IsHeld() {

@@ -74,10 +74,11 @@ void BroadcastSettingsChange(const TqonPlugin& changed) {
   const uint32_t thread = platform::CurrentThreadId();
   for (TPluginCall& module : TPluginCall::All()) {
     try {
-      if (module->RegistryPath.Get() != path || !module->OnLoadSettingsNow) continue;
+      if (module->RegistryPath.Get() != path || !module->Has(TPluginHook::LoadSettingsNow))
+        continue;
       if (module->LoadThreadId.load() == thread) {
         auto state = module->LockStateExclusive();
-        module->OnLoadSettingsNow(*module);
+        module->LoadSettingsNow();
       } else {
         module->NotifyHost(kMsgReloadSettings);
       }
@@ -90,34 +91,34 @@ void BroadcastSettingsChange(const TqonPlugin& changed) {
 }  // namespace
 
 int32_t CreatePluginInstance(TPluginCallRec* rec) noexcept {
-  if (!rec) return -1;
+  if (!rec) return Code(TCallResult::Refused);
   try {
-    if (rec->Instance != 0) return -1;
+    if (rec->Instance != 0) return Code(TCallResult::Refused);
     TPluginCallRecIntf call(rec);
-    if (!PluginRegistry()) return -1;
+    if (!PluginRegistry()) return Code(TCallResult::Refused);
     std::unique_ptr<TqonPlugin> module = PluginModuleClass()(rec);
     module->SelfHandle = module.get();
     const uintptr_t handle = reinterpret_cast<uintptr_t>(module.get());
-    if (!RegisterPluginModule(std::move(module))) return -1;
+    if (!RegisterPluginModule(std::move(module))) return Code(TCallResult::Refused);
     call.Restore();
     rec->Instance = handle;
     return 0;
   } catch (...) {
-    return -1;
+    return Code(TCallResult::Refused);
   }
 }
 
 int32_t FreePluginInstance(TPluginCallRec* rec) noexcept {
-  if (!rec) return -1;
+  if (!rec) return Code(TCallResult::Refused);
   try {
     if (rec->Input.Kind == kKindUnload && rec->Input.Data == kLibraryUnload) {
       RunUnloadProcedures();
       return 0;
     }
-    if (rec->Instance == 0 || !PluginRegistry()) return -1;
-    return FreePluginModule(rec->Instance) ? 0 : -1;
+    if (rec->Instance == 0 || !PluginRegistry()) return Code(TCallResult::Refused);
+    return FreePluginModule(rec->Instance) ? Code(TCallResult::Done) : Code(TCallResult::Refused);
   } catch (...) {
-    return -1;
+    return Code(TCallResult::Refused);
   }
 }
 
@@ -175,7 +176,7 @@ void GetOptionsDialog(TPluginCallRec* rec) noexcept {
       name.assign(data, end ? static_cast<const char*>(end) - data : rec->Input.Size);
     }
     std::string form, extra, script;
-    if (!module->OnGetOptionsDialog || !name.empty()) {
+    if (!module->Has(TPluginHook::GetOptionsDialog) || !name.empty()) {
       if (!name.empty()) {
         const std::string upper = platform::AnsiUpperCase(name);
         form = Resource(upper);
@@ -187,7 +188,7 @@ void GetOptionsDialog(TPluginCallRec* rec) noexcept {
       }
     } else {
       std::string form_name;
-      module->OnGetOptionsDialog(*module, rec, form_name, extra);
+      module->GetOptionsDialog(rec, form_name, extra);
       if (form_name.empty() && extra.empty()) {
         rec->Output.Data = kDialogNone;
         return;
@@ -213,7 +214,7 @@ void ShowOptionsDialog(TPluginCallRec* rec) noexcept {
   try {
     TPluginCall module = TPluginCall::Find(rec->Instance);
     if (!module) return;
-    if (!module->OnShowOptionsDialog) {
+    if (!module->Has(TPluginHook::ShowOptionsDialog)) {
       rec->Output.Data = kShowNoDialog;
       return;
     }
@@ -242,9 +243,9 @@ void ShowOptionsDialog(TPluginCallRec* rec) noexcept {
       module->DialogList = IntfPtr<IqonParamsListA>(call.InputList());
     bool changed = false;
     try {
-      module->OnShowOptionsDialog(*module, rec, changed);
+      module->ShowOptionsDialog(rec, changed);
     } catch (const std::exception& e) {
-      module->Log(0, ErrorText(e) + " {SHOWOPTIONS}");
+      module->Log(TLogLevel::Error, ErrorText(e) + " {SHOWOPTIONS}");
     }
     rec->Output.Data = changed ? 1 : 0;
     if (changed) BroadcastSettingsChange(*module);
@@ -253,47 +254,47 @@ void ShowOptionsDialog(TPluginCallRec* rec) noexcept {
 }
 
 int32_t ProcessData(TPluginCallRec* rec) noexcept {
-  if (!rec || rec->Size != kCallRecSize || rec->Params == 0) return -1;
+  if (!rec || rec->Size != kCallRecSize || rec->Params == 0) return Code(TCallResult::Refused);
   TPluginCall module;
   try {
     module = TPluginCall::Find(rec->Instance);
-    if (!module) return -1;
+    if (!module) return Code(TCallResult::Refused);
     // An unloaded instance still busy with a data call of another thread.
     for (int poll = 0; module->Busy() && module->Unloaded && !module->InDataCall(); ++poll) {
-      if (poll == kBusyWaitPolls) return -1;
+      if (poll == kBusyWaitPolls) return Code(TCallResult::Refused);
       platform::PumpMessages(0);
       platform::SleepMs(kBusyWaitPollMs);
     }
-    if (module->Unloaded || !PluginRegistry()) return -1;
+    if (module->Unloaded || !PluginRegistry()) return Code(TCallResult::Refused);
     return module->ProcessDataCall(rec);
   } catch (const std::exception& e) {
     if (module) module->LogError("PROCESS", ErrorText(e));
-    return -3;
+    return Code(TCallResult::Error);
   } catch (...) {
     if (module) module->LogError("PROCESS", "Unknown error");
-    return -3;
+    return Code(TCallResult::Error);
   }
 }
 
 int32_t ExecutePluginCommand(TPluginCallRec* rec) noexcept {
-  if (!rec || rec->Size != kCallRecSize || rec->Params == 0) return -1;
+  if (!rec || rec->Size != kCallRecSize || rec->Params == 0) return Code(TCallResult::Refused);
   TPluginCall module;
   std::string command = "CMD?";
   try {
     module = TPluginCall::Find(rec->Instance);
-    if (!module) return -1;
+    if (!module) return Code(TCallResult::Refused);
     TPluginCallRecIntf call(rec);
     OleVariant v;
     if (call.ReadValue("TEMPORARY-LOAD", &v)) module->SetTemporaryLoad(v.ToBool());
-    if (!call.ReadValue("COMMAND", &v) || !v.IsString()) return -1;
+    if (!call.ReadValue("COMMAND", &v) || !v.IsString()) return Code(TCallResult::Refused);
     command = v.ToString();
     return module->ExecuteCommand(command, rec);
   } catch (const std::exception& e) {
     if (module) module->LogError(command, ErrorText(e));
-    return -3;
+    return Code(TCallResult::Error);
   } catch (...) {
     if (module) module->LogError(command, "Unknown error");
-    return -3;
+    return Code(TCallResult::Error);
   }
 }
 

@@ -8,7 +8,7 @@
 
 #include "config/text/translator.h"
 
-class TqonPlugin;
+class TComponent;
 
 class TPluginTranslator {
  public:
@@ -23,7 +23,7 @@ class TPluginTranslator {
   virtual bool HasLanguageFiles() const { return !translator_.LanguageFiles.empty(); }
   // Translates the module's texts (set back to their built-in "EN" form by
   // the caller) into the language; false when nothing was translated.
-  virtual bool Translate(TqonPlugin& module, const std::string& language);
+  virtual bool Translate(TComponent& module, const std::string& language);
 
   // Upper-case names; a name is listed once.
   void AddComponentProperty(std::string_view name) { translator_.AddComponentProperty(name); }

@@ -1,8 +1,8 @@
 #pragma once
 // The plug-in data module: one per plug-in instance. It keeps what the host
 // told the instance at "LOAD", its log, parser items, role states and module
-// parameters, and turns host calls into events. Protocol modules derive from
-// it and assign the events in their constructor.
+// parameters, and turns host calls into hooks. Protocol modules derive from
+// it and override the hooks.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -27,10 +27,14 @@
 #include "paramlist/thread_params_list.h"
 #include "parser/parser_module.h"
 #include "plugin/host_services.h"
+#include "plugin/locked_string.h"
 #include "plugin/log_data_list.h"
 #include "plugin/module_settings.h"
+#include "plugin/parser_items.h"
+#include "plugin/plugin_events.h"
 #include "plugin/plugin_translator.h"
 #include "plugin/qon_plugin_custom_cmd_list.h"
+#include "plugin/result_text_blocks.h"
 #include "threading/multi_read_exclusive_write_synchronizer.h"
 
 class TPluginCallRecIntf;
@@ -41,76 +45,16 @@ constexpr uint32_t kMsgReloadSettings = 1812;
 // The time-out of a notification that could not be posted.
 constexpr uint32_t kNotifySendTimeoutMs = 1000;
 
-// A byte string read by data paths while commands may set it.
-class TLockedString {
- public:
-  TLockedString() = default;
-  TLockedString(std::string value) : value_(std::move(value)) {}  // NOLINT
-  TLockedString& operator=(std::string value) {
-    Set(std::move(value));
-    return *this;
-  }
-  std::string Get() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return value_;
-  }
-  void Set(std::string value) {
-    std::lock_guard<std::mutex> guard(lock_);
-    value_ = std::move(value);
-  }
-  bool Empty() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return value_.empty();
-  }
-  operator std::string() const { return Get(); }  // NOLINT
-
- private:
-  mutable std::mutex lock_;
-  std::string value_;
-};
-
-// One entry of the parser item list.
-struct TParserItem {
-  std::string Name;
-  std::string Caption;
-  uint8_t DataType = 0;  // index into kParserItemTypes
-  std::string Extra;
-};
-
-// The type names of parser items, by DataType; 17 is "none of them".
-constexpr char kParserItemTypes[] =
-    "String|Memo|Bytes|Blob|Boolean|Float|Smallint|Word|Integer|Date|Time|DateTime|DWord|Byte|"
-    "Shortint|Int64|Currency|";
-constexpr uint8_t kParserTypeString = 0;
-constexpr uint8_t kParserTypeInteger = 8;
-constexpr uint8_t kParserTypeDateTime = 11;
-constexpr uint8_t kParserTypeNone = 17;
-
 // The messages of the data call, in the built-in language.
 constexpr char kDefaultMsgNoData[] = "No data for processing";
 constexpr char kDefaultMsgWriteComplete[] = "Data have been processed successfully";
 constexpr char kDefaultMsgWriteCompleteError[] = "Data have been processed with errors";
 
-// Command results.
-constexpr int32_t kCmdDone = 0;
-constexpr int32_t kCmdRefused = -1;
-constexpr int32_t kCmdNotAnswered = -2;
-constexpr int32_t kCmdError = -3;
-
 // A component, so that the translator walks it and what it owns; its
-// published properties are the messages of the data call.
+// published properties are the messages of the data call. Protocol modules
+// derive from it and override the protected hooks.
 class TqonPlugin : public TComponent, public IParserModule {
  public:
-  using TNotifyEvent = std::function<void(TqonPlugin&)>;
-  using TShowOptionsDialogEvent =
-      std::function<void(TqonPlugin&, TPluginCallRec* rec, bool& changed)>;
-  using TGetOptionsDialogEvent = std::function<void(TqonPlugin&, TPluginCallRec* rec,
-                                                    std::string& form_name, std::string& extra)>;
-  using TCommandEvent = std::function<void(TqonPlugin&, const std::string& command,
-                                           TPluginCallRec* rec, int32_t& result)>;
-  using TCallEvent = std::function<void(TqonPlugin&, TPluginCallRec* rec, int32_t& result)>;
-  using TChangeStateEvent = std::function<void(TqonPlugin&, uint8_t roles)>;
-
   // rec: the record of CreatePluginInstance, or null. dll_handle: the
   // module whose file identity the instance takes (0: this library).
   TqonPlugin(TPluginCallRec* rec, uintptr_t dll_handle);
@@ -129,8 +73,8 @@ class TqonPlugin : public TComponent, public IParserModule {
   static IntfPtr<IqonParamsListA> CallParams(const TPluginCallRec* rec);
 
   // --- IParserModule ---
-  bool RoleEnabled(int role) const override;
-  void Log(int level, const std::string& text, bool flag = false) override;
+  bool RoleEnabled(TRole role) const override;
+  void Log(TLogLevel level, const std::string& text, bool flag = false) override;
   void AppendResult(TPluginCallRec* rec, TqonParamsList* list, const std::string& text,
                     bool append) override;
   void OutputList(uint32_t data_source_no, uintptr_t client_id, TParsedDataList* list) override;
@@ -153,19 +97,22 @@ class TqonPlugin : public TComponent, public IParserModule {
 
   // --- roles ---
   uint8_t EnabledRoles() const;
+  void SetRoleEnabled(TRole role, bool on) { RoleState[static_cast<size_t>(role)] = on; }
   // Bits 0..7 of the value's integer form (limited to the enabled roles when
   // asked); empty or null values and non-integers give the empty set.
   uint8_t RolesFromValue(const OleVariant& value, bool only_enabled) const;
 
   // --- parser items ---
   int AddParserItem(const std::string& name, const std::string& caption, const std::string& extra,
-                    uint8_t type);
-  void SetParserItem(int index, const TParserItem& item);
-  int ParserItemCount() const { return static_cast<int>(ParserItems.size()); }
-  void ClearParserItems() { ParserItems.clear(); }
-  std::string ParserItemsAsText() const;
-  void LoadParserItems(std::string_view text, bool replace);
-  void AddStandardParserItems(bool with_client_id);
+                    uint8_t type) {
+    return ParserItems.Add(name, caption, extra, type);
+  }
+  void SetParserItem(int index, const TParserItem& item) { ParserItems.Set(index, item); }
+  int ParserItemCount() const { return ParserItems.Count(); }
+  void ClearParserItems() { ParserItems.Clear(); }
+  std::string ParserItemsAsText() const { return ParserItems.AsText(); }
+  void LoadParserItems(std::string_view text, bool replace) { ParserItems.Load(text, replace); }
+  void AddStandardParserItems(bool with_client_id) { ParserItems.AddStandard(with_client_id); }
 
   // --- language ---
   // The "LANGUAGE" parameter of a call: a language other than the current
@@ -173,6 +120,14 @@ class TqonPlugin : public TComponent, public IParserModule {
   void ApplyLanguage(const TPluginCallRecIntf& call);
   // Once per Translated flag.
   void ApplyTranslation();
+
+  // --- what the dialog exports and the settings broadcast ask of the hooks ---
+  bool Has(TPluginHook hook) const { return Handles(hook); }
+  void ShowOptionsDialog(TPluginCallRec* rec, bool& changed) { OnShowOptionsDialog(rec, changed); }
+  void GetOptionsDialog(TPluginCallRec* rec, std::string& form_name, std::string& extra) {
+    OnGetOptionsDialog(rec, form_name, extra);
+  }
+  void LoadSettingsNow() { OnLoadSettingsNow(); }
 
   // --- commands and module parameters ---
   int32_t ExecuteCommand(const std::string& command, TPluginCallRec* rec);
@@ -220,8 +175,8 @@ class TqonPlugin : public TComponent, public IParserModule {
   // Whether the calling thread is inside a data call of this module.
   bool InDataCall() const;
   // Result texts kept for hosts to read after their calls (bounded).
-  size_t OutstandingTextBlocks() const;
-  static constexpr size_t kMaxTextBlocks = 64;
+  size_t OutstandingTextBlocks() const { return text_blocks_.Count(); }
+  static constexpr size_t kMaxTextBlocks = TResultTextBlocks::kMaxBlocks;
 
   // --- life in the instance registry ---
   // One reference for the registry and one per export call in progress; the
@@ -234,73 +189,101 @@ class TqonPlugin : public TComponent, public IParserModule {
   // ------------------------------------------------------------------
   // Fields. Those read by data paths or exports while commands may change
   // them are atomic or locked.
-  std::unique_ptr<TPluginTranslator> Translator;
-  std::recursive_mutex CommandLock;
-  std::atomic<int32_t> CommandDepth{0};
+
+  // What the module is.
   TqonPlugin* SelfHandle = nullptr;
   uintptr_t DllHandle = 0;
-  std::atomic<int32_t> LoadCount{0};
-  std::atomic<uint32_t> HostModuleId{0};
-  std::string ParserItemsText;
-  TLockedString Title;
-  TLockedString LogTitle;
+  std::string ModulePath;
+  std::string ModuleName;
+  std::string Version;
+  std::atomic<float> ModuleVersion{4.0f};
   std::atomic<uint8_t> ModuleRoles{0};
   std::atomic<uint8_t> ModuleOptions{0};
   std::atomic<uint8_t> ModuleFlags{1};
-  std::string ModulePath;
-  std::string ModuleName;
-  std::atomic<uint32_t> ConfigId{0};
-  TLockedString ApplicationName;
-  std::string Version;
-  std::vector<TParserItem> ParserItems;
+  TLockedString Title;
+  TLockedString LogTitle;
+  TLockedString EventsSupported;
   TqonPluginCustomCmdList CustomCommands;
-  // The instance log (the operation of the same name adds to it).
-  std::unique_ptr<TLogDataList> LogList;
+  TqonPluginEvents Events;
+
+  // What the host told it at "LOAD" (and after).
+  std::atomic<int32_t> LoadCount{0};
+  std::atomic<uint32_t> LoadThreadId{0};
   std::atomic<bool> Unloaded{false};
-  std::string DataSourceLoadFor;
-  TLockedString MsgNoData{kDefaultMsgNoData};
-  TLockedString MsgWriteComplete{kDefaultMsgWriteComplete};
-  TLockedString MsgWriteCompleteError{kDefaultMsgWriteCompleteError};
-  std::atomic<float> ModuleVersion{4.0f};
+  std::atomic<uint32_t> HostModuleId{0};
+  std::atomic<uintptr_t> HostModule{0};
+  std::atomic<uintptr_t> HostWindow{0};
+  std::atomic<uintptr_t> OwnerForm{0};
+  THostFunctions HostFunctions;
+  TLockedString ApplicationName;
+  std::atomic<uint32_t> ConfigId{0};
+  std::atomic<bool> SubscribeForData{false};
+
+  // Where its settings are.
   TLockedString IniFile;
   uint8_t RegistryRoot1 = 2;
   uint8_t RegistryRoot2 = 1;
   TLockedString RegistryPath;
   TLockedString IniSectionPrefix;
-  std::array<std::atomic<bool>, 8> RoleState{};
-  TLockedString EventsSupported;
   std::atomic<bool> SettingsBusy{false};
 
-  TShowOptionsDialogEvent OnShowOptionsDialog;
-  TGetOptionsDialogEvent OnGetOptionsDialog;
-  TCommandEvent OnCommand;
-  TCallEvent OnLoad;
-  TCallEvent OnUnload;
-  TNotifyEvent OnSaveSettingsNow;
-  TNotifyEvent OnLoadSettingsNow;
-  TNotifyEvent OnBeforeGetParserItems;
-  TNotifyEvent OnSetItems;
-  TChangeStateEvent OnChangeState;
-  TCallEvent OnProcessData;
-  TCommandEvent OnEvent;
-  TNotifyEvent OnLanguageChange;
+  // "SET-STATE".
+  std::array<std::atomic<bool>, kRoleCount> RoleState{};
+  std::string DataSourceLoadFor;
 
-  std::atomic<uintptr_t> OwnerForm{0};
-  std::atomic<uintptr_t> HostWindow{0};
-  std::atomic<uintptr_t> HostModule{0};
-  std::atomic<bool> SubscribeForData{false};
+  // "ITEMS" and "SET-ITEMS".
+  TParserItemList ParserItems;
+  std::string ParserItemsText;
+
+  // The instance log (the operation of the same name adds to it).
+  std::unique_ptr<TLogDataList> LogList;
+
+  // The messages of the data call; published, so translated.
+  TLockedString MsgNoData{kDefaultMsgNoData};
+  TLockedString MsgWriteComplete{kDefaultMsgWriteComplete};
+  TLockedString MsgWriteCompleteError{kDefaultMsgWriteCompleteError};
+
+  // Language.
+  std::unique_ptr<TPluginTranslator> Translator;
+  TLockedString Language;
   std::atomic<bool> Translated{false};
+
+  // The options dialog.
   std::atomic<bool> DialogShown{false};
   std::atomic<uint8_t> DialogRoles{0};
   IntfPtr<IqonParamsListA> DialogList;
-  std::atomic<uint32_t> LoadThreadId{0};
-  TLockedString Language;
-  THostFunctions HostFunctions;
+
+  // Commands run one at a time (see EnterCommandLock for a data call's own).
+  std::recursive_mutex CommandLock;
+  std::atomic<int32_t> CommandDepth{0};
 
  protected:
   // The first "LOAD" and the last "UNLOAD".
   void Load(TPluginCallRec* rec, const TPluginCallRecIntf& call);
   void Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call);
+
+  // --- hooks ---
+  // The defaults call the matching handler of Events when one is assigned.
+  // Whether the module has the hook at all (a data handler, a settings
+  // reload, an options dialog of its own).
+  virtual bool Handles(TPluginHook hook) const;
+  // After the first "LOAD" and before the last "UNLOAD" is done.
+  virtual void OnLoad(TPluginCallRec* rec);
+  virtual void OnUnload(TPluginCallRec* rec);
+  // "SET-STATE" switched the roles in roles; runs under the exclusive state lock.
+  virtual void OnChangeState(uint8_t roles);
+  // The data call's result: above 0 the count of results, below 0 an error.
+  virtual int32_t OnProcessData(TPluginCallRec* rec);
+  // "EVENT" with its "EVENT-TYPE", and commands the framework does not know.
+  virtual int32_t OnEvent(const std::string& event, TPluginCallRec* rec);
+  virtual int32_t OnCommand(const std::string& command, TPluginCallRec* rec);
+  virtual void OnSetItems();
+  virtual void OnBeforeGetParserItems();
+  virtual void OnSaveSettingsNow();
+  virtual void OnLoadSettingsNow();
+  virtual void OnShowOptionsDialog(TPluginCallRec* rec, bool& changed);
+  virtual void OnGetOptionsDialog(TPluginCallRec* rec, std::string& form_name, std::string& extra);
+  virtual void OnLanguageChange();
 
  private:
   int32_t DispatchCommand(const std::string& command, TPluginCallRec* rec,
@@ -313,11 +296,6 @@ class TqonPlugin : public TComponent, public IParserModule {
   OleVariant GetCustomParameter(const std::string& rest);
   bool SetCustomParameter(const std::string& rest, const OleVariant& value);
   void RestoreBuiltInTexts();
-
-  // The text blocks AppendResult left in Input, by call record.
-  void* TakeTextBlock(const TPluginCallRec* rec);
-  void* TextBlock(const TPluginCallRec* rec);
-  void SetTextBlock(const TPluginCallRec* rec, void* block);
 
   std::atomic<bool> temporary_load_{false};
   std::atomic<bool> destroying_{false};
@@ -339,8 +317,8 @@ class TqonPlugin : public TComponent, public IParserModule {
   std::array<std::string, 3> builtin_texts_{kDefaultMsgNoData, kDefaultMsgWriteComplete,
                                             kDefaultMsgWriteCompleteError};
 
-  mutable std::mutex text_blocks_lock_;
-  std::vector<std::pair<const TPluginCallRec*, void*>> text_blocks_;
+  // The text blocks AppendResult left in Input, by call record.
+  TResultTextBlocks text_blocks_;
 };
 
 // Creates a data module of class T the way CreatePluginInstance does.

@@ -1,5 +1,5 @@
-// The command dispatcher of the data module, "LOAD"/"UNLOAD", "SET-STATE",
-// the settings commands and the module parameters.
+// The command dispatcher of the data module, "LOAD"/"UNLOAD", "SET-STATE"
+// and the settings commands.
 #include <cstdio>
 #include <thread>
 
@@ -30,30 +30,8 @@ std::string TextValue(const TPluginCallRecIntf& call, std::string_view name) {
   return call.ReadValue(name, &v) ? v.ToString() : std::string();
 }
 
-OleVariant HandleValue(uintptr_t handle) {
-  return OleVariant(static_cast<intptr_t>(handle));
-}
-
 uintptr_t HandleFrom(const OleVariant& v) {
   return static_cast<uintptr_t>(v.ToInt64());
-}
-
-// The module parameter behind a name beginning with "Custom": the rest of
-// the name without one leading " ", ":" or "_". False when nothing remains.
-bool CustomParameterName(const std::string& name, std::string* rest) {
-  if (name.compare(0, 6, "Custom") != 0 || name.size() < 6) return false;
-  std::string r = name.substr(6);
-  if (!r.empty() && (r[0] == ' ' || r[0] == ':' || r[0] == '_')) r.erase(0, 1);
-  if (r.empty()) return false;
-  *rest = std::move(r);
-  return true;
-}
-
-// The index of a short parameter name that reads as an integer, else -1.
-int32_t CustomParameterIndex(const std::string& rest) {
-  int32_t index = -1;
-  if (rest.size() < 3 && TryStrToInt(rest, &index) && index >= 0) return index;
-  return -1;
 }
 
 }  // namespace
@@ -93,7 +71,7 @@ int32_t TqonPlugin::ExecuteCommand(const std::string& command, TPluginCallRec* r
 QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command,
                                                       TPluginCallRec* rec,
                                                       const TPluginCallRecIntf& call) {
-  int32_t result = kCmdNotAnswered;
+  int32_t result = Code(TCallResult::NotAnswered);
   if (command == "LOAD") ApplyLanguage(call);
   OleVariant v;
   if (call.ReadValue("MSG-PROC-HANDLE", &v)) HostWindow = HandleFrom(v);
@@ -103,38 +81,34 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
   const char* log_context = nullptr;
   try {
     if (command == "EVENT") {
-      result = kCmdRefused;
+      result = Code(TCallResult::Refused);
       OleVariant type;
       if (call.ReadValue("EVENT-TYPE", &type)) {
-        if (OnEvent) {
-          log_context = "EVENT";
-          OnEvent(*this, type.ToString(), rec, result);
-        } else {
-          result = kCmdDone;
-        }
+        log_context = "EVENT";
+        result = OnEvent(type.ToString(), rec);
       }
     } else if (command == "LOAD") {
       log_context = "LOAD";
       Load(rec, call);
-      result = kCmdDone;
+      result = Code(TCallResult::Done);
     } else if (command == "UNLOAD") {
       log_context = "UNLOAD";
       Unload(rec, call);
-      result = kCmdDone;
+      result = Code(TCallResult::Done);
     } else if (command == "SET-ITEMS") {
       OleVariant items;
       if (!call.ReadValue("ITEMS", &items) || !items.IsString()) {
-        result = kCmdRefused;
+        result = Code(TCallResult::Refused);
       } else {
         LoadParserItems(items.ToString(), true);
-        if (OnSetItems) OnSetItems(*this);
-        result = kCmdDone;
+        OnSetItems();
+        result = Code(TCallResult::Done);
       }
     } else if (command == "SET-STATE") {
       log_context = "SETSTATE";
       result = SetState(rec, call);
     } else if (command == "ITEMS") {
-      result = kCmdRefused;
+      result = Code(TCallResult::Refused);
       IqonParamsListItemA* item = nullptr;
       if (IqonParamsListA* params = call.Params();
           params && params->FindItem("RESULT", 0, -1, &item) == kQonOk && item) {
@@ -142,20 +116,20 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
           IqonParamsListItemA* item;
           QON_FOREIGN_CALLS ~Release() { item->Release(); }
         } release{item};
-        if (OnBeforeGetParserItems) OnBeforeGetParserItems(*this);
+        OnBeforeGetParserItems();
         ParserItemsText = ParserItemsAsText();
         const OleVariant text(ParserItemsText);
         item->SetValue(&text.Raw());
-        result = kCmdDone;
+        result = Code(TCallResult::Done);
       }
     } else if (command == "EVENTS-SUPPORT") {
       StoreResult(call, OleVariant(EventsSupported.Get()));
-      result = kCmdDone;
+      result = Code(TCallResult::Done);
     } else if (command == "GET-MODULE-PARAMETER") {
       OleVariant param;
       if (call.ReadValue("PARAM", &param)) {
         StoreResult(call, GetModuleParameter(param.ToString()));
-        result = kCmdDone;
+        result = Code(TCallResult::Done);
       }
     } else if (command == "SET-MODULE-PARAMETER") {
       OleVariant param;
@@ -163,16 +137,16 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
         OleVariant value;
         if (!call.ReadValue("VALUE", &value)) value = OleVariant::Null();
         StoreResult(call, OleVariant(SetModuleParameter(param.ToString(), value)));
-        result = kCmdDone;
+        result = Code(TCallResult::Done);
       }
     } else if (command == "SAVE-SETTINGS-NOW" || command == "LOAD-SETTINGS-NOW") {
       result = SettingsNow(command, call);
-    } else if (OnCommand) {
+    } else {
       log_context = command.c_str();
-      OnCommand(*this, command, rec, result);
+      result = OnCommand(command, rec);
     }
   } catch (const std::exception& e) {
-    result = kCmdError;
+    result = Code(TCallResult::Error);
     if (log_context) LogError(log_context, e.what());
   }
   return result;
@@ -210,10 +184,7 @@ void TqonPlugin::Load(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
     log_notice_pending_ = false;
     NotifyLogLines();
   }
-  if (OnLoad) {
-    int32_t result = 0;
-    OnLoad(*this, rec, result);
-  }
+  OnLoad(rec);
 }
 
 void TqonPlugin::Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
@@ -235,22 +206,17 @@ void TqonPlugin::Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
     const std::string file = ini.ToString();
     if (file != IniFile.Get()) {
       IniFile = file;
-      if (OnSaveSettingsNow) {
-        try {
-          OnSaveSettingsNow(*this);
-        } catch (const std::exception&) {
-          // The instance unloads all the same.
-        }
+      try {
+        OnSaveSettingsNow();
+      } catch (const std::exception&) {
+        // The instance unloads all the same.
       }
     }
   }
-  if (OnUnload) {
-    try {
-      int32_t result = 0;
-      OnUnload(*this, rec, result);
-    } catch (const std::exception&) {
-      // The instance unloads all the same.
-    }
+  try {
+    OnUnload(rec);
+  } catch (const std::exception&) {
+    // The instance unloads all the same.
   }
   DialogShown = false;
   HostModule = 0;
@@ -261,7 +227,7 @@ void TqonPlugin::Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
 // SET-STATE and the settings commands
 
 int32_t TqonPlugin::SetState(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
-  int32_t result = kCmdRefused;
+  int32_t result = Code(TCallResult::Refused);
   TStateExclusiveLock state = LockStateExclusive();
   OleVariant v;
   if (call.ReadValue("DATA-SOURCES-IN-CFG", &v)) {
@@ -275,7 +241,7 @@ int32_t TqonPlugin::SetState(TPluginCallRec* rec, const TPluginCallRecIntf& call
         sources.push_back(TConfigDataSource{line, number, f.size() > 1 ? f[1] : std::string(),
                                             f.size() > 2 ? f[2] : std::string()});
       } catch (const std::exception& e) {
-        result = kCmdError;
+        result = Code(TCallResult::Error);
         LogError("SETSTATE", e.what());
       }
     }
@@ -286,10 +252,10 @@ int32_t TqonPlugin::SetState(TPluginCallRec* rec, const TPluginCallRecIntf& call
   if (call.ReadValue("RESULT", &v)) {
     const bool on = v.ToInt() == 1;
     const uint8_t roles = rec ? rec->Roles : 0;
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < kRoleCount; ++i)
       if (roles & (1u << i)) RoleState[static_cast<size_t>(i)] = on;
-    if (OnChangeState) OnChangeState(*this, roles);
-    result = kCmdDone;
+    OnChangeState(roles);
+    result = Code(TCallResult::Done);
   }
   return result;
 }
@@ -302,161 +268,24 @@ int32_t TqonPlugin::SettingsNow(const std::string& command, const TPluginCallRec
   } restore{IniFile, IniFile.Get()};
   IniFile = TextValue(call, "INI-FILE");
   if (command == "LOAD-SETTINGS-NOW") {
-    if (OnLoadSettingsNow) {
+    if (Handles(TPluginHook::LoadSettingsNow)) {
       TStateExclusiveLock state = LockStateExclusive();
-      OnLoadSettingsNow(*this);
+      OnLoadSettingsNow();
     }
     IniFile = restore.saved;
   }
-  if (OnSaveSettingsNow) {
-    OleVariant no_save;
-    bool save = true;
-    if (call.ReadValue("NO-SAVE", &no_save)) {
-      int64_t n = 0;
-      bool b = false;
-      if (no_save.TryToInt64(&n))
-        save = n == 0;
-      else if (no_save.TryToBool(&b))
-        save = !b;
-      else
-        save = false;
-    }
-    if (save) OnSaveSettingsNow(*this);
+  OleVariant no_save;
+  bool save = true;
+  if (call.ReadValue("NO-SAVE", &no_save)) {
+    int64_t n = 0;
+    bool b = false;
+    if (no_save.TryToInt64(&n))
+      save = n == 0;
+    else if (no_save.TryToBool(&b))
+      save = !b;
+    else
+      save = false;
   }
-  return kCmdNotAnswered;
-}
-
-// --------------------------------------------------------------------------
-// Module parameters
-
-TqonThreadParamsList& TqonPlugin::GetModuleParams() {
-  std::call_once(module_params_once_,
-                 [this] { module_params_ = std::make_unique<TqonThreadParamsList>(); });
-  return *module_params_;
-}
-
-OleVariant TqonPlugin::GetCustomParameter(const std::string& rest) {
-  TqonThreadParamsList& params = GetModuleParams();
-  auto r = params.ReadLocked();
-  if (rest == "COUNT") return OleVariant(r->Count());
-  if (const int32_t index = CustomParameterIndex(rest); index >= 0)
-    return index < r->Count() ? r->Items(index)->Value : OleVariant();
-  if (const TqonParamsListItem* item = r->FindItem(rest)) return item->Value;
-  return OleVariant::Null();
-}
-
-bool TqonPlugin::SetCustomParameter(const std::string& rest, const OleVariant& value) {
-  TqonThreadParamsList& params = GetModuleParams();
-  auto w = params.WriteLocked();
-  if (rest == "COUNT") {
-    w->Clear();
-  } else if (const int32_t index = CustomParameterIndex(rest); index >= 0) {
-    if (index < w->Count()) w->Items(index)->Value = value;
-  } else {
-    w->SetValue(rest, value, true);
-  }
-  return true;
-}
-
-OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
-  auto is = [&name](const char* n) { return platform::SameTextAscii(name, n); };
-  if (is("LogTitle")) return OleVariant(LogTitle.Get());
-  if (is("Description")) return OleVariant(Title.Get());
-  if (is("EventsSupported")) return OleVariant(EventsSupported.Get());
-  if (is("CustomCommands")) return OleVariant(CustomCommands.AsText());
-  if (is("TranslatorComponentProperties")) {
-    std::string text;
-    std::lock_guard<std::mutex> guard(language_lock_);
-    if (Translator) {
-      for (const std::string& p : Translator->ComponentProperties()) {
-        if (!text.empty()) text += "\r\n";
-        text += p;
-      }
-    }
-    return OleVariant(text);
-  }
-  if (is("ModuleType")) return OleVariant(static_cast<int32_t>(ModuleRoles.load()));
-  if (is("ModuleEnabled")) return OleVariant(static_cast<int32_t>(EnabledRoles()));
-  if (is("ModuleDllHandle")) return HandleValue(DllHandle);
-  if (is("ModuleLoadCount")) return OleVariant(LoadCount.load());
-  if (is("ModuleIndex")) return OleVariant(HostModuleId.load());
-  if (is("ModulePluginHandle")) return HandleValue(InstanceHandle());
-  if (is("ModulePath")) return OleVariant(ModulePath);
-  if (is("ModuleDataPath")) return OleVariant(ModuleDataPath());
-  if (is("AppDataPath")) return OleVariant(AppDataPath());
-  if (is("ModuleName")) return OleVariant(ModuleName);
-  if (is("ModuleLoadForConfig")) return OleVariant(ConfigId.load());
-  if (is("ModuleConfigId")) return OleVariant(ModuleConfigName());
-  if (is("ApplicationFullName")) return OleVariant(ApplicationName.Get());
-  if (is("INIFile")) return OleVariant(IniFile.Get());
-  if (is("ModuleRegistryRoot1")) return OleVariant(static_cast<int32_t>(RegistryRoot1));
-  if (is("ModuleRegistryRoot2")) return OleVariant(static_cast<int32_t>(RegistryRoot2));
-  if (is("ModuleRegistryPath")) return OleVariant(RegistryPath.Get());
-  if (is("INISectionPrefix")) return OleVariant(IniSectionPrefix.Get());
-  if (is("DisplayFullVersion")) return OleVariant(Version);
-  if (is("ParserItems")) return OleVariant(ParserItemsAsText());
-  if (is("ParserItemsCount")) return OleVariant(ParserItemCount());
-  if (name.size() > 14) {
-    const std::string head = name.substr(0, 14);
-    if (head == "ParserItemName" || head == "ParserItemDesc" || head == "ParserItemType") {
-      int32_t index = -1;
-      if (!TryStrToInt(name.substr(14, 3), &index) || index < 0 || index >= ParserItemCount())
-        return OleVariant();
-      const TParserItem& item = ParserItems[static_cast<size_t>(index)];
-      if (head == "ParserItemName") return OleVariant(item.Name);
-      if (head == "ParserItemDesc") return OleVariant(item.Caption);
-      return OleVariant(static_cast<int32_t>(item.DataType));
-    }
-  }
-  if (is("DataSourceLoadFor")) return OleVariant(DataSourceLoadFor);
-  if (is("TerminateNow")) return OleVariant(Unloaded.load());
-  if (is("IsTemporaryLoad")) return OleVariant(TemporaryLoad());
-  if (is("ParentApp")) return HandleValue(HostModule.load());
-  if (is("OWNER-FORM")) return HandleValue(OwnerForm.load());
-  std::string rest;
-  if (CustomParameterName(name, &rest)) return GetCustomParameter(rest);
-  if (is("TESTTRANSL")) {
-    for (const std::string& arg : platform::ProgramArguments())
-      if (arg == "/TESTTRANSL") return OleVariant(true);
-    return OleVariant(false);
-  }
-  return OleVariant();
-}
-
-bool TqonPlugin::SetModuleParameter(const std::string& name, const OleVariant& value) {
-  auto is = [&name](const char* n) { return platform::SameTextAscii(name, n); };
-  if (is("LogTitle")) {
-    LogTitle = value.ToString();
-  } else if (is("Description")) {
-    Title = value.ToString();
-  } else if (is("EventsSupported")) {
-    EventsSupported = value.ToString();
-  } else if (is("CustomCommands")) {
-    CustomCommands.LoadFromText(value.ToString());
-  } else if (is("ParserItems")) {
-    LoadParserItems(value.ToString(), true);
-  } else if (is("ModuleType")) {
-    int64_t bits = 0;
-    if (!value.TryToInt64(&bits)) return false;
-    ModuleRoles = static_cast<uint8_t>(bits & 0xFF);
-  } else if (is("OWNER-FORM")) {
-    int64_t handle = 0;
-    if (!value.TryToInt64(&handle)) return false;
-    OwnerForm = static_cast<uintptr_t>(handle);
-  } else if (is("SUBSCRIBE-FOR-DATA")) {
-    bool on = false;
-    if (!value.TryToBool(&on)) return false;
-    SubscribeForData = on;
-  } else if (is("TranslatorComponentProperties")) {
-    std::lock_guard<std::mutex> guard(language_lock_);
-    if (Translator) {
-      for (const std::string& p : SplitFields(value.ToString(), ";|"))
-        if (!p.empty()) Translator->AddComponentProperty(p);
-    }
-  } else {
-    std::string rest;
-    if (!CustomParameterName(name, &rest)) return false;
-    return SetCustomParameter(rest, value);
-  }
-  return true;
+  if (save) OnSaveSettingsNow();
+  return Code(TCallResult::NotAnswered);
 }

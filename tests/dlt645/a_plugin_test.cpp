@@ -163,7 +163,7 @@ TEST_F(APlugin, TheConfigurationIdentifierChoosesTheVariant) {
   }
   // Log lines name the variant.
   Load(ModuleConfigIdOf("DL-T645/1997"));
-  m_.Log(1, "x");
+  m_.Log(TLogLevel::Warning, "x");
   EXPECT_EQ(LogText(),
             "\x02"
             "DL-T645/1997. x\r\n");

@@ -82,10 +82,10 @@ class FakeModule : public IParserModule {
   std::vector<std::string> LogLines;  // "level text"
   bool LastAppend = false;
 
-  bool RoleEnabled(int) const override { return true; }
-  void Log(int level, const std::string& text, bool) override {
+  bool RoleEnabled(TRole) const override { return true; }
+  void Log(TLogLevel level, const std::string& text, bool) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    LogLines.push_back(std::to_string(level) + " " + text);
+    LogLines.push_back(std::to_string(static_cast<int>(level)) + " " + text);
   }
   void AppendResult(TPluginCallRec*, TqonParamsList* list, const std::string& text,
                     bool append) override {

@@ -38,10 +38,10 @@ class FakeModule : public IParserModule {
   std::vector<TConfigDataSource> configured;
   std::vector<TDataSourceScheduled*> sources;
 
-  bool RoleEnabled(int role) const override {
-    return role == 0 ? role0.load() : role == 1 ? role1.load() : false;
+  bool RoleEnabled(TRole role) const override {
+    return role == TRole::Request ? role0.load() : role == TRole::Parsing ? role1.load() : false;
   }
-  void Log(int, const std::string& text, bool) override {
+  void Log(TLogLevel, const std::string& text, bool) override {
     std::lock_guard<std::mutex> lock(mutex_);
     log_.push_back(text);
   }

@@ -21,8 +21,8 @@ std::string TakeLog(uintptr_t handle) {
 TEST(PluginCommands, OnlyTheFirstLoadAndTheLastUnloadDoTheWork) {
   int loads = 0, unloads = 0;
   Library lib([&](TqonPlugin& m) {
-    m.OnLoad = [&](TqonPlugin&, TPluginCallRec*, int32_t&) { ++loads; };
-    m.OnUnload = [&](TqonPlugin&, TPluginCallRec*, int32_t&) { ++unloads; };
+    m.Events.OnLoad = [&](TqonPlugin&, TPluginCallRec*, int32_t&) { ++loads; };
+    m.Events.OnUnload = [&](TqonPlugin&, TPluginCallRec*, int32_t&) { ++unloads; };
   });
   const uintptr_t h = lib.Create();
   EXPECT_EQ(lib.Command(h, "LOAD"), 0);
@@ -64,7 +64,7 @@ TEST(PluginCommands, LoadTakesTheHostSettings) {
 TEST(PluginCommands, NamesAreCaseSensitiveAndOthersGoToTheCommandHandler) {
   std::vector<std::string> seen;
   Library lib([&](TqonPlugin& m) {
-    m.OnCommand = [&](TqonPlugin&, const std::string& command, TPluginCallRec*, int32_t& r) {
+    m.Events.OnCommand = [&](TqonPlugin&, const std::string& command, TPluginCallRec*, int32_t& r) {
       seen.push_back(command);
       r = 42;
     };
@@ -83,7 +83,7 @@ TEST(PluginCommands, NamesAreCaseSensitiveAndOthersGoToTheCommandHandler) {
 TEST(PluginCommands, ACommandFromInsideACommandIsRefused) {
   int32_t inner = 0;
   Library lib([&](TqonPlugin& m) {
-    m.OnCommand = [&](TqonPlugin& self, const std::string&, TPluginCallRec*, int32_t& r) {
+    m.Events.OnCommand = [&](TqonPlugin& self, const std::string&, TPluginCallRec*, int32_t& r) {
       Call c(reinterpret_cast<uintptr_t>(&self));
       c.Set("COMMAND", "EVENTS-SUPPORT");
       inner = plugin_entry::ExecutePluginCommand(&c.rec);
@@ -110,7 +110,7 @@ TEST(PluginCommands, EventNeedsATypeAndReportsHandlerErrors) {
   EXPECT_EQ(bare.Command(b, "EVENT", &c), 0);
 
   Library lib([](TqonPlugin& m) {
-    m.OnEvent = [](TqonPlugin&, const std::string& type, TPluginCallRec*, int32_t& r) {
+    m.Events.OnEvent = [](TqonPlugin&, const std::string& type, TPluginCallRec*, int32_t& r) {
       if (type == "BAD") throw EqonError("no such port");
       r = 7;
     };
@@ -126,11 +126,11 @@ TEST(PluginCommands, EventNeedsATypeAndReportsHandlerErrors) {
 TEST(PluginCommands, SetStateSwitchesTheRolesOfTheCall) {
   std::vector<int> changes;
   Library lib([&](TqonPlugin& m) {
-    m.OnChangeState = [&](TqonPlugin&, uint8_t roles) { changes.push_back(roles); };
+    m.Events.OnChangeState = [&](TqonPlugin&, uint8_t roles) { changes.push_back(roles); };
   });
   const uintptr_t h = lib.Create();
   TqonPlugin& m = Library::Module(h);
-  m.RoleState[0] = true;
+  m.SetRoleEnabled(TRole::Request, true);
   Call on;
   on.rec.Roles = 2;
   on.Set("RESULT", 1);
@@ -168,12 +168,12 @@ TEST(PluginCommands, SetStateReadsTheConfiguredDataSources) {
 TEST(PluginCommands, ParserItemsGoBothWays) {
   int before = 0, set = 0;
   Library lib([&](TqonPlugin& m) {
-    m.OnBeforeGetParserItems = [&](TqonPlugin& self) {
+    m.Events.OnBeforeGetParserItems = [&](TqonPlugin& self) {
       ++before;
       self.ClearParserItems();
       self.AddStandardParserItems(false);
     };
-    m.OnSetItems = [&](TqonPlugin&) { ++set; };
+    m.Events.OnSetItems = [&](TqonPlugin&) { ++set; };
   });
   const uintptr_t h = lib.Create();
   EXPECT_EQ(lib.Command(h, "ITEMS"), -1);  // no "RESULT" item to answer in
@@ -273,8 +273,12 @@ TEST(PluginModuleParameters, WithoutParamOrResultItem) {
 TEST(PluginSettingsCommands, NoSaveKeepsTheSaveHandlerQuiet) {
   std::vector<std::string> events;
   Library lib([&](TqonPlugin& m) {
-    m.OnSaveSettingsNow = [&](TqonPlugin& self) { events.push_back("save " + self.IniFile.Get()); };
-    m.OnLoadSettingsNow = [&](TqonPlugin& self) { events.push_back("load " + self.IniFile.Get()); };
+    m.Events.OnSaveSettingsNow = [&](TqonPlugin& self) {
+      events.push_back("save " + self.IniFile.Get());
+    };
+    m.Events.OnLoadSettingsNow = [&](TqonPlugin& self) {
+      events.push_back("load " + self.IniFile.Get());
+    };
   });
   const uintptr_t h = lib.Create();
   Library::Module(h).IniFile = "main.ini";
@@ -293,7 +297,7 @@ TEST(PluginSettingsCommands, NoSaveKeepsTheSaveHandlerQuiet) {
 
 TEST(PluginSettingsCommands, UnloadSavesOnlyToAnotherNamedFile) {
   int saves = 0;
-  Library lib([&](TqonPlugin& m) { m.OnSaveSettingsNow = [&](TqonPlugin&) { ++saves; }; });
+  Library lib([&](TqonPlugin& m) { m.Events.OnSaveSettingsNow = [&](TqonPlugin&) { ++saves; }; });
   const uintptr_t h = lib.Create();
   auto cycle = [&](const char* ini) {
     Call load;
@@ -315,8 +319,9 @@ TEST(PluginSettingsCommands, UnloadSavesOnlyToAnotherNamedFile) {
 // Translates the built-in texts into "DE" only.
 class GermanOnly : public TPluginTranslator {
  public:
-  bool Translate(TqonPlugin& module, const std::string& language) override {
+  bool Translate(TComponent& component, const std::string& language) override {
     if (language != "DE") return false;
+    auto& module = static_cast<TqonPlugin&>(component);
     module.MsgNoData = "DE:" + module.MsgNoData.Get();
     return true;
   }
@@ -326,7 +331,7 @@ TEST(PluginLanguage, SwitchingBackAndForthTranslatesFromTheBuiltInTexts) {
   int changes = 0;
   Library lib([&](TqonPlugin& m) {
     m.Translator = std::make_unique<GermanOnly>();
-    m.OnLanguageChange = [&](TqonPlugin&) { ++changes; };
+    m.Events.OnLanguageChange = [&](TqonPlugin&) { ++changes; };
   });
   const uintptr_t h = lib.Create();
   TqonPlugin& m = Library::Module(h);
@@ -383,20 +388,20 @@ TEST(PluginNotifications, OneLogNoticeUntilTheHostFetchesTheLog) {
   Library lib;
   const uintptr_t h = lib.Create();
   TqonPlugin& m = Library::Module(h);
-  m.Log(1, "before the window");
+  m.Log(TLogLevel::Warning, "before the window");
   Call load;
   load.rec.HostModuleId = 5;
   load.Set("MSG-PROC-HANDLE", static_cast<int64_t>(window->Handle()));
   EXPECT_EQ(lib.Command(h, "LOAD", &load), 0);
-  m.Log(1, "one");
-  m.Log(1, "two");
+  m.Log(TLogLevel::Warning, "one");
+  m.Log(TLogLevel::Warning, "two");
   platform::PumpMessages(0);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0], std::make_pair(kMsgLogLines, uintptr_t{5}));
 
   Call log(h);
   EXPECT_EQ(plugin_entry::GetLogEx(&log.rec), 0);  // size 0: discarded
-  m.Log(1, "three");
+  m.Log(TLogLevel::Warning, "three");
   m.NotifyHost(kMsgReloadSettings);
   platform::PumpMessages(0);
   ASSERT_EQ(got.size(), 3u);
@@ -409,8 +414,8 @@ TEST(PluginStateLock, AStateChangeFromInsideADataCallIsRefused) {
   int32_t inner = 0;
   int unloads = 0;
   Library lib([&](TqonPlugin& m) {
-    m.OnUnload = [&](TqonPlugin&, TPluginCallRec*, int32_t&) { ++unloads; };
-    m.OnProcessData = [&](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
+    m.Events.OnUnload = [&](TqonPlugin&, TPluginCallRec*, int32_t&) { ++unloads; };
+    m.Events.OnProcessData = [&](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
       // As a host would from inside its output function.
       Call c(reinterpret_cast<uintptr_t>(&self));
       c.Set("COMMAND", "UNLOAD");

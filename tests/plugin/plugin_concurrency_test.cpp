@@ -30,18 +30,18 @@ int32_t SendData(uintptr_t h) {
 TEST(PluginEntryConcurrency, DataCallsWhileTheStateChanges) {
   std::unique_ptr<SourceState> state;
   Library lib([&](TqonPlugin& m) {
-    m.OnLoad = [&](TqonPlugin&, TPluginCallRec*, int32_t&) {
+    m.Events.OnLoad = [&](TqonPlugin&, TPluginCallRec*, int32_t&) {
       state = std::make_unique<SourceState>();
     };
-    m.OnUnload = [&](TqonPlugin&, TPluginCallRec*, int32_t&) { state.reset(); };
-    m.OnChangeState = [&](TqonPlugin&, uint8_t) { state = std::make_unique<SourceState>(); };
-    m.OnProcessData = [&](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
+    m.Events.OnUnload = [&](TqonPlugin&, TPluginCallRec*, int32_t&) { state.reset(); };
+    m.Events.OnChangeState = [&](TqonPlugin&, uint8_t) { state = std::make_unique<SourceState>(); };
+    m.Events.OnProcessData = [&](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
       if (!state) return;
       int sum = 0;
       for (int v : state->values)
         sum += v;
-      r = sum == 64 && self.RoleEnabled(1) ? 1 : 0;
-      self.Log(2, "parsed");
+      r = sum == 64 && self.RoleEnabled(TRole::Parsing) ? 1 : 0;
+      self.Log(TLogLevel::Success, "parsed");
     };
   });
   const uintptr_t h = lib.Create();
@@ -80,10 +80,10 @@ TEST(PluginEntryConcurrency, DataCallsWhileTheStateChanges) {
 
 TEST(PluginEntryConcurrency, FreeWaitsForTheCallsInFlight) {
   Library lib([](TqonPlugin& m) {
-    m.OnProcessData = [](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
+    m.Events.OnProcessData = [](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
       // Long enough that the free meets calls in progress.
       for (int i = 0; i < 50; ++i)
-        self.Log(2, self.LogTitle.Get() + "line");
+        self.Log(TLogLevel::Success, self.LogTitle.Get() + "line");
       r = 1;
     };
   });
@@ -119,7 +119,7 @@ TEST(PluginEntryConcurrency, ACommandFromADataCallNeverDeadlocksAStateChange) {
   std::atomic<bool> in_call{false}, changer_started{false};
   std::atomic<int32_t> inner{1};
   Library lib([&](TqonPlugin& m) {
-    m.OnProcessData = [&](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
+    m.Events.OnProcessData = [&](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
       in_call = true;
       while (!changer_started)
         std::this_thread::yield();
@@ -144,7 +144,7 @@ TEST(PluginEntryConcurrency, ACommandFromADataCallNeverDeadlocksAStateChange) {
   data.join();
   changer.join();
   EXPECT_TRUE(inner == 0 || inner == -3) << inner;
-  EXPECT_TRUE(Library::Module(h).RoleEnabled(0));
+  EXPECT_TRUE(Library::Module(h).RoleEnabled(TRole::Request));
 }
 
 TEST(PluginEntryConcurrency, InstancesCreatedAndFreedFromManyThreads) {

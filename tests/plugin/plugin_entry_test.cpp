@@ -71,11 +71,11 @@ TEST(PluginEntryFree, TheUnloadMarkerRunsTheUnloadProceduresOnly) {
 TEST(PluginEntryFree, FreeingFromInsideACallOfTheInstanceLetsTheCallFinish) {
   int32_t freed = 1;
   Library lib([&](TqonPlugin& m) {
-    m.OnCommand = [&](TqonPlugin& self, const std::string&, TPluginCallRec*, int32_t& r) {
+    m.Events.OnCommand = [&](TqonPlugin& self, const std::string&, TPluginCallRec*, int32_t& r) {
       Call free(reinterpret_cast<uintptr_t>(&self));
       freed = plugin_entry::FreePluginInstance(&free.rec);
       // Still alive: the call in progress holds it.
-      self.Log(2, "after the free");
+      self.Log(TLogLevel::Success, "after the free");
       r = 5;
     };
   });
@@ -88,7 +88,7 @@ TEST(PluginEntryFree, FreeingFromInsideACallOfTheInstanceLetsTheCallFinish) {
 
 TEST(PluginEntryData, UnloadedInstancesRefuseData) {
   Library lib([](TqonPlugin& m) {
-    m.OnProcessData = [](TqonPlugin&, TPluginCallRec*, int32_t& r) { r = 1; };
+    m.Events.OnProcessData = [](TqonPlugin&, TPluginCallRec*, int32_t& r) { r = 1; };
   });
   const uintptr_t h = lib.Create();
   uint8_t byte = 0;
@@ -183,8 +183,8 @@ TEST(PluginEntryOptionsDialog, TheDescriptionEventNamesTheForm) {
   const TPluginResourceLoader previous = SetPluginResourceLoader(&FakeResources);
   std::string name;
   Library lib([&](TqonPlugin& m) {
-    m.OnGetOptionsDialog = [&](TqonPlugin&, TPluginCallRec*, std::string& form,
-                               std::string& extra) {
+    m.Events.OnGetOptionsDialog = [&](TqonPlugin&, TPluginCallRec*, std::string& form,
+                                      std::string& extra) {
       form = name;
       extra = name.empty() ? "" : "xx";
     };
@@ -210,12 +210,12 @@ TEST(PluginEntryShowDialog, KeepsTheInputListAndReloadsSharedSettings) {
   int input_count = -1;
   int reloads = 0;
   Library lib([&](TqonPlugin& m) {
-    m.OnShowOptionsDialog = [&](TqonPlugin& self, TPluginCallRec*, bool& changed) {
+    m.Events.OnShowOptionsDialog = [&](TqonPlugin& self, TPluginCallRec*, bool& changed) {
       input_count = self.DialogList ? self.DialogList->GetCount() : -1;
       EXPECT_TRUE(self.DialogShown);
       changed = true;
     };
-    m.OnLoadSettingsNow = [&](TqonPlugin&) { ++reloads; };
+    m.Events.OnLoadSettingsNow = [&](TqonPlugin&) { ++reloads; };
   });
   const uintptr_t a = lib.Create();
   const uintptr_t b = lib.Create();

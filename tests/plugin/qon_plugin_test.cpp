@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "paramlist/params_edge.h"
@@ -45,10 +45,10 @@ struct DataRec {
 
 TEST(QonPluginLog, LinesCarryLevelTitleAndNoLineBreaks) {
   Module t;
-  t.m.Log(1, "a\r\nb");
+  t.m.Log(TLogLevel::Warning, "a\r\nb");
   t.m.LogTitle = "T";
-  t.m.Log(1, "c\nd");
-  t.m.Log(0, "e", true);
+  t.m.Log(TLogLevel::Warning, "c\nd");
+  t.m.Log(TLogLevel::Error, "e", true);
   EXPECT_EQ(t.LogText(), std::string("\x02"
                                      "a  b\r\n"
                                      "\x02"
@@ -83,13 +83,13 @@ TEST(QonPluginFields, StandardFieldsCountWhatTheyAdd) {
 
 TEST(QonPluginRoles, RolesFromValueUseTheLowByte) {
   Module t;
-  t.m.RoleState[1] = true;
+  t.m.SetRoleEnabled(TRole::Parsing, true);
   EXPECT_EQ(t.m.EnabledRoles(), 2);
   EXPECT_EQ(t.m.RolesFromValue(OleVariant(0x1FF), false), 0xFF);
   EXPECT_EQ(t.m.RolesFromValue(OleVariant(3), true), 2);
   EXPECT_EQ(t.m.RolesFromValue(OleVariant(), false), 0);
   EXPECT_EQ(t.m.RolesFromValue(OleVariant("x"), false), 0);
-  EXPECT_FALSE(t.m.RoleEnabled(8));
+  EXPECT_FALSE(t.m.RoleEnabled(static_cast<TRole>(kRoleCount)));
 }
 
 TEST(QonPluginParserItems, TextFormRoundTripsAndStopsAtANamelessLine) {
@@ -118,7 +118,7 @@ TEST(QonPluginParserItems, TextFormRoundTripsAndStopsAtANamelessLine) {
 TEST(QonPluginDataCall, NoRolesDoNothing) {
   Module t;
   int raised = 0;
-  t.m.OnProcessData = [&](TqonPlugin&, TPluginCallRec*, int32_t& r) {
+  t.m.Events.OnProcessData = [&](TqonPlugin&, TPluginCallRec*, int32_t& r) {
     ++raised;
     r = 5;
   };
@@ -135,7 +135,7 @@ TEST(QonPluginDataCall, NoRolesDoNothing) {
 TEST(QonPluginDataCall, WriteRoleWithoutDataLogsTheNoDataMessage) {
   Module t;
   int raised = 0;
-  t.m.OnProcessData = [&](TqonPlugin&, TPluginCallRec*, int32_t&) { ++raised; };
+  t.m.Events.OnProcessData = [&](TqonPlugin&, TPluginCallRec*, int32_t&) { ++raised; };
   DataRec d(4 | 1);
   EXPECT_EQ(t.m.DataCall(&d.rec), 0);
   EXPECT_EQ(raised, 0);
@@ -145,7 +145,7 @@ TEST(QonPluginDataCall, WriteRoleWithoutDataLogsTheNoDataMessage) {
 TEST(QonPluginDataCall, EmptyInputListIsDroppedUnlessRoleZeroAsks) {
   Module t;
   uintptr_t seen = 1;
-  t.m.OnProcessData = [&](TqonPlugin&, TPluginCallRec* rec, int32_t& r) {
+  t.m.Events.OnProcessData = [&](TqonPlugin&, TPluginCallRec* rec, int32_t& r) {
     seen = rec->Input.Data;
     r = 1;
   };
@@ -165,7 +165,7 @@ TEST(QonPluginDataCall, EmptyInputListIsDroppedUnlessRoleZeroAsks) {
 
 TEST(QonPluginDataCall, WriteRoleClosesTheInputRowAndLogsCompletion) {
   Module t;
-  t.m.OnProcessData = [](TqonPlugin&, TPluginCallRec*, int32_t& r) { r = 0; };
+  t.m.Events.OnProcessData = [](TqonPlugin&, TPluginCallRec*, int32_t& r) { r = 0; };
   TqonParamsList row;
   row.Add("V", 1);
   DataRec d(4);
@@ -177,7 +177,7 @@ TEST(QonPluginDataCall, WriteRoleClosesTheInputRowAndLogsCompletion) {
             "\x03"
             "Data have been processed successfully\r\n");
 
-  t.m.OnProcessData = [](TqonPlugin&, TPluginCallRec*, int32_t& r) { r = -1; };
+  t.m.Events.OnProcessData = [](TqonPlugin&, TPluginCallRec*, int32_t& r) { r = -1; };
   DataRec e(8);
   e.InputList(&row);
   EXPECT_EQ(t.m.DataCall(&e.rec), -1);
@@ -189,7 +189,9 @@ TEST(QonPluginDataCall, WriteRoleClosesTheInputRowAndLogsCompletion) {
 
 TEST(QonPluginDataCall, HandlerErrorsGiveMinusThreeAndALogLine) {
   Module t;
-  t.m.OnProcessData = [](TqonPlugin&, TPluginCallRec*, int32_t&) { throw EqonError("boom"); };
+  t.m.Events.OnProcessData = [](TqonPlugin&, TPluginCallRec*, int32_t&) {
+    throw EqonError("boom");
+  };
   uint8_t bytes[] = {1, 2};
   DataRec d(2);
   d.rec.Input.Size = 2;
@@ -228,7 +230,7 @@ TEST(QonPluginAppendResult, TextsAreJoinedWithTheSeparatorAndListsCopied) {
   Module t;
   TqonParamsList out;
   out.Add("OLD", 0);
-  t.m.OnProcessData = [&t](TqonPlugin&, TPluginCallRec* rec, int32_t&) {
+  t.m.Events.OnProcessData = [&t](TqonPlugin&, TPluginCallRec* rec, int32_t&) {
     TParsedDataList first;
     first.Add("A", 1)->DataType = 8;
     first.AddNewRow();
@@ -258,7 +260,7 @@ TEST(QonPluginAppendResult, HostTextIsNeverReallocated) {
   Module t;
   TqonParamsList out;
   char host_text[] = "host owned";
-  t.m.OnProcessData = [&t](TqonPlugin&, TPluginCallRec* rec, int32_t&) {
+  t.m.Events.OnProcessData = [&t](TqonPlugin&, TPluginCallRec* rec, int32_t&) {
     t.m.AppendResult(rec, nullptr, "mine", true);
   };
   DataRec d(2 | 1);
@@ -278,7 +280,7 @@ TEST(QonPluginAppendResult, HostTextIsNeverReallocated) {
 TEST(QonPluginAppendResult, ShortTextsAreSeparatedToo) {
   Module t;
   TqonParamsList out;
-  t.m.OnProcessData = [&t](TqonPlugin&, TPluginCallRec* rec, int32_t&) {
+  t.m.Events.OnProcessData = [&t](TqonPlugin&, TPluginCallRec* rec, int32_t&) {
     t.m.AppendResult(rec, nullptr, "a", true);
     t.m.AppendResult(rec, nullptr, "b", true);
   };
@@ -292,7 +294,7 @@ TEST(QonPluginAppendResult, ShortTextsAreSeparatedToo) {
 
 TEST(QonPluginAppendResult, TextsOfRecordsNeverSeenAgainAreBounded) {
   Module t;
-  t.m.OnProcessData = [&t](TqonPlugin&, TPluginCallRec* rec, int32_t&) {
+  t.m.Events.OnProcessData = [&t](TqonPlugin&, TPluginCallRec* rec, int32_t&) {
     t.m.AppendResult(rec, nullptr, "frame", true);
   };
   uint8_t bytes[] = {1};
