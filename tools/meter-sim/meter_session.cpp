@@ -117,8 +117,9 @@ void MeterSession::Handle(const Frame& frame, SimTime now, std::vector<OutChunk>
       error.error = read.error;
       answer = read.error ? BuildAnswer(*meter, id, false, error)
                           : StartAnswer(*meter, id, EncodeLoadRecords(read));
-      LogLine("%s load profile %08X (%zu records) to %s%s", label_.c_str(), id, read.records.size(),
-              AddressText(*meter).c_str(), read.error ? ": error answer" : "");
+      LogLine("%s load profile %08X (%u records) to %s%s", label_.c_str(), id,
+              static_cast<unsigned>(read.records.size()), AddressText(*meter).c_str(),
+              read.error ? ": error answer" : "");
       Count(read.error != 0, *meter, id, now);
     } else {
       const SimReading reading = ReadMeter(*meter, id, is1997, now);
@@ -190,8 +191,8 @@ std::vector<uint8_t> MeterSession::FollowUp(const Frame& frame, const MeterAddre
   if (it != long_answers_.end() && seq != 0) answer = BuildAnswerPart(meter, id, it->values, seq);
   if (answer.empty()) {
     const uint8_t error[1] = {kErrorNoData};
-    LogLine("%s follow-up %08X frame %zu to %s: error answer", label_.c_str(), id, seq,
-            AddressText(meter).c_str());
+    LogLine("%s follow-up %08X frame %u to %s: error answer", label_.c_str(), id,
+            static_cast<unsigned>(seq), AddressText(meter).c_str());
     ++counters_.errors;
     Notify(SessionEvent::kErrorAnswer, meter, id, false, now);
     return EncodeFrame(meter, kFromMeter | kErrorAnswer | kReadFollowUp, error);
@@ -203,7 +204,8 @@ std::vector<uint8_t> MeterSession::FollowUp(const Frame& frame, const MeterAddre
     Notify(SessionEvent::kDroppedFollowUp, meter, id, false, now);
     return {};
   }
-  LogLine("%s follow-up %08X frame %zu to %s", label_.c_str(), id, seq, AddressText(meter).c_str());
+  LogLine("%s follow-up %08X frame %u to %s", label_.c_str(), id, static_cast<unsigned>(seq),
+          AddressText(meter).c_str());
   ++counters_.follow_ups;
   Notify(SessionEvent::kFollowUp, meter, id, false, now);
   return answer;
