@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/datetime.h"
 
@@ -351,7 +352,8 @@ void Fill2007(const Meter& m, uint32_t id, Builder& b) {
       break;
     }
     case 0x06: {
-      // One load-profile block: its first byte and the quarter hour it belongs to.
+      // The table rows' one-value view of a load-profile block; the session
+      // answers load-profile reads with whole records (ReadLoadProfile).
       const SimTime quarter = t - t % 900;
       b.Add(m.Pick(0, 99, kLoadProfile, id, static_cast<uint64_t>(quarter)), 2, quarter);
       break;
@@ -449,7 +451,95 @@ void Fill1997(const Meter& m, uint32_t id, Builder& b) {
   }
 }
 
+int FromBcd(uint8_t b) {
+  return (b >> 4) > 9 || (b & 0x0F) > 9 ? -1 : (b >> 4) * 10 + (b & 0x0F);
+}
+
 }  // namespace
+
+SimLoadRecord LoadProfileRecord(const MeterAddress& address, SimTime stamp) {
+  const Meter m(address, stamp);
+  SimLoadRecord r;
+  r.stamp = stamp;
+  const std::array<int64_t, dlt645::kLoadValueCount> fine{
+      m.Voltage(1),
+      m.Voltage(2),
+      m.Voltage(3),
+      m.Current(1),
+      m.Current(2),
+      m.Current(3),
+      m.Frequency(),
+      m.Active(0),
+      m.Active(1),
+      m.Active(2),
+      m.Active(3),
+      m.Reactive(0),
+      m.Reactive(1),
+      m.Reactive(2),
+      m.Reactive(3),
+      m.PowerFactor(0),
+      m.PowerFactor(1),
+      m.PowerFactor(2),
+      m.PowerFactor(3),
+      // Forward and reverse active, combined reactive 1 and 2, quadrants
+      // I..IV: the registers of 0001..0008 0000.
+      m.Energy(1, 0, stamp),
+      m.Energy(2, 0, stamp),
+      m.Energy(3, 0, stamp),
+      m.Energy(4, 0, stamp),
+      m.Energy(5, 0, stamp),
+      m.Energy(6, 0, stamp),
+      m.Energy(7, 0, stamp),
+      m.Energy(8, 0, stamp),
+      std::abs(m.Active(0)),
+      std::abs(m.Reactive(0)),
+  };
+  // The fine units already have the record's decimals; only the digits and
+  // the sign need reducing.
+  for (size_t k = 0; k < fine.size(); ++k) {
+    const dlt645::TLoadValueInfo& info = dlt645::kLoadValues[k];
+    const int digits = 2 * info.Size;
+    int64_t v = info.Signed ? fine[k] : std::abs(fine[k]);
+    const int64_t limit = info.Signed ? 8 * Pow10(digits - 1) : Pow10(digits);
+    r.raw[k] = v < 0 ? -((-v) % limit) : v % limit;
+  }
+  return r;
+}
+
+SimLoadRead ReadLoadProfile(const MeterAddress& address, uint32_t id,
+                            std::span<const uint8_t> request, SimTime t) {
+  SimLoadRead out;
+  dlt645::TLoadBlock block{};
+  if (!dlt645::SplitLoadProfileId(id, &block, &out.load_class)) {
+    out.error = kErrorNoData;
+    return out;
+  }
+  const int count = request.empty() ? 1 : FromBcd(request[0]);
+  const SimTime latest = t - t % kLoadInterval;
+  const SimTime earliest = latest - (kLoadProfileDepth - 1) * kLoadInterval;
+  SimTime first = earliest;
+  if (block == dlt645::TLoadBlock::Latest) {
+    first = std::max(earliest, latest - (count - 1) * kLoadInterval);
+  } else if (block == dlt645::TLoadBlock::AtTime) {
+    int f[5] = {-1, -1, -1, -1, -1};
+    for (size_t i = 0; i < 5 && i + 1 < request.size(); ++i)
+      f[i] = FromBcd(request[i + 1]);
+    SimTime at = 0;
+    if (f[4] < 0 || !platform::TryEncodeDateTime(2000 + f[4], f[3], f[2], f[1], f[0], 0, &at)) {
+      out.error = kErrorNoData;
+      return out;
+    }
+    first = std::max(earliest, (at + kLoadInterval - 1) / kLoadInterval * kLoadInterval);
+  }
+  if (count < 1 || first > latest) {
+    out.error = kErrorNoData;
+    return out;
+  }
+  for (SimTime s = first; s <= latest && static_cast<int>(out.records.size()) < count;
+       s += kLoadInterval)
+    out.records.push_back(LoadProfileRecord(address, s));
+  return out;
+}
 
 double SimValue::Value() const {
   return static_cast<double>(raw) / static_cast<double>(Pow10(decimals));

@@ -15,11 +15,13 @@
 // with the moment it was reached, and starts again every month.
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "dlt645/func_types.h"
+#include "dlt645/load_profile.h"
 
 namespace metersim {
 
@@ -74,5 +76,32 @@ struct SimReading {
 // kRateCount gives kErrorRate. The values are already reduced to what the
 // answer's layout can carry (digits, decimals, sign, stamp resolution).
 SimReading ReadMeter(const MeterAddress& address, uint32_t id, bool is1997, SimTime t);
+
+// The load profile: a record at every quarter hour for the last 30 days,
+// holding the instantaneous values of that moment, the energy registers as
+// the energy identifiers answer them then, and the total powers as demand.
+constexpr SimTime kLoadInterval = 900;
+constexpr int kLoadProfileDepth = 30 * 96;
+
+struct SimLoadRecord {
+  SimTime stamp = 0;
+  // The digits of each value in the library's value order, reduced to what
+  // the record's layout carries (dlt645::kLoadValues).
+  std::array<int64_t, dlt645::kLoadValueCount> raw{};
+};
+SimLoadRecord LoadProfileRecord(const MeterAddress& address, SimTime stamp);
+
+struct SimLoadRead {
+  uint8_t error = 0;                   // non-zero: an error answer with this error byte
+  uint8_t load_class = 0;              // 0: all classes
+  std::vector<SimLoadRecord> records;  // oldest first
+};
+// A load-profile read (DI3 = 06) at time t. request is the plain request
+// data after the identifier: NN blocks (BCD; 1 when absent), then for DI0 01
+// the time mm hh DD MM YY. The earliest block is the oldest record kept,
+// the most recent the quarter hour that ended last; a time block starts at
+// the first record at or after the time.
+SimLoadRead ReadLoadProfile(const MeterAddress& address, uint32_t id,
+                            std::span<const uint8_t> request, SimTime t);
 
 }  // namespace metersim

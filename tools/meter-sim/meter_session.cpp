@@ -110,17 +110,37 @@ void MeterSession::Handle(const Frame& frame, SimTime now, std::vector<OutChunk>
       Notify(SessionEvent::kSilent, *meter, id, is1997, now);
       return;
     }
-    const SimReading reading = ReadMeter(*meter, id, is1997, now);
-    answer = BuildAnswer(*meter, id, is1997, reading);
-    LogLine("%s %s read %0*X to %s%s", label_.c_str(), Generation(is1997),
-            static_cast<int>(2 * id_size), id, AddressText(*meter).c_str(),
-            reading.error ? ": error answer" : "");
-    if (reading.error)
-      ++counters_.errors;
-    else
-      ++counters_.answers;
-    Notify(reading.error ? SessionEvent::kErrorAnswer : SessionEvent::kAnswer, *meter, id, is1997,
-           now);
+    if (!is1997 && (id >> 24) == 0x06) {
+      const SimLoadRead read =
+          ReadLoadProfile(*meter, id, std::span<const uint8_t>(frame.data).subspan(id_size), now);
+      SimReading error;
+      error.error = read.error;
+      answer = read.error ? BuildAnswer(*meter, id, false, error)
+                          : StartAnswer(*meter, id, EncodeLoadRecords(read));
+      LogLine("%s load profile %08X (%u records) to %s%s", label_.c_str(), id,
+              static_cast<unsigned>(read.records.size()), AddressText(*meter).c_str(),
+              read.error ? ": error answer" : "");
+      Count(read.error != 0, *meter, id, now);
+    } else {
+      const SimReading reading = ReadMeter(*meter, id, is1997, now);
+      const std::vector<uint8_t> data = EncodeAnswerData(id, is1997, reading);
+      answer = !is1997 && !reading.error && data.size() > kMaxAnswerData
+                   ? StartAnswer(*meter, id, std::span<const uint8_t>(data).subspan(id_size))
+                   : BuildAnswer(*meter, id, is1997, reading);
+      LogLine("%s %s read %0*X to %s%s", label_.c_str(), Generation(is1997),
+              static_cast<int>(2 * id_size), id, AddressText(*meter).c_str(),
+              reading.error ? ": error answer" : "");
+      if (reading.error)
+        ++counters_.errors;
+      else
+        ++counters_.answers;
+      Notify(reading.error ? SessionEvent::kErrorAnswer : SessionEvent::kAnswer, *meter, id, is1997,
+             now);
+    }
+  } else if (function == kReadFollowUp) {
+    if (IsBroadcast(frame.address) || IsSilent(*meter)) return;
+    answer = FollowUp(frame, *meter, now);
+    if (answer.empty()) return;
   } else {
     // Functions the simulator does not offer: "Other error", unless nobody
     // is expected to answer.
@@ -135,6 +155,60 @@ void MeterSession::Handle(const Frame& frame, SimTime now, std::vector<OutChunk>
   LogLine("%s tx %s", label_.c_str(), HexText(answer).c_str());
   Emit(answer, out);
   if (faults_.duplicate) Emit(answer, out);
+}
+
+void MeterSession::Count(bool error, const MeterAddress& meter, uint32_t id, SimTime now) {
+  if (error)
+    ++counters_.errors;
+  else
+    ++counters_.answers;
+  Notify(error ? SessionEvent::kErrorAnswer : SessionEvent::kAnswer, meter, id, false, now);
+}
+
+std::vector<uint8_t> MeterSession::StartAnswer(const MeterAddress& meter, uint32_t id,
+                                               std::span<const uint8_t> values) {
+  if (AnswerFrameCount(values.size()) > 1) {
+    auto it = std::find_if(long_answers_.begin(), long_answers_.end(),
+                           [&](const LongAnswer& a) { return a.meter == meter; });
+    if (it == long_answers_.end()) it = long_answers_.insert(long_answers_.end(), LongAnswer{});
+    it->meter = meter;
+    it->id = id;
+    it->values.assign(values.begin(), values.end());
+    it->ordinal = ++long_answer_count_;
+  }
+  return BuildAnswerPart(meter, id, values, 0);
+}
+
+std::vector<uint8_t> MeterSession::FollowUp(const Frame& frame, const MeterAddress& meter,
+                                            SimTime now) {
+  uint32_t id = 0;
+  for (size_t i = 0; i < 4 && i < frame.data.size(); ++i)
+    id |= static_cast<uint32_t>(frame.data[i]) << (8 * i);
+  const size_t seq = frame.data.size() == 5 ? frame.data[4] : 0;
+  const auto it = std::find_if(long_answers_.begin(), long_answers_.end(),
+                               [&](const LongAnswer& a) { return a.meter == meter && a.id == id; });
+  std::vector<uint8_t> answer;
+  if (it != long_answers_.end() && seq != 0) answer = BuildAnswerPart(meter, id, it->values, seq);
+  if (answer.empty()) {
+    const uint8_t error[1] = {kErrorNoData};
+    LogLine("%s follow-up %08X frame %u to %s: error answer", label_.c_str(), id,
+            static_cast<unsigned>(seq), AddressText(meter).c_str());
+    ++counters_.errors;
+    Notify(SessionEvent::kErrorAnswer, meter, id, false, now);
+    return EncodeFrame(meter, kFromMeter | kErrorAnswer | kReadFollowUp, error);
+  }
+  if (faults_.drop_follow_up && it->ordinal == 1 && seq == 1) {
+    LogLine("%s follow-up %08X frame 1 to %s: dropped", label_.c_str(), id,
+            AddressText(meter).c_str());
+    ++counters_.dropped;
+    Notify(SessionEvent::kDroppedFollowUp, meter, id, false, now);
+    return {};
+  }
+  LogLine("%s follow-up %08X frame %u to %s", label_.c_str(), id, static_cast<unsigned>(seq),
+          AddressText(meter).c_str());
+  ++counters_.follow_ups;
+  Notify(SessionEvent::kFollowUp, meter, id, false, now);
+  return answer;
 }
 
 void MeterSession::Notify(SessionEvent::Kind kind, const MeterAddress& meter, uint32_t id,

@@ -20,6 +20,10 @@ struct FaultOptions {
   bool split = false;      // answers in pieces of 1..6 bytes, 2..20 ms apart
   bool duplicate = false;  // every answer goes out twice
   std::vector<MeterAddress> silent;  // meters that never answer
+  // The first answer on the line that needs follow-up frames never gets
+  // its first one: the meter stays silent to that 0x12 request and its
+  // repeats. A new read starts a whole answer again.
+  bool drop_follow_up = false;
 };
 
 // Bytes to write after waiting delay_ms from the end of the chunk before.
@@ -35,15 +39,17 @@ struct SessionCounters {
   uint64_t ignored = 0;   // sound frames for other devices or from meters
   uint64_t acks = 0;      // 0x1F replies to our unsolicited frames
   uint64_t unsolicited = 0;
+  uint64_t follow_ups = 0;  // follow-up frames sent
+  uint64_t dropped = 0;     // follow-up requests left unanswered by --drop-follow-up
 };
 
 // What a line's meters did, for tests that hold a host's records against
 // the simulator.
 struct SessionEvent {
-  enum Kind { kAnswer, kErrorAnswer, kSilent, kUnsolicited, kAck };
+  enum Kind { kAnswer, kErrorAnswer, kSilent, kUnsolicited, kAck, kFollowUp, kDroppedFollowUp };
   Kind kind = kAnswer;
   MeterAddress meter{};
-  uint32_t id = 0;  // of a read; 0 for the other kinds
+  uint32_t id = 0;  // of a read or follow-up; 0 for the other kinds
   bool is1997 = false;
   SimTime time = 0;  // the meters' clock when asked
 };
@@ -86,6 +92,12 @@ class MeterSession {
   const MeterAddress* Target(const MeterAddress& address) const;
   bool IsSilent(const MeterAddress& address) const;
   void Handle(const Frame& frame, SimTime now, std::vector<OutChunk>* out);
+  // The answer to a read; keeps values that need follow-up frames.
+  std::vector<uint8_t> StartAnswer(const MeterAddress& meter, uint32_t id,
+                                   std::span<const uint8_t> values);
+  // The answer to a 0x12 request; empty when it is dropped.
+  std::vector<uint8_t> FollowUp(const Frame& frame, const MeterAddress& meter, SimTime now);
+  void Count(bool error, const MeterAddress& meter, uint32_t id, SimTime now);
   void Emit(const std::vector<uint8_t>& frame, std::vector<OutChunk>* out);
   uint8_t Garbage();
   void Notify(SessionEvent::Kind kind, const MeterAddress& meter, uint32_t id = 0,
@@ -99,6 +111,16 @@ class MeterSession {
   SessionCounters counters_;
   size_t next_unsolicited_ = 0;
   SessionObserver* observer_ = nullptr;
+
+  // Per meter, the latest answer that needs follow-up frames.
+  struct LongAnswer {
+    MeterAddress meter{};
+    uint32_t id = 0;
+    std::vector<uint8_t> values;
+    uint64_t ordinal = 0;  // 1 for the line's first
+  };
+  std::vector<LongAnswer> long_answers_;
+  uint64_t long_answer_count_ = 0;
 };
 
 }  // namespace metersim

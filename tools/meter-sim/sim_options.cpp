@@ -94,6 +94,8 @@ const char* SimUsage() {
          "  --delay MS              wait MS milliseconds before every answer\n"
          "  --split                 send answers in random pieces of 1..6 bytes, 2..20 ms apart\n"
          "  --duplicate             send every answer twice\n"
+         "  --drop-follow-up        never send the first follow-up frame of the first answer\n"
+         "                          that needs follow-up frames (later answers are whole)\n"
          "  --unsolicited           send 0x9F frames now and then (and accept the 0x1F reply)\n"
          "  --unsolicited-every S   seconds between 0x9F frames (default 15; implies "
          "--unsolicited)\n"
@@ -110,7 +112,9 @@ const char* SimUsage() {
          "\n"
          "Answers every identifier of both function tables (rates 1..4 folded in); unknown\n"
          "identifiers get an error answer with \"No request data\", rates above 4 one with\n"
-         "\"Exceed rate number\". Exit codes: 0 done, 1 run-time failure, 2 bad options.\n";
+         "\"Exceed rate number\". Load profiles (DI 06cc00bb): a record every 15 minutes for\n"
+         "30 days; answers longer than 200 bytes go on in follow-up frames (0x12).\n"
+         "Exit codes: 0 done, 1 run-time failure, 2 bad options.\n";
 }
 
 bool ParseSimOptions(const std::vector<std::string>& args, SimConfig* config, std::string* error) {
@@ -202,6 +206,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimConfig* config, st
       c.faults.split = true;
     } else if (name == "--duplicate") {
       c.faults.duplicate = true;
+    } else if (name == "--drop-follow-up") {
+      c.faults.drop_follow_up = true;
     } else if (name == "--noise") {
       if (!take()) return needs();
       if (!ParseDouble(value, 0, 1, &c.faults.noise))
@@ -250,7 +256,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimConfig* config, st
     }
     if (has_value &&
         (name == "--pty" || name == "--echo" || name == "--split" || name == "--duplicate" ||
-         name == "--unsolicited" || name == "--verbose" || name == "--help" || name == "--version"))
+         name == "--drop-follow-up" || name == "--unsolicited" || name == "--verbose" ||
+         name == "--help" || name == "--version"))
       return fail("option " + name + " takes no value");
   }
 

@@ -82,6 +82,62 @@ std::vector<uint8_t> BuildAnswer(const MeterAddress& address, uint32_t id, bool 
   return EncodeFrame(address, kFromMeter | function, EncodeAnswerData(id, is1997, reading));
 }
 
+std::vector<uint8_t> EncodeLoadRecords(const SimLoadRead& read) {
+  std::vector<uint8_t> out;
+  for (const SimLoadRecord& r : read.records) {
+    const size_t start = out.size();
+    out.insert(out.end(), {0xA0, 0xA0, 0x00});
+    PutStamp(&out, r.stamp, false);
+    for (uint8_t c = 1; c <= 6; ++c) {
+      if (read.load_class != 0 && c != read.load_class) continue;
+      for (size_t k = 0; k < r.raw.size(); ++k) {
+        const dlt645::TLoadValueInfo& info = dlt645::kLoadValues[k];
+        if (info.LoadClass != c) continue;
+        const int64_t v = r.raw[k];
+        const size_t first = out.size();
+        PutBcd(&out, static_cast<uint64_t>(v < 0 ? -v : v), info.Size);
+        if (v < 0) out[first + info.Size - 1] |= 0x80;
+      }
+      out.push_back(0xAA);
+    }
+    out[start + 2] = static_cast<uint8_t>(out.size() - start - 3);
+    out.push_back(FrameChecksum(std::span<const uint8_t>(out).subspan(start)));
+    out.push_back(0xE5);
+  }
+  return out;
+}
+
+namespace {
+
+// Value bytes in the answer to the read and in each follow-up frame, which
+// also carries its sequence number.
+constexpr size_t kFirstPart = kMaxAnswerData - 4;
+constexpr size_t kFollowUpPart = kMaxAnswerData - 5;
+
+}  // namespace
+
+size_t AnswerFrameCount(size_t value_bytes) {
+  if (value_bytes <= kFirstPart) return 1;
+  return 1 + (value_bytes - kFirstPart + kFollowUpPart - 1) / kFollowUpPart;
+}
+
+std::vector<uint8_t> BuildAnswerPart(const MeterAddress& address, uint32_t id,
+                                     std::span<const uint8_t> values, size_t seq) {
+  const size_t frames = AnswerFrameCount(values.size());
+  if (seq >= frames) return {};
+  const size_t from = seq == 0 ? 0 : kFirstPart + (seq - 1) * kFollowUpPart;
+  const size_t n = std::min(seq == 0 ? kFirstPart : kFollowUpPart, values.size() - from);
+  std::vector<uint8_t> data;
+  for (size_t i = 0; i < 4; ++i)
+    data.push_back(static_cast<uint8_t>(id >> (8 * i)));
+  data.insert(data.end(), values.begin() + static_cast<std::ptrdiff_t>(from),
+              values.begin() + static_cast<std::ptrdiff_t>(from + n));
+  if (seq != 0) data.push_back(static_cast<uint8_t>(seq));
+  uint8_t control = kFromMeter | (seq == 0 ? kRead2007 : kReadFollowUp);
+  if (seq + 1 < frames) control |= kMoreFollows;
+  return EncodeFrame(address, control, data);
+}
+
 void FrameScanner::Append(const uint8_t* data, size_t size) {
   buffer_.insert(buffer_.end(), data, data + size);
 }

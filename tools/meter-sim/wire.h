@@ -24,6 +24,12 @@ constexpr uint8_t kFromMeter = 0x80;
 constexpr uint8_t kErrorAnswer = 0x40;
 constexpr uint8_t kUnsolicited = 0x9F;
 constexpr uint8_t kUnsolicitedReply = 0x1F;
+constexpr uint8_t kReadFollowUp = 0x12;
+constexpr uint8_t kMoreFollows = 0x20;  // in an answer's control code: more frames follow
+
+// The most data one answer frame carries; longer answers go on in
+// follow-up frames.
+constexpr size_t kMaxAnswerData = 200;
 
 struct Frame {
   MeterAddress address{};
@@ -48,6 +54,20 @@ std::vector<uint8_t> EncodeAnswerData(uint32_t id, bool is1997, const SimReading
 // data byte is the error byte.
 std::vector<uint8_t> BuildAnswer(const MeterAddress& address, uint32_t id, bool is1997,
                                  const SimReading& reading);
+
+// The plain records of a load-profile read: A0 A0, length (to the last AA),
+// time, the classes each closed by AA (a class read: only that class and
+// its separator), checksum, E5.
+std::vector<uint8_t> EncodeLoadRecords(const SimLoadRead& read);
+
+// How many frames an answer with this many value bytes (after the
+// identifier) takes: the answer to the read and its follow-up frames.
+size_t AnswerFrameCount(size_t value_bytes);
+// Frame seq of a 2007 answer to id: 0 is the answer to the read (0x91, or
+// 0xB1 when more follow), 1.. the follow-up frames (0xB2, the last 0x92),
+// which end with their sequence number. Empty beyond the last frame.
+std::vector<uint8_t> BuildAnswerPart(const MeterAddress& address, uint32_t id,
+                                     std::span<const uint8_t> values, size_t seq);
 
 // Finds request frames in a byte stream. Wake-up bytes, noise and frames
 // with a bad checksum or end byte are skipped; a frame that has not fully

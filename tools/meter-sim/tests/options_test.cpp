@@ -15,11 +15,11 @@ bool Parse(std::vector<std::string> args, SimConfig* c, std::string* error) {
 TEST(SimOptions, ModesMetersAndFaults) {
   SimConfig c;
   std::string error;
-  ASSERT_TRUE(
-      Parse({"--listen", "127.0.0.1:0", "--meter", "1", "--meter=112233445566", "--echo", "--noise",
-             "0.05", "--silent", "000000000001", "--delay=300", "--split", "--duplicate",
-             "--unsolicited-every", "5", "--clock", "2024-05-01T12:00:00", "-v"},
-            &c, &error))
+  ASSERT_TRUE(Parse(
+      {"--listen", "127.0.0.1:0", "--meter", "1", "--meter=112233445566", "--echo", "--noise",
+       "0.05", "--silent", "000000000001", "--delay=300", "--split", "--duplicate",
+       "--drop-follow-up", "--unsolicited-every", "5", "--clock", "2024-05-01T12:00:00", "-v"},
+      &c, &error))
       << error;
   EXPECT_EQ(c.mode, SimMode::kListen);
   EXPECT_EQ(c.host, "127.0.0.1");
@@ -32,6 +32,7 @@ TEST(SimOptions, ModesMetersAndFaults) {
   EXPECT_EQ(c.faults.delay_ms, 300u);
   EXPECT_TRUE(c.faults.split);
   EXPECT_TRUE(c.faults.duplicate);
+  EXPECT_TRUE(c.faults.drop_follow_up);
   EXPECT_TRUE(c.unsolicited);
   EXPECT_EQ(c.unsolicited_ms, 5000u);
   EXPECT_TRUE(c.fixed_clock);
