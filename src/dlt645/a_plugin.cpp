@@ -285,3 +285,13 @@ TSerialPortDM* TaPlugin::FindSerialPort(int32_t number) const {
     if ((*it)->DataSourceNo == number) return it->get();
   return nullptr;
 }
+
+void TaPlugin::OnLanguageChange() {
+  // The protocol's messages follow the host's language as the module's own do.
+  if (Translator && Translator->HasLanguageFiles() && TextResources) {
+    const std::string language = Language.Get();
+    Translator->Component().LoadLanguage(language.empty() ? "NONE" : language);
+    TextResources->TranslateAgain(Translator->Component());
+  }
+  TqonPlugin::OnLanguageChange();
+}

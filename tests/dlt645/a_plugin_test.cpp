@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/tick.h"
 #include "plugin/module_settings.h"
+#include "plugin/plugin_call_rec_intf.h"
 #include "support/test_folder.h"
 
 namespace {
@@ -140,6 +141,32 @@ TEST_F(APlugin, CreationValues) {
   const std::vector<std::string> props = m_.Translator->ComponentProperties();
   EXPECT_NE(std::find(props.begin(), props.end(), "FILTER"), props.end());
   EXPECT_NE(std::find(props.begin(), props.end(), "COLUMNS"), props.end());
+}
+
+TEST_F(APlugin, ALanguageSwitchTranslatesTheProtocolMessagesAgain) {
+  const std::string lng = folder_.File("dlt645.lng");
+  ASSERT_TRUE(platform::ReplaceFileContent(lng,
+                                           "[Languages]\r\n$DE=Deutsch\r\n$FR=Fran\xC3\xA7"
+                                           "ais\r\n\r\n"
+                                           "EN:>Request timeout (ms)\r\nDE:>Zeit\xC3\xBC"
+                                           "berschreitung (ms)\r\nFR:>D\xC3\xA9lai (ms)\r\n"));
+  m_.Translator->Component().LanguageFiles = lng;
+  auto switch_to = [&](const char* language) {
+    Call c;
+    c.Set("LANGUAGE", language);
+    TPluginCallRecIntf call(&c.rec);
+    m_.ApplyLanguage(call);
+    return m_.TextResources->RequestTimeout();
+  };
+  EXPECT_EQ(switch_to("DE"),
+            "Zeit\xC3\xBC"
+            "berschreitung");
+  EXPECT_EQ(switch_to("FR"), "D\xC3\xA9lai");
+  // A language the files do not know: the built-in text, not the last one.
+  EXPECT_EQ(switch_to("ES"), "Request timeout");
+  EXPECT_EQ(switch_to("DE"),
+            "Zeit\xC3\xBC"
+            "berschreitung");
 }
 
 TEST_F(APlugin, TheConfigurationIdentifierChoosesTheVariant) {
