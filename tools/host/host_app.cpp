@@ -4,10 +4,12 @@
 #include <csignal>
 #include <cstring>
 
+#include "host_config.h"
 #include "host_platform.h"
 #include "platform/datetime.h"
 #include "platform/message_loop.h"
 #include "platform/module.h"
+#include "platform/strings.h"
 #include "platform/tick.h"
 
 namespace {
@@ -123,6 +125,7 @@ bool Host::Start(const std::string& library, const std::string& settings_file) {
     return false;
   }
   loaded_ = true;
+  if (options_.format == OutputFormat::kCsv) FixCsvColumns(settings_file);
 
   std::string sources;
   for (size_t i = 0; i < options_.ports.size(); ++i)
@@ -148,6 +151,24 @@ bool Host::Start(const std::string& library, const std::string& settings_file) {
   for (auto& p : ports_)
     p->Start();
   return true;
+}
+
+void Host::FixCsvColumns(const std::string& settings_file) {
+  // The plug-in registers every column it may fill; the configuration says
+  // which functions are asked.
+  std::string xml;
+  std::string error;
+  ConfigCheck check;
+  if (!ReadSettingsFile(settings_file, options_.section, &xml, &error) ||
+      !CheckQueryConfig(platform::AnsiToUtf8(xml), &check, &error))
+    return;
+  ListPtr items = MakeList();
+  items->Put("RESULT", Value::Text(""));
+  if (instance_->Command("ITEMS", *items) != 0) return;
+  const ListItem* result = items->Find("RESULT");
+  if (!result) return;
+  std::vector<std::string> columns = CsvColumns(result->value.AsText(), check.functions);
+  if (!columns.empty()) writer_.SetColumns(std::move(columns));
 }
 
 void Host::Loop() {

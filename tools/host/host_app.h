@@ -74,6 +74,7 @@ class Host final : public PortListener {
 
  private:
   bool Start(const std::string& library, const std::string& settings_file);
+  void FixCsvColumns(const std::string& settings_file);
   void Loop();
   void Shutdown();
   int Pump();

@@ -438,3 +438,61 @@ TEST_F(Loopback, TheProgramsTogether) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> CsvCells(const std::string& line) {
+  std::vector<std::string> cells(1);
+  bool quoted = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      cells.emplace_back();
+    } else {
+      cells.back().push_back(c);
+    }
+  }
+  return cells;
+}
+
+// CSV as a table: one header with the configured functions' columns, every
+// row under it with the meter's values in their columns.
+TEST_F(Loopback, CsvIsOneTableWithTheConfiguredColumns) {
+  ASSERT_NO_FATAL_FAILURE(StartSimulator({"--meter", kTwo[0], "--meter", kTwo[1]}));
+  std::ofstream(Path("q.xml"), std::ios::binary) << Query("1;2", kItems);
+  const int code = platform::RunProgram(
+      Beside(HOST_EXE_FILE),
+      {"--config", Path("q.xml"), "--format", "csv", "--output", Path("out.csv"), "--log",
+       Path("out.log"), "--duration", "2.5", converter_});
+  StopSimulator();
+  EXPECT_EQ(code, kExitOk);
+  std::istringstream lines(Slurp(Path("out.csv")));
+  std::string line;
+  ASSERT_TRUE(std::getline(lines, line));
+  const std::vector<std::string> header = CsvCells(line);
+  const auto column = [&header](const std::string& name) {
+    return static_cast<size_t>(std::find(header.begin(), header.end(), name) - header.begin());
+  };
+  EXPECT_EQ(header.back(), "OTHER_FIELDS");
+  EXPECT_EQ(column("VOLTAGE_A"), header.size()) << "a function not configured";
+  std::map<std::string, int> rows;
+  while (std::getline(lines, line)) {
+    const std::vector<std::string> cells = CsvCells(line);
+    ASSERT_EQ(cells.size(), header.size()) << line;
+    const std::string meter = cells.at(column("DEVICE_ID"));
+    ++rows[meter];
+    for (const auto& [name, value] : Expected(meter)) {
+      const size_t at = column(name);
+      // The energy block has more values than the plug-in registers.
+      if (at == header.size())
+        EXPECT_NE(cells.back().find(name + "="), std::string::npos) << name;
+      else
+        EXPECT_DOUBLE_EQ(std::stod(cells[at]), value) << meter << " " << name;
+    }
+  }
+  for (const std::string& meter : kTwo)
+    EXPECT_GE(rows[meter], 2) << meter << "\n" << Slurp(Path("out.log"));
+}
+
+}  // namespace
