@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <functional>
 
 #include "host_config.h"
 #include "host_platform.h"
@@ -177,6 +178,16 @@ void Host::Loop() {
   signals.async_wait([this](asio::error_code ec, int) {
     if (!ec) stop_ = true;
   });
+#ifdef SIGHUP
+  // SIGHUP is the service manager's and logrotate's "look again".
+  asio::signal_set hangup(io_, SIGHUP);
+  std::function<void(asio::error_code, int)> on_hangup = [&](asio::error_code ec, int) {
+    if (ec) return;
+    OnHangUp();
+    hangup.async_wait(on_hangup);
+  };
+  hangup.async_wait(on_hangup);
+#endif
   asio::steady_timer duration(io_);
   if (options_.duration_s > 0) {
     duration.expires_after(
@@ -199,7 +210,24 @@ void Host::Loop() {
     if (handled == 0 && pumped == 0 && !stop_) io_.run_one_for(std::chrono::milliseconds(10));
   }
   signals.cancel();
+#ifdef SIGHUP
+  hangup.cancel();
+#endif
   duration.cancel();
+}
+
+void Host::OnHangUp() {
+  std::vector<std::string> failed;
+  {
+    std::lock_guard<std::mutex> lock(out_mutex_);
+    if (!options_.output.empty() && !ReopenAppending(records_out_, options_.output))
+      failed.push_back(options_.output);
+    if (!options_.log_file.empty() && !ReopenAppending(log_out_, options_.log_file))
+      failed.push_back(options_.log_file);
+  }
+  for (const std::string& f : failed)
+    Log(0, "cannot reopen " + f + ", writing on to the file open before");
+  Log(2, "SIGHUP: output files reopened");
 }
 
 int Host::Pump() {

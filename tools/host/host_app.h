@@ -76,6 +76,8 @@ class Host final : public PortListener {
   bool Start(const std::string& library, const std::string& settings_file);
   void FixCsvColumns(const std::string& settings_file);
   void Loop();
+  // SIGHUP: the output files opened again (renamed by log rotation).
+  void OnHangUp();
   void Shutdown();
   int Pump();
   void DrainLog();

@@ -64,11 +64,11 @@ int main(int argc, char** argv) {
   FileCloser records_file;
   FileCloser log_file;
   if (!options.output.empty()) {
-    records_file.f = std::fopen(options.output.c_str(), "wb");
+    records_file.f = std::fopen(options.output.c_str(), "ab");
     if (!records_file.f) return Usage("cannot write " + options.output);
   }
   if (!options.log_file.empty()) {
-    log_file.f = std::fopen(options.log_file.c_str(), "wb");
+    log_file.f = std::fopen(options.log_file.c_str(), "ab");
     if (!log_file.f) return Usage("cannot write " + options.log_file);
   }
   std::FILE* log = log_file.f ? log_file.f : stderr;

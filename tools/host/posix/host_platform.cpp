@@ -1,5 +1,8 @@
 #include "host_platform.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "platform/strings.h"
 
 namespace host {
@@ -29,6 +32,16 @@ std::string WideToBytes(const platform::WChar* text, uint32_t length) {
 
 std::string SerialDevicePath(const std::string& device) {
   return device;
+}
+
+bool ReopenAppending(std::FILE* stream, const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  std::fflush(stream);
+  // The stream keeps its descriptor number, now on the new file.
+  const bool ok = ::dup2(fd, fileno(stream)) >= 0;
+  ::close(fd);
+  return ok;
 }
 
 }  // namespace host

@@ -82,6 +82,9 @@ TEST_F(HostExe, PortsAndLibrariesThatFailExitWithOne) {
 }
 
 TEST_F(HostExe, ARunWritesTheSettingsTheConfigurationBecame) {
+  // Records and log are appended to what earlier runs left.
+  Write("d.jsonl", "{\"EARLIER\":1}\n");
+  Write("d.log", "earlier\n");
   EXPECT_EQ(Run({"--config", Path("good.xml"), "--settings", Path("s.ini"), "--section", "P",
                  "--library", Beside(HOST_STUB_FILE), "--log", Path("d.log"), "--output",
                  Path("d.jsonl"), "--duration", "0.3", "listen://127.0.0.1:0"}),
@@ -92,7 +95,8 @@ TEST_F(HostExe, ARunWritesTheSettingsTheConfigurationBecame) {
   EXPECT_NE(log.find("listening on 127.0.0.1:"), std::string::npos) << log;
   EXPECT_NE(log.find("ini=" + std::filesystem::absolute(Path("s.ini")).string()), std::string::npos)
       << log;
-  EXPECT_EQ(Read("d.jsonl"), "");
+  EXPECT_EQ(Read("d.jsonl"), "{\"EARLIER\":1}\n");
+  EXPECT_EQ(log.rfind("earlier\n", 0), 0u) << log;
   // The stored configuration serves a second run as it is.
   EXPECT_EQ(Run({"--settings", Path("s.ini"), "--section", "P", "--library", Beside(HOST_STUB_FILE),
                  "--log", Path("e.log"), "--duration", "0.2", "listen://127.0.0.1:0"}),

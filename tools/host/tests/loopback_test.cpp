@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -494,5 +495,35 @@ TEST_F(Loopback, CsvIsOneTableWithTheConfiguredColumns) {
   for (const std::string& meter : kTwo)
     EXPECT_GE(rows[meter], 2) << meter << "\n" << Slurp(Path("out.log"));
 }
+
+#ifdef SIGHUP
+// logrotate renames the file and sends SIGHUP: the host lives on and goes on
+// in a file of the old name, appending to whatever is there.
+TEST_F(Loopback, SighupReopensTheOutputAndTheHostGoesOn) {
+  ASSERT_NO_FATAL_FAILURE(StartSimulator({"--meter", kTwo[0]}));
+  bool rotated = false;
+  RunHost(Query("1", kItems),
+          {"--settings", "x.ini", "--output", Path("records.jsonl"), converter_},
+          [&](const auto& records) {
+            if (!rotated && AtLeast(2, {kTwo[0]})(records)) {
+              std::filesystem::rename(Path("records.jsonl"), Path("rotated.jsonl"));
+              std::ofstream(Path("records.jsonl"), std::ios::binary) << "{\"EARLIER\":1}\n";
+              rotated = true;
+              std::raise(SIGHUP);
+              return false;
+            }
+            return rotated && AtLeast(2, {kTwo[0]})(records);
+          });
+  StopSimulator();
+  ASSERT_TRUE(rotated);
+  // What came before the signal is in the renamed file, whole lines only.
+  const std::vector<Fields> before = ParseRecords(Slurp(Path("rotated.jsonl")));
+  EXPECT_GE(before.size(), 2u);
+  ASSERT_GE(records_.size(), 3u) << log_;
+  EXPECT_EQ(records_[0].count("EARLIER"), 1u);
+  ExpectMetersValues(kTwo[0]);
+  EXPECT_TRUE(LogHas("SIGHUP: output files reopened")) << log_;
+}
+#endif
 
 }  // namespace
