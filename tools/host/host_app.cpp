@@ -41,16 +41,6 @@ namespace {
 constexpr uint32_t kHostModuleId = 1;
 constexpr auto kLogEvery = std::chrono::milliseconds(100);
 
-std::string TimeOfDay() {
-  const double now = platform::LocalNow();
-  const int64_t ms = platform::DateTimeToMs(now) % (platform::kSecondsPerDay * 1000);
-  char buf[48];
-  std::snprintf(buf, sizeof(buf), "%02d:%02d:%02d.%03d", static_cast<int>(ms / 3600000),
-                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60),
-                static_cast<int>(ms % 1000));
-  return buf;
-}
-
 std::string Hex(const uint8_t* data, size_t size) {
   return HexBytes(std::string(reinterpret_cast<const char*>(data), size));
 }
@@ -76,8 +66,8 @@ void Host::Log(int level, const std::string& text, bool from_plugin) {
   static const char* const kLevels[] = {"error: ", "warning: ", ""};
   const char* what = level >= 0 && level <= 2 ? kLevels[level] : "";
   std::lock_guard<std::mutex> lock(out_mutex_);
-  std::fprintf(log_out_, "%s %s%s%s\n", TimeOfDay().c_str(), from_plugin ? "[plug-in] " : "", what,
-               text.c_str());
+  std::fprintf(log_out_, "%s %s%s%s\n", IsoNowWithZone().c_str(), from_plugin ? "[plug-in] " : "",
+               what, text.c_str());
   std::fflush(log_out_);
 }
 

@@ -27,4 +27,9 @@ std::string SerialDevicePath(const std::string& device);
 // old file was renamed). False with the stream unchanged.
 bool ReopenAppending(std::FILE* stream, const std::string& path);
 
+// Removes the file behind the settings store's inter-process lock of
+// `settings_file` (POSIX; Windows' named mutex goes with its last handle).
+// Only for a settings file no other process uses.
+void RemoveSettingsLock(const std::string& settings_file);
+
 }  // namespace host

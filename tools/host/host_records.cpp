@@ -1,8 +1,11 @@
 #include "host_records.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
+#include <mutex>
 
 #include "dlt645/func_types.h"
 #include "host_platform.h"
@@ -165,6 +168,49 @@ std::string IsoDateTime(double days) {
     std::snprintf(buf, sizeof(buf), "%04d-%02d-%02dT%02d:%02d:%02d", y, mo, d, h, mi, s);
   }
   return buf;
+}
+
+int ZoneOffsetMinutes(int64_t utc_seconds) {
+  // The difference of the local and the UTC calendar reading of one instant.
+  static std::mutex mutex;  // localtime and gmtime share their result
+  const std::time_t t = static_cast<std::time_t>(utc_seconds);
+  std::tm local{};
+  std::tm utc{};
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::tm* l = std::localtime(&t);
+    const std::tm* u = std::gmtime(&t);
+    if (!l || !u) return 0;
+    local = *l;
+    utc = *u;
+  }
+  const auto minutes = [](const std::tm& tm) {
+    int64_t days = 0;
+    if (!TryEncodeDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, &days)) return int64_t{0};
+    return days * 1440 + tm.tm_hour * 60 + tm.tm_min;
+  };
+  return static_cast<int>(minutes(local) - minutes(utc));
+}
+
+std::string ZoneText(int offset_minutes) {
+  const int a = offset_minutes < 0 ? -offset_minutes : offset_minutes;
+  char buf[16];
+  std::snprintf(buf, sizeof(buf), "%c%02d:%02d", offset_minutes < 0 ? '-' : '+', a / 60, a % 60);
+  return buf;
+}
+
+std::string IsoNowWithZone() {
+  const auto now = std::chrono::system_clock::now();
+  const int64_t ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+  const int64_t seconds = ms / 1000;
+  const int offset = ZoneOffsetMinutes(seconds);
+  // Unix day 0 is day 25569 of the OLE calendar.
+  const double local_days =
+      25569.0 + static_cast<double>(ms + int64_t{offset} * 60000) / (86400.0 * 1000.0);
+  std::string text = IsoDateTime(local_days);
+  if (text.size() == 19) text += ".000";
+  return text + ZoneText(offset);
 }
 
 std::string NumberText(double value) {

@@ -13,6 +13,12 @@ namespace host {
 
 // "2024-05-01T12:00:00", with ".mmm" when there are milliseconds.
 std::string IsoDateTime(double days);
+// The local zone's offset from UTC at `utc_seconds` (Unix time), in minutes.
+int ZoneOffsetMinutes(int64_t utc_seconds);
+// "+08:00", "-03:30", "+00:00".
+std::string ZoneText(int offset_minutes);
+// Now, local: "2024-05-01T12:00:00.107+08:00".
+std::string IsoNowWithZone();
 // The shortest decimal text that reads back as the same double.
 std::string NumberText(double value);
 // Upper-case hexadecimal bytes separated by blanks.

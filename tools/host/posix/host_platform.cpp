@@ -3,6 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include "config/store/wreg.h"
+#include "platform/environment.h"
+#include "platform/named_lock.h"
 #include "platform/strings.h"
 
 namespace host {
@@ -42,6 +47,17 @@ bool ReopenAppending(std::FILE* stream, const std::string& path) {
   const bool ok = ::dup2(fd, fileno(stream)) >= 0;
   ::close(fd);
   return ok;
+}
+
+void RemoveSettingsLock(const std::string& settings_file) {
+  // Where the platform's named lock keeps its file.
+  std::string dir;
+  struct stat st;
+  if (!platform::GetEnvironmentValue("XDG_RUNTIME_DIR", &dir) || dir.empty() ||
+      ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    dir = "/tmp";
+  const std::string name = platform::detail::LockObjectName(WregLockName(settings_file));
+  ::unlink((dir + "/dlt645-" + name + ".lock").c_str());
 }
 
 }  // namespace host

@@ -61,6 +61,9 @@ TEST(HostRecords, NumbersAndTimesReadBackExactly) {
   EXPECT_EQ(NumberText(-0.0001), "-0.0001");
   EXPECT_EQ(IsoDateTime(0.0), "1899-12-30T00:00:00");
   EXPECT_EQ(IsoDateTime(1.5 + 0.001 / 86400), "1899-12-31T12:00:00.001");
+  EXPECT_EQ(ZoneText(0), "+00:00");
+  EXPECT_EQ(ZoneText(8 * 60), "+08:00");
+  EXPECT_EQ(ZoneText(-(3 * 60 + 30)), "-03:30");
 }
 
 std::string WrittenCsv(const std::vector<std::string>& columns,

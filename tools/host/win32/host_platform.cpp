@@ -29,4 +29,6 @@ bool ReopenAppending(std::FILE* stream, const std::string& path) {
   return false;
 }
 
+void RemoveSettingsLock(const std::string&) {}
+
 }  // namespace host
