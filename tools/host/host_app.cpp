@@ -116,7 +116,17 @@ bool Host::Start(const std::string& library, const std::string& settings_file) {
     return false;
   }
   loaded_ = true;
-  if (options_.format == OutputFormat::kCsv) FixCsvColumns(settings_file);
+  // What the configuration asks, for the outputs' columns and functions.
+  std::vector<ConfiguredFunction> functions;
+  {
+    std::string xml;
+    ConfigCheck check;
+    if (ReadSettingsFile(settings_file, options_.section, &xml, &error) &&
+        CheckQueryConfig(platform::AnsiToUtf8(xml), &check, &error))
+      functions = check.functions;
+  }
+  if (options_.format == OutputFormat::kCsv) FixCsvColumns(functions);
+  if (!options_.store.empty()) OpenStore(functions);
 
   std::string sources;
   for (size_t i = 0; i < options_.ports.size(); ++i)
@@ -144,21 +154,42 @@ bool Host::Start(const std::string& library, const std::string& settings_file) {
   return true;
 }
 
-void Host::FixCsvColumns(const std::string& settings_file) {
+void Host::OpenStore(const std::vector<ConfiguredFunction>& functions) {
+  StoreOptions o;
+  o.path = options_.store;
+  o.retention_days = options_.store_retention_days;
+  // The store speaks while the host holds the output lock: its lines wait.
+  auto store = std::make_unique<RecordStore>(o, [this](int level, const std::string& text) {
+    std::lock_guard<std::mutex> lock(store_log_mutex_);
+    store_log_.emplace_back(level, text);
+  });
+  const bool open = store->Open();
+  FlushStoreLog();
+  if (!open) return;
+  store->SetFunctions(functions);
+  std::lock_guard<std::mutex> lock(out_mutex_);
+  store_ = std::move(store);
+}
+
+void Host::FlushStoreLog() {
+  std::vector<std::pair<int, std::string>> lines;
+  {
+    std::lock_guard<std::mutex> lock(store_log_mutex_);
+    lines.swap(store_log_);
+  }
+  for (const auto& [level, text] : lines)
+    Log(level, text);
+}
+
+void Host::FixCsvColumns(const std::vector<ConfiguredFunction>& functions) {
   // The plug-in registers every column it may fill; the configuration says
   // which functions are asked.
-  std::string xml;
-  std::string error;
-  ConfigCheck check;
-  if (!ReadSettingsFile(settings_file, options_.section, &xml, &error) ||
-      !CheckQueryConfig(platform::AnsiToUtf8(xml), &check, &error))
-    return;
   ListPtr items = MakeList();
   items->Put("RESULT", Value::Text(""));
   if (instance_->Command("ITEMS", *items) != 0) return;
   const ListItem* result = items->Find("RESULT");
   if (!result) return;
-  std::vector<std::string> columns = CsvColumns(result->value.AsText(), check.functions);
+  std::vector<std::string> columns = CsvColumns(result->value.AsText(), functions);
   if (!columns.empty()) writer_.SetColumns(std::move(columns));
 }
 
@@ -193,6 +224,7 @@ void Host::Loop() {
     const auto now = std::chrono::steady_clock::now();
     if (now >= next_log) {
       DrainLog();
+      TickStore();
       next_log = now + kLogEvery;
     }
     // Nothing to do now: wait for the network a little; the plug-in's
@@ -244,6 +276,7 @@ void Host::Shutdown() {
     instance_->Free();
   }
   instance_.reset();
+  CloseStore();
   ports_.clear();
   io_.restart();
   io_.poll();
@@ -304,8 +337,34 @@ void Host::WriteRecords(const std::vector<Record>& records) {
   std::lock_guard<std::mutex> lock(out_mutex_);
   for (const Record& r : records) {
     writer_.Write(r);
+    if (store_) store_->Add(r);
     ++stats_.records;
   }
+}
+
+void Host::TickStore() {
+  {
+    std::lock_guard<std::mutex> lock(out_mutex_);
+    if (!store_) return;
+    store_->Tick();
+    stats_.stored = store_->RowsStored();
+  }
+  FlushStoreLog();
+}
+
+void Host::CloseStore() {
+  std::unique_ptr<RecordStore> store;
+  {
+    std::lock_guard<std::mutex> lock(out_mutex_);
+    store = std::move(store_);
+  }
+  if (!store) return;
+  store->Commit();
+  FlushStoreLog();
+  stats_.stored = store->RowsStored();
+  if (store->RowsLost() > 0)
+    Log(1, "store " + options_.store + ": " + std::to_string(store->RowsLost()) +
+               " values not stored");
 }
 
 void Host::Deliver(const PluginInstance::Block& block) {

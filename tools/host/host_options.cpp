@@ -166,6 +166,14 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
       if (!value(&o.library)) return false;
     } else if (a == "--output" || a == "-o") {
       if (!value(&o.output)) return false;
+    } else if (a == "--store") {
+      if (!value(&o.store)) return false;
+    } else if (a == "--store-retention") {
+      if (!value(&v)) return false;
+      if (!ParseSeconds(v, &o.store_retention_days)) {
+        *error = "--store-retention '" + v + "' is not a positive number of days";
+        return false;
+      }
     } else if (a == "--log") {
       if (!value(&o.log_file)) return false;
     } else if (a == "--module") {
@@ -281,6 +289,9 @@ const char* HostUsage() {
          "  -o, --output FILE      records appended to FILE instead of standard output\n"
          "      --log FILE         log appended to FILE instead of standard error\n"
          "                         (both opened again on SIGHUP, for log rotation)\n"
+         "      --store FILE.db    every value also as a row of an SQLite file (not in the\n"
+         "                         Windows build: no SQLite for it)\n"
+         "      --store-retention DAYS  drop rows older than DAYS from the store\n"
          "      --log-level N      plug-in log lines shown: 0 errors, 1 and warnings, 2 all "
          "(default)\n"
          "      --duration S       stop after S seconds (default: until Ctrl-C)\n"

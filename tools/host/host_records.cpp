@@ -261,6 +261,22 @@ std::string RecordWriter::JsonLine(const Record& record) {
   return line;
 }
 
+std::string FieldText(const Field& field) {
+  std::string text;
+  Render(field.name, field.value.get(), &text);
+  return text;
+}
+
+bool IsRecordField(const std::string& name) {
+  static const char* const kOwn[] = {
+      "FULL_DATA_PACKET", "DATA_PACKET",           "DATE_TIME_STAMP", "DATA_SOURCE_ID",
+      "DATA_SOURCE_NAME", "DATA_SOURCE_FULL_NAME", "CLIENTID",        "DEVICE_ID",
+      "DATA_TYPE_ID",     "DATA_TYPE_ID_STR",      "DATA_TYPE_NAME"};
+  for (const char* own : kOwn)
+    if (name == own) return true;
+  return false;
+}
+
 std::vector<std::string> CsvColumns(const std::string& items_text,
                                     const std::vector<ConfiguredFunction>& functions) {
   std::vector<std::string> function_columns;

@@ -24,6 +24,12 @@ std::string NumberText(double value);
 // Upper-case hexadecimal bytes separated by blanks.
 std::string HexBytes(const std::string& bytes);
 
+// A field's value as the output formats show it (frames as hexadecimal).
+std::string FieldText(const Field& field);
+// Whether a field is one of a record's own (time, port, client, device,
+// function, frames) rather than a value.
+bool IsRecordField(const std::string& name);
+
 // The CSV columns of a run: of the plug-in's registered columns ("ITEMS":
 // "Caption|NAME|type|extra" lines) those that are no function's, then the
 // columns the plug-in registers for each configured function, in order.

@@ -11,6 +11,7 @@
 #include "host_options.h"
 #include "host_platform.h"
 #include "host_records.h"
+#include "host_store.h"
 #include "platform/module.h"
 #include "platform/process_limits.h"
 #include "platform/strings.h"
@@ -61,6 +62,9 @@ int main(int argc, char** argv) {
     std::printf("dlt645-host %s\n", DLT645_VERSION_TEXT);
     return kExitOk;
   }
+
+  if (!options.store.empty() && !StoreAvailable())
+    return Usage("--store: this build has no store (no SQLite for it)");
 
   FileCloser records_file;
   FileCloser log_file;

@@ -18,11 +18,16 @@
 
 #include "host_app.h"
 #include "host_config.h"
+#include "host_records.h"
 #include "host_test_support.h"
 #include "meter_model.h"
 #include "platform/module.h"
 #include "platform/process.h"
 #include "sim_net.h"
+
+#ifdef DLT645_HOST_STORE
+#include <sqlite3.h>
+#endif
 
 namespace {
 
@@ -523,6 +528,42 @@ TEST_F(Loopback, SighupReopensTheOutputAndTheHostGoesOn) {
   EXPECT_EQ(records_[0].count("EARLIER"), 1u);
   ExpectMetersValues(kTwo[0]);
   EXPECT_TRUE(LogHas("SIGHUP: output files reopened")) << log_;
+}
+#endif
+
+#ifdef DLT645_HOST_STORE
+// Every value printed is a row of the store, and a store that is no database
+// leaves the printed records as they were.
+TEST_F(Loopback, TheStoreHoldsEveryValuePrintedAndABadOneStopsNothing) {
+  ASSERT_NO_FATAL_FAILURE(StartSimulator({"--meter", kTwo[0], "--meter", kTwo[1]}));
+  RunHost(Query("1;2", kItems), {"--settings", "x.ini", "--store", Path("r.db"), converter_},
+          AtLeast(3, kTwo));
+  size_t values = 0;
+  for (const Fields& r : records_)
+    for (const auto& [name, value] : r)
+      values += IsRecordField(name) ? 0 : 1;
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(Path("r.db").c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "SELECT count(*), count(DISTINCT meter), sum(field = 'VOLTAGE1' AND "
+                               "function = '0201FF00') FROM reading",
+                               -1, &st, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_EQ(static_cast<size_t>(sqlite3_column_int64(st, 0)), values);
+  EXPECT_EQ(sqlite3_column_int(st, 1), 2);
+  EXPECT_EQ(static_cast<size_t>(sqlite3_column_int64(st, 2)), records_.size());
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+
+  std::ofstream(Path("bad.db"), std::ios::binary) << std::string(4096, 'x');
+  RunHost(Query("1;2", kItems), {"--settings", "x.ini", "--store", Path("bad.db"), converter_},
+          AtLeast(2, kTwo));
+  StopSimulator();
+  for (const std::string& meter : kTwo)
+    ExpectMetersValues(meter);
+  EXPECT_TRUE(LogHas("bad.db: file is not a database; the store is not used")) << log_;
 }
 #endif
 
