@@ -78,6 +78,7 @@ int Host::Run(const std::string& library, const std::string& settings_file) {
     return kExitFailure;
   }
   loop_thread_ = std::this_thread::get_id();
+  settings_file_ = settings_file;
   if (Start(library, settings_file)) Loop();
   Shutdown();
   g_host = nullptr;
@@ -249,7 +250,44 @@ void Host::OnHangUp() {
   }
   for (const std::string& f : failed)
     Log(0, "cannot reopen " + f + ", writing on to the file open before");
-  Log(2, "SIGHUP: output files reopened");
+  if (!options_.output.empty() || !options_.log_file.empty())
+    Log(2, "SIGHUP: output files reopened");
+  ReloadConfiguration();
+}
+
+void Host::ReloadConfiguration() {
+  if (!instance_ || !loaded_) return;
+  // The new configuration is checked before the plug-in sees it: one that
+  // does not parse leaves the running one alone.
+  const std::string source = options_.config.empty() ? settings_file_ : options_.config;
+  std::string error;
+  ConfigCheck check;
+  bool ok = false;
+  if (!options_.config.empty()) {
+    ok = ReadQueryConfigFile(options_.config, &check, &error) &&
+         WriteSettingsFile(settings_file_, options_.section, check.xml, &error);
+  } else {
+    std::string xml;
+    ok = ReadSettingsFile(settings_file_, options_.section, &xml, &error) &&
+         CheckQueryConfig(platform::AnsiToUtf8(xml), &check, &error);
+  }
+  if (!ok) {
+    Log(0, "reload: " + source + ": " + error + "; the configuration running goes on");
+    return;
+  }
+  for (const std::string& w : check.warnings)
+    Log(1, "reload: " + source + ": " + w);
+  ListPtr params = MakeList();
+  params->Put("INI-FILE", Value::Text(settings_file_));
+  params->Put("NO-SAVE", Value::Int(1));
+  // The plug-in rebuilds its requests; ports and connections stay open.
+  instance_->Command("LOAD-SETTINGS-NOW", *params);
+  DrainLog();
+  {
+    std::lock_guard<std::mutex> lock(out_mutex_);
+    if (store_) store_->SetFunctions(check.functions);
+  }
+  Log(2, "reload: " + source + ": " + std::to_string(check.requests) + " requests");
 }
 
 int Host::Pump() {

@@ -79,8 +79,10 @@ class Host final : public PortListener {
   void FixCsvColumns(const std::vector<ConfiguredFunction>& functions);
   void OpenStore(const std::vector<ConfiguredFunction>& functions);
   void Loop();
-  // SIGHUP: the output files opened again (renamed by log rotation).
+  // SIGHUP: the output files opened again (renamed by log rotation), the
+  // configuration read again.
   void OnHangUp();
+  void ReloadConfiguration();
   void Shutdown();
   int Pump();
   void DrainLog();
@@ -95,6 +97,7 @@ class Host final : public PortListener {
   Port* PortOf(uint32_t data_source_no);
 
   const HostOptions& options_;
+  std::string settings_file_;
   std::FILE* records_out_;
   std::FILE* log_out_;
   std::mutex out_mutex_;

@@ -302,6 +302,10 @@ const char* HostUsage() {
          "  -v, --verbose          log the host's own traffic\n"
          "      --version, -h, --help\n"
          "\n"
+         "SIGHUP (Linux) opens --output and --log again and reloads the configuration\n"
+         "(--config, else --settings) without closing ports or connections; one that\n"
+         "does not parse is logged and the running one goes on.\n"
+         "\n"
          "Exit codes: 0 done or interrupted, 1 the library, a port or the plug-in failed,\n"
          "2 bad command line or configuration.\n";
 }

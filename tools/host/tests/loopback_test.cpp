@@ -567,4 +567,64 @@ TEST_F(Loopback, TheStoreHoldsEveryValuePrintedAndABadOneStopsNothing) {
 }
 #endif
 
+#ifdef SIGHUP
+// SIGHUP reads the configuration again: what is polled changes while the
+// DTUs stay connected; a configuration that does not parse changes nothing.
+TEST_F(Loopback, SighupReloadsTheConfigurationAndKeepsTheDtus) {
+  const uint16_t port = FreePort();
+  const std::vector<std::string> meters = {"000000000011", "000000000012"};
+  ASSERT_NO_FATAL_FAILURE(StartSimulator({"--meters", "11:2"}, port));
+  // Two records of each meter since `from` that `fits`.
+  const auto each_twice = [&](const std::vector<Fields>& records, size_t from,
+                              const std::function<bool(const Fields&)>& fits) {
+    for (const std::string& meter : meters) {
+      int n = 0;
+      for (size_t i = from; i < records.size(); ++i)
+        n += records[i].count("DEVICE_ID") && records[i].at("DEVICE_ID") == meter &&
+             fits(records[i]);
+      if (n < 2) return false;
+    }
+    return true;
+  };
+  const auto old_items = [](const Fields& r) { return r.count("VOLTAGE1") == 1; };
+  const auto new_items = [](const Fields& r) {
+    return r.count("PHASE_A_VOLTAGE") == 1 && r.count("VOLTAGE1") == 0;
+  };
+  int phase = 0;
+  size_t mark = 0;
+  RunHost(Query("999999999999", Item("0201FF00"), 1000),
+          {"--settings", "x.ini", "--module", "gprs", "--verbose",
+           "listen://127.0.0.1:" + std::to_string(port)},
+          [&](const std::vector<Fields>& records) {
+            std::string error;
+            if (phase == 0 && each_twice(records, 0, old_items)) {
+              EXPECT_TRUE(WriteSettingsFile(Path("host.ini"), "dlt645-host",
+                                            Query("999999999999", Item("8000B611"), 1000), &error));
+            } else if (phase == 1 && each_twice(records, mark, new_items)) {
+              EXPECT_TRUE(WriteSettingsFile(Path("host.ini"), "dlt645-host",
+                                            "<DL_T645_2007_QUERY><Request>", &error));
+            } else if (phase == 2 && each_twice(records, mark, new_items)) {
+              return true;
+            } else {
+              return false;
+            }
+            ++phase;
+            mark = records.size();
+            std::raise(SIGHUP);
+            return false;
+          });
+  StopSimulator();
+  EXPECT_EQ(phase, 2) << log_;
+  EXPECT_TRUE(LogHas("reload: " + Path("host.ini") + ": 1 requests")) << log_;
+  EXPECT_TRUE(LogHas("the configuration running goes on")) << log_;
+  // Each DTU connected once and never dropped.
+  size_t connected = 0;
+  for (size_t at = log_.find(" connected"); at != std::string::npos;
+       at = log_.find(" connected", at + 1))
+    ++connected;
+  EXPECT_EQ(connected, meters.size()) << log_;
+  EXPECT_FALSE(LogHas("closed by the peer")) << log_;
+}
+#endif
+
 }  // namespace
