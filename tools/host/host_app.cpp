@@ -463,7 +463,9 @@ void Host::ArmStats() {
                   static_cast<unsigned long long>(stats_.bytes_in),
                   static_cast<unsigned long long>(stats_.bytes_out),
                   static_cast<unsigned long long>(stats_.writes_refused));
-    Log(kAlways, line);
+    std::string text = line;
+    if (!options_.store.empty()) text += ", " + std::to_string(stats_.stored) + " values stored";
+    Log(kAlways, text);
     ArmStats();
   });
 }
