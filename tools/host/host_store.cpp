@@ -190,6 +190,7 @@ void RecordStore::Add(const Record& record) {
   const std::string function = Text(record, "DATA_TYPE_ID_STR");
   const std::string function_name = Text(record, "DATA_TYPE_NAME");
   sqlite3_stmt* st = impl_->insert;
+  size_t added = 0;
   for (const Field& f : record) {
     if (IsRecordField(f.name)) continue;
     sqlite3_reset(st);
@@ -247,11 +248,13 @@ void RecordStore::Add(const Record& record) {
     if (sqlite3_step(st) != SQLITE_DONE) {
       const std::string error = sqlite3_errmsg(db_);
       sqlite3_reset(st);
-      ++pending_;
+      // The batch goes back, and the rest of the record with it.
+      pending_ += values - added;
       Fail(error);
       return;
     }
     ++pending_;
+    ++added;
   }
   if (pending_ >= options_.batch_records) Commit();
 }
