@@ -3,11 +3,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <functional>
 
+#include "host_config.h"
 #include "host_platform.h"
 #include "platform/datetime.h"
 #include "platform/message_loop.h"
 #include "platform/module.h"
+#include "platform/strings.h"
 #include "platform/tick.h"
 
 namespace {
@@ -38,16 +41,6 @@ namespace {
 constexpr uint32_t kHostModuleId = 1;
 constexpr auto kLogEvery = std::chrono::milliseconds(100);
 
-std::string TimeOfDay() {
-  const double now = platform::LocalNow();
-  const int64_t ms = platform::DateTimeToMs(now) % (platform::kSecondsPerDay * 1000);
-  char buf[48];
-  std::snprintf(buf, sizeof(buf), "%02d:%02d:%02d.%03d", static_cast<int>(ms / 3600000),
-                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60),
-                static_cast<int>(ms % 1000));
-  return buf;
-}
-
 std::string Hex(const uint8_t* data, size_t size) {
   return HexBytes(std::string(reinterpret_cast<const char*>(data), size));
 }
@@ -73,8 +66,8 @@ void Host::Log(int level, const std::string& text, bool from_plugin) {
   static const char* const kLevels[] = {"error: ", "warning: ", ""};
   const char* what = level >= 0 && level <= 2 ? kLevels[level] : "";
   std::lock_guard<std::mutex> lock(out_mutex_);
-  std::fprintf(log_out_, "%s %s%s%s\n", TimeOfDay().c_str(), from_plugin ? "[plug-in] " : "", what,
-               text.c_str());
+  std::fprintf(log_out_, "%s %s%s%s\n", IsoNowWithZone().c_str(), from_plugin ? "[plug-in] " : "",
+               what, text.c_str());
   std::fflush(log_out_);
 }
 
@@ -85,6 +78,7 @@ int Host::Run(const std::string& library, const std::string& settings_file) {
     return kExitFailure;
   }
   loop_thread_ = std::this_thread::get_id();
+  settings_file_ = settings_file;
   if (Start(library, settings_file)) Loop();
   Shutdown();
   g_host = nullptr;
@@ -123,6 +117,17 @@ bool Host::Start(const std::string& library, const std::string& settings_file) {
     return false;
   }
   loaded_ = true;
+  // What the configuration asks, for the outputs' columns and functions.
+  std::vector<ConfiguredFunction> functions;
+  {
+    std::string xml;
+    ConfigCheck check;
+    if (ReadSettingsFile(settings_file, options_.section, &xml, &error) &&
+        CheckQueryConfig(platform::AnsiToUtf8(xml), &check, &error))
+      functions = check.functions;
+  }
+  if (options_.format == OutputFormat::kCsv) FixCsvColumns(functions);
+  if (!options_.store.empty()) OpenStore(functions);
 
   std::string sources;
   for (size_t i = 0; i < options_.ports.size(); ++i)
@@ -150,12 +155,61 @@ bool Host::Start(const std::string& library, const std::string& settings_file) {
   return true;
 }
 
+void Host::OpenStore(const std::vector<ConfiguredFunction>& functions) {
+  StoreOptions o;
+  o.path = options_.store;
+  o.retention_days = options_.store_retention_days;
+  // The store speaks while the host holds the output lock: its lines wait.
+  auto store = std::make_unique<RecordStore>(o, [this](int level, const std::string& text) {
+    std::lock_guard<std::mutex> lock(store_log_mutex_);
+    store_log_.emplace_back(level, text);
+  });
+  const bool open = store->Open();
+  FlushStoreLog();
+  if (!open) return;
+  store->SetFunctions(functions);
+  std::lock_guard<std::mutex> lock(out_mutex_);
+  store_ = std::move(store);
+}
+
+void Host::FlushStoreLog() {
+  std::vector<std::pair<int, std::string>> lines;
+  {
+    std::lock_guard<std::mutex> lock(store_log_mutex_);
+    lines.swap(store_log_);
+  }
+  for (const auto& [level, text] : lines)
+    Log(level, text);
+}
+
+void Host::FixCsvColumns(const std::vector<ConfiguredFunction>& functions) {
+  // The plug-in registers every column it may fill; the configuration says
+  // which functions are asked.
+  ListPtr items = MakeList();
+  items->Put("RESULT", Value::Text(""));
+  if (instance_->Command("ITEMS", *items) != 0) return;
+  const ListItem* result = items->Find("RESULT");
+  if (!result) return;
+  std::vector<std::string> columns = CsvColumns(result->value.AsText(), functions);
+  if (!columns.empty()) writer_.SetColumns(std::move(columns));
+}
+
 void Host::Loop() {
   auto work = asio::make_work_guard(io_);
   asio::signal_set signals(io_, SIGINT, SIGTERM);
   signals.async_wait([this](asio::error_code ec, int) {
     if (!ec) stop_ = true;
   });
+#ifdef SIGHUP
+  // SIGHUP is the service manager's and logrotate's "look again".
+  asio::signal_set hangup(io_, SIGHUP);
+  std::function<void(asio::error_code, int)> on_hangup = [&](asio::error_code ec, int) {
+    if (ec) return;
+    OnHangUp();
+    hangup.async_wait(on_hangup);
+  };
+  hangup.async_wait(on_hangup);
+#endif
   asio::steady_timer duration(io_);
   if (options_.duration_s > 0) {
     duration.expires_after(
@@ -171,6 +225,7 @@ void Host::Loop() {
     const auto now = std::chrono::steady_clock::now();
     if (now >= next_log) {
       DrainLog();
+      TickStore();
       next_log = now + kLogEvery;
     }
     // Nothing to do now: wait for the network a little; the plug-in's
@@ -178,7 +233,61 @@ void Host::Loop() {
     if (handled == 0 && pumped == 0 && !stop_) io_.run_one_for(std::chrono::milliseconds(10));
   }
   signals.cancel();
+#ifdef SIGHUP
+  hangup.cancel();
+#endif
   duration.cancel();
+}
+
+void Host::OnHangUp() {
+  std::vector<std::string> failed;
+  {
+    std::lock_guard<std::mutex> lock(out_mutex_);
+    if (!options_.output.empty() && !ReopenAppending(records_out_, options_.output))
+      failed.push_back(options_.output);
+    if (!options_.log_file.empty() && !ReopenAppending(log_out_, options_.log_file))
+      failed.push_back(options_.log_file);
+  }
+  for (const std::string& f : failed)
+    Log(0, "cannot reopen " + f + ", writing on to the file open before");
+  if (!options_.output.empty() || !options_.log_file.empty())
+    Log(2, "SIGHUP: output files reopened");
+  ReloadConfiguration();
+}
+
+void Host::ReloadConfiguration() {
+  if (!instance_ || !loaded_) return;
+  // The new configuration is checked before the plug-in sees it: one that
+  // does not parse leaves the running one alone.
+  const std::string source = options_.config.empty() ? settings_file_ : options_.config;
+  std::string error;
+  ConfigCheck check;
+  bool ok = false;
+  if (!options_.config.empty()) {
+    ok = ReadQueryConfigFile(options_.config, &check, &error) &&
+         WriteSettingsFile(settings_file_, options_.section, check.xml, &error);
+  } else {
+    std::string xml;
+    ok = ReadSettingsFile(settings_file_, options_.section, &xml, &error) &&
+         CheckQueryConfig(platform::AnsiToUtf8(xml), &check, &error);
+  }
+  if (!ok) {
+    Log(0, "reload: " + source + ": " + error + "; the configuration running goes on");
+    return;
+  }
+  for (const std::string& w : check.warnings)
+    Log(1, "reload: " + source + ": " + w);
+  ListPtr params = MakeList();
+  params->Put("INI-FILE", Value::Text(settings_file_));
+  params->Put("NO-SAVE", Value::Int(1));
+  // The plug-in rebuilds its requests; ports and connections stay open.
+  instance_->Command("LOAD-SETTINGS-NOW", *params);
+  DrainLog();
+  {
+    std::lock_guard<std::mutex> lock(out_mutex_);
+    if (store_) store_->SetFunctions(check.functions);
+  }
+  Log(2, "reload: " + source + ": " + std::to_string(check.requests) + " requests");
 }
 
 int Host::Pump() {
@@ -205,6 +314,7 @@ void Host::Shutdown() {
     instance_->Free();
   }
   instance_.reset();
+  CloseStore();
   ports_.clear();
   io_.restart();
   io_.poll();
@@ -265,8 +375,34 @@ void Host::WriteRecords(const std::vector<Record>& records) {
   std::lock_guard<std::mutex> lock(out_mutex_);
   for (const Record& r : records) {
     writer_.Write(r);
+    if (store_) store_->Add(r);
     ++stats_.records;
   }
+}
+
+void Host::TickStore() {
+  {
+    std::lock_guard<std::mutex> lock(out_mutex_);
+    if (!store_) return;
+    store_->Tick();
+    stats_.stored = store_->RowsStored();
+  }
+  FlushStoreLog();
+}
+
+void Host::CloseStore() {
+  std::unique_ptr<RecordStore> store;
+  {
+    std::lock_guard<std::mutex> lock(out_mutex_);
+    store = std::move(store_);
+  }
+  if (!store) return;
+  store->Commit();
+  FlushStoreLog();
+  stats_.stored = store->RowsStored();
+  if (store->RowsLost() > 0)
+    Log(1, "store " + options_.store + ": " + std::to_string(store->RowsLost()) +
+               " values not stored");
 }
 
 void Host::Deliver(const PluginInstance::Block& block) {
@@ -327,7 +463,9 @@ void Host::ArmStats() {
                   static_cast<unsigned long long>(stats_.bytes_in),
                   static_cast<unsigned long long>(stats_.bytes_out),
                   static_cast<unsigned long long>(stats_.writes_refused));
-    Log(kAlways, line);
+    std::string text = line;
+    if (!options_.store.empty()) text += ", " + std::to_string(stats_.stored) + " values stored";
+    Log(kAlways, text);
     ArmStats();
   });
 }

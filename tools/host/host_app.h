@@ -15,6 +15,7 @@
 #include "host_options.h"
 #include "host_ports.h"
 #include "host_records.h"
+#include "host_store.h"
 #include "hostkit/params_list.h"
 #include "hostkit/plugin.h"
 
@@ -31,6 +32,7 @@ struct HostStats {
   uint64_t bytes_out = 0;
   uint64_t writes_refused = 0;  // output for a client that is not open
   uint64_t connections = 0;     // accepted over the run
+  uint64_t stored = 0;          // values committed to the store
 };
 
 class Host final : public PortListener {
@@ -74,7 +76,13 @@ class Host final : public PortListener {
 
  private:
   bool Start(const std::string& library, const std::string& settings_file);
+  void FixCsvColumns(const std::vector<ConfiguredFunction>& functions);
+  void OpenStore(const std::vector<ConfiguredFunction>& functions);
   void Loop();
+  // SIGHUP: the output files opened again (renamed by log rotation), the
+  // configuration read again.
+  void OnHangUp();
+  void ReloadConfiguration();
   void Shutdown();
   int Pump();
   void DrainLog();
@@ -83,13 +91,20 @@ class Host final : public PortListener {
   void ArmStats();
   void Deliver(const PluginInstance::Block& block);
   void WriteRecords(const std::vector<Record>& records);
+  void TickStore();
+  void FlushStoreLog();
+  void CloseStore();
   Port* PortOf(uint32_t data_source_no);
 
   const HostOptions& options_;
+  std::string settings_file_;
   std::FILE* records_out_;
   std::FILE* log_out_;
   std::mutex out_mutex_;
   RecordWriter writer_;
+  std::unique_ptr<RecordStore> store_;  // under out_mutex_
+  std::mutex store_log_mutex_;
+  std::vector<std::pair<int, std::string>> store_log_;
 
   asio::io_context io_;
   std::thread::id loop_thread_;

@@ -1,5 +1,6 @@
 #include "host_config.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -279,6 +280,10 @@ bool CheckQueryConfig(const std::string& utf8_text, ConfigCheck* check, std::str
         continue;
       }
       ++items;
+      const int32_t rate = ReadCfgInt(response->Child(k), "Rate", 0);
+      const ConfiguredFunction f{code, static_cast<uint8_t>(rate > 0 && rate < 256 ? rate : 0)};
+      if (std::find(c.functions.begin(), c.functions.end(), f) == c.functions.end())
+        c.functions.push_back(f);
     }
     if (items == 0) {
       c.warnings.push_back(caption + ": no function the plug-in knows, nothing to ask");

@@ -2,15 +2,24 @@
 // The user's query configuration on its way to the plug-in: read and checked
 // (well-formed XML with the root DL_T645_2007_QUERY), then written into the
 // INI settings file in the form the plug-in's settings store reads.
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace host {
 
+// A function the plug-in will ask: its code (bit 31 the 1997 table), rate.
+struct ConfiguredFunction {
+  uint32_t code = 0;
+  uint8_t rate = 0;
+  bool operator==(const ConfiguredFunction&) const = default;
+};
+
 struct ConfigCheck {
-  std::string xml;                    // the text in the ANSI code page
-  int requests = 0;                   // requests that the plug-in will load
-  std::vector<std::string> warnings;  // things the plug-in will skip silently
+  std::string xml;                            // the text in the ANSI code page
+  int requests = 0;                           // requests that the plug-in will load
+  std::vector<ConfiguredFunction> functions;  // in order, once each
+  std::vector<std::string> warnings;          // things the plug-in will skip silently
 };
 
 // Where the text is not well-formed: "LINE:COLUMN: message"; empty when it is.

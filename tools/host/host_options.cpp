@@ -166,6 +166,14 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
       if (!value(&o.library)) return false;
     } else if (a == "--output" || a == "-o") {
       if (!value(&o.output)) return false;
+    } else if (a == "--store") {
+      if (!value(&o.store)) return false;
+    } else if (a == "--store-retention") {
+      if (!value(&v)) return false;
+      if (!ParseSeconds(v, &o.store_retention_days)) {
+        *error = "--store-retention '" + v + "' is not a positive number of days";
+        return false;
+      }
     } else if (a == "--log") {
       if (!value(&o.log_file)) return false;
     } else if (a == "--module") {
@@ -278,8 +286,12 @@ const char* HostUsage() {
          "      --library PATH     the plug-in library (default: the one beside this program)\n"
          "      --module M         2007 (default), gprs or 1997\n"
          "      --format F         json (default), csv, or text (for people: the values only)\n"
-         "  -o, --output FILE      records to FILE instead of standard output\n"
-         "      --log FILE         log to FILE instead of standard error\n"
+         "  -o, --output FILE      records appended to FILE instead of standard output\n"
+         "      --log FILE         log appended to FILE instead of standard error\n"
+         "                         (both opened again on SIGHUP, for log rotation)\n"
+         "      --store FILE.db    every value also as a row of an SQLite file (not in the\n"
+         "                         Windows build: no SQLite for it)\n"
+         "      --store-retention DAYS  drop rows older than DAYS from the store\n"
          "      --log-level N      plug-in log lines shown: 0 errors, 1 and warnings, 2 all "
          "(default)\n"
          "      --duration S       stop after S seconds (default: until Ctrl-C)\n"
@@ -289,6 +301,10 @@ const char* HostUsage() {
          "      --stats S          log connections, records and bytes every S seconds\n"
          "  -v, --verbose          log the host's own traffic\n"
          "      --version, -h, --help\n"
+         "\n"
+         "SIGHUP (Linux) opens --output and --log again and reloads the configuration\n"
+         "(--config, else --settings) without closing ports or connections; one that\n"
+         "does not parse is logged and the running one goes on.\n"
          "\n"
          "Exit codes: 0 done or interrupted, 1 the library, a port or the plug-in failed,\n"
          "2 bad command line or configuration.\n";

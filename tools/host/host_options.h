@@ -32,10 +32,12 @@ struct HostOptions {
   std::string library;  // --library; empty: the one beside the program
   Module module = Module::k2007;
   OutputFormat format = OutputFormat::kJson;
-  std::string output;     // --output FILE instead of stdout
-  std::string log_file;   // --log FILE instead of stderr
-  int log_level = 2;      // plug-in log lines up to this level are shown
-  double duration_s = 0;  // 0: until interrupted
+  std::string output;               // --output FILE instead of stdout
+  std::string log_file;             // --log FILE instead of stderr
+  std::string store;                // --store FILE.db: SQLite
+  double store_retention_days = 0;  // 0: keep everything
+  int log_level = 2;                // plug-in log lines up to this level are shown
+  double duration_s = 0;            // 0: until interrupted
   std::vector<std::string> events;
   double event_every_s = 0;       // 0: each event once, after the ports opened
   uint32_t connect_attempts = 0;  // network ports; 0: retry for ever

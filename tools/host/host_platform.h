@@ -1,6 +1,7 @@
 #pragma once
 // The few things in which the host differs between Windows and POSIX.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "platform/variant.h"
@@ -21,5 +22,14 @@ std::string WideToBytes(const platform::WChar* text, uint32_t length);
 
 // The name the serial port is opened by (COM10 needs \\.\ on Windows).
 std::string SerialDevicePath(const std::string& device);
+
+// Points an open stream at `path` again, appending (for log rotation: the
+// old file was renamed). False with the stream unchanged.
+bool ReopenAppending(std::FILE* stream, const std::string& path);
+
+// Removes the file behind the settings store's inter-process lock of
+// `settings_file` (POSIX; Windows' named mutex goes with its last handle).
+// Only for a settings file no other process uses.
+void RemoveSettingsLock(const std::string& settings_file);
 
 }  // namespace host

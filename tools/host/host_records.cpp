@@ -1,8 +1,13 @@
 #include "host_records.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
+#include <mutex>
 
+#include "dlt645/func_types.h"
 #include "host_platform.h"
 #include "platform/datetime.h"
 #include "platform/strings.h"
@@ -165,6 +170,49 @@ std::string IsoDateTime(double days) {
   return buf;
 }
 
+int ZoneOffsetMinutes(int64_t utc_seconds) {
+  // The difference of the local and the UTC calendar reading of one instant.
+  static std::mutex mutex;  // localtime and gmtime share their result
+  const std::time_t t = static_cast<std::time_t>(utc_seconds);
+  std::tm local{};
+  std::tm utc{};
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::tm* l = std::localtime(&t);
+    const std::tm* u = std::gmtime(&t);
+    if (!l || !u) return 0;
+    local = *l;
+    utc = *u;
+  }
+  const auto minutes = [](const std::tm& tm) {
+    int64_t days = 0;
+    if (!TryEncodeDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, &days)) return int64_t{0};
+    return days * 1440 + tm.tm_hour * 60 + tm.tm_min;
+  };
+  return static_cast<int>(minutes(local) - minutes(utc));
+}
+
+std::string ZoneText(int offset_minutes) {
+  const int a = offset_minutes < 0 ? -offset_minutes : offset_minutes;
+  char buf[16];
+  std::snprintf(buf, sizeof(buf), "%c%02d:%02d", offset_minutes < 0 ? '-' : '+', a / 60, a % 60);
+  return buf;
+}
+
+std::string IsoNowWithZone() {
+  const auto now = std::chrono::system_clock::now();
+  const int64_t ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+  const int64_t seconds = ms / 1000;
+  const int offset = ZoneOffsetMinutes(seconds);
+  // Unix day 0 is day 25569 of the OLE calendar.
+  const double local_days =
+      25569.0 + static_cast<double>(ms + int64_t{offset} * 60000) / (86400.0 * 1000.0);
+  std::string text = IsoDateTime(local_days);
+  if (text.size() == 19) text += ".000";
+  return text + ZoneText(offset);
+}
+
 std::string NumberText(double value) {
   char buf[40];
   for (int precision = 15; precision <= 17; ++precision) {
@@ -213,24 +261,84 @@ std::string RecordWriter::JsonLine(const Record& record) {
   return line;
 }
 
-std::string RecordWriter::CsvHeader(const Record& record) {
-  std::string line;
-  for (size_t i = 0; i < record.size(); ++i) {
-    if (i) line += ',';
-    line += CsvField(record[i].name);
-  }
-  return line;
+std::string FieldText(const Field& field) {
+  std::string text;
+  Render(field.name, field.value.get(), &text);
+  return text;
 }
 
-std::string RecordWriter::CsvRow(const Record& record) {
-  std::string line;
-  std::string text;
-  for (size_t i = 0; i < record.size(); ++i) {
-    if (i) line += ',';
-    Render(record[i].name, record[i].value.get(), &text);
-    line += CsvField(text);
+bool IsRecordField(const std::string& name) {
+  static const char* const kOwn[] = {
+      "FULL_DATA_PACKET", "DATA_PACKET",           "DATE_TIME_STAMP", "DATA_SOURCE_ID",
+      "DATA_SOURCE_NAME", "DATA_SOURCE_FULL_NAME", "CLIENTID",        "DEVICE_ID",
+      "DATA_TYPE_ID",     "DATA_TYPE_ID_STR",      "DATA_TYPE_NAME"};
+  for (const char* own : kOwn)
+    if (name == own) return true;
+  return false;
+}
+
+std::vector<std::string> CsvColumns(const std::string& items_text,
+                                    const std::vector<ConfiguredFunction>& functions) {
+  std::vector<std::string> function_columns;
+  for (bool is1997 : {false, true})
+    for (const TFuncTypeColumn& c : RegisterFuncTypeColumns(is1997))
+      function_columns.push_back(c.Name);
+  const auto has = [](const std::vector<std::string>& list, const std::string& name) {
+    return std::find(list.begin(), list.end(), name) != list.end();
+  };
+  std::vector<std::string> columns;
+  size_t start = 0;
+  while (start < items_text.size()) {
+    size_t end = items_text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = items_text.size();
+    const std::string line = items_text.substr(start, end - start);
+    start = end + 1;
+    const size_t bar = line.find('|');
+    if (bar == std::string::npos) continue;
+    const std::string name = line.substr(bar + 1, line.find('|', bar + 1) - bar - 1);
+    if (!name.empty() && !has(columns, name) && !has(function_columns, name))
+      columns.push_back(name);
   }
-  return line;
+  if (columns.empty()) return columns;
+  // The plug-in registers the variant's table only, and names the value of
+  // a single-value function after the rate asked.
+  for (const ConfiguredFunction& f : functions) {
+    const bool is1997 = (f.code & kFuncCode1997) != 0;
+    const TRequestFuncType* row = FindFuncType(f.code & ~kFuncCode1997, is1997);
+    if (!row) continue;
+    std::vector<std::string> names;
+    if (row->ValueCount > 1) {
+      for (const TFuncTypeColumn& c : RegisterFuncTypeColumns(*row))
+        names.push_back(c.Name);
+    } else {
+      names.push_back(std::string(row->FieldName) + (f.rate ? std::to_string(f.rate) : ""));
+    }
+    for (const std::string& name : names)
+      if (!has(columns, name)) columns.push_back(name);
+  }
+  return columns;
+}
+
+std::string RecordWriter::CsvRow(const Record& record, const std::vector<std::string>& columns) {
+  std::vector<std::string> cells(columns.size());
+  std::string other;
+  std::string text;
+  for (const Field& f : record) {
+    Render(f.name, f.value.get(), &text);
+    const auto at = std::find(columns.begin(), columns.end(), f.name);
+    if (at != columns.end()) {
+      cells[static_cast<size_t>(at - columns.begin())] = text;
+    } else {
+      if (!other.empty()) other += ';';
+      other += f.name + "=" + text;
+    }
+  }
+  std::string line;
+  for (const std::string& c : cells) {
+    line += CsvField(c);
+    line += ',';
+  }
+  return line + CsvField(other);
 }
 
 std::string RecordWriter::TextLine(const Record& record) {
@@ -276,17 +384,18 @@ void RecordWriter::Write(const Record& record) {
     const std::string line = JsonLine(record);
     std::fprintf(out_, "%s\n", line.c_str());
   } else {
-    // A new header whenever the columns change: records of different
-    // functions carry different fields.
-    std::vector<std::string> names;
-    names.reserve(record.size());
-    for (const Field& f : record)
-      names.push_back(f.name);
-    if (names != columns_) {
-      columns_ = std::move(names);
-      std::fprintf(out_, "%s\n", CsvHeader(record).c_str());
+    // One header per run, so that a file reads as one table.
+    if (!header_written_) {
+      if (columns_.empty())
+        for (const Field& f : record)
+          columns_.push_back(f.name);
+      std::string header;
+      for (const std::string& c : columns_)
+        header += CsvField(c) + ",";
+      std::fprintf(out_, "%s%s\n", header.c_str(), kOtherFieldsColumn);
+      header_written_ = true;
     }
-    std::fprintf(out_, "%s\n", CsvRow(record).c_str());
+    std::fprintf(out_, "%s\n", CsvRow(record, columns_).c_str());
   }
   std::fflush(out_);
   ++written_;

@@ -10,6 +10,8 @@
 #include "host_config.h"
 #include "host_options.h"
 #include "host_platform.h"
+#include "host_records.h"
+#include "host_store.h"
 #include "platform/module.h"
 #include "platform/process_limits.h"
 #include "platform/strings.h"
@@ -61,14 +63,17 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
 
+  if (!options.store.empty() && !StoreAvailable())
+    return Usage("--store: this build has no store (no SQLite for it)");
+
   FileCloser records_file;
   FileCloser log_file;
   if (!options.output.empty()) {
-    records_file.f = std::fopen(options.output.c_str(), "wb");
+    records_file.f = std::fopen(options.output.c_str(), "ab");
     if (!records_file.f) return Usage("cannot write " + options.output);
   }
   if (!options.log_file.empty()) {
-    log_file.f = std::fopen(options.log_file.c_str(), "wb");
+    log_file.f = std::fopen(options.log_file.c_str(), "ab");
     if (!log_file.f) return Usage("cannot write " + options.log_file);
   }
   std::FILE* log = log_file.f ? log_file.f : stderr;
@@ -80,9 +85,11 @@ int main(int argc, char** argv) {
     ConfigCheck check;
     if (!ReadQueryConfigFile(options.config, &check, &error)) return Usage(error);
     for (const std::string& w : check.warnings)
-      std::fprintf(log, "dlt645-host: %s: %s\n", options.config.c_str(), w.c_str());
+      std::fprintf(log, "%s warning: %s: %s\n", IsoNowWithZone().c_str(), options.config.c_str(),
+                   w.c_str());
     if (check.requests == 0)
-      std::fprintf(log, "dlt645-host: %s: no request will be sent\n", options.config.c_str());
+      std::fprintf(log, "%s warning: %s: no request will be sent\n", IsoNowWithZone().c_str(),
+                   options.config.c_str());
     if (settings.empty()) {
       settings = TemporarySettingsFile();
       temporary = true;
@@ -112,13 +119,14 @@ int main(int argc, char** argv) {
     code = app.Run(library, settings);
     const HostStats& s = app.Stats();
     if (options.verbose)
-      std::fprintf(log, "dlt645-host: %llu records, %llu blocks received\n",
+      std::fprintf(log, "%s %llu records, %llu blocks received\n", IsoNowWithZone().c_str(),
                    static_cast<unsigned long long>(s.records),
                    static_cast<unsigned long long>(s.blocks));
   }
   if (temporary) {
     std::error_code ec;
     std::filesystem::remove(settings, ec);
+    RemoveSettingsLock(settings);
   }
   return code;
 }

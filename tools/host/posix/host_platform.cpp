@@ -1,5 +1,13 @@
 #include "host_platform.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include "config/store/wreg.h"
+#include "platform/environment.h"
+#include "platform/named_lock.h"
 #include "platform/strings.h"
 
 namespace host {
@@ -29,6 +37,27 @@ std::string WideToBytes(const platform::WChar* text, uint32_t length) {
 
 std::string SerialDevicePath(const std::string& device) {
   return device;
+}
+
+bool ReopenAppending(std::FILE* stream, const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  std::fflush(stream);
+  // The stream keeps its descriptor number, now on the new file.
+  const bool ok = ::dup2(fd, fileno(stream)) >= 0;
+  ::close(fd);
+  return ok;
+}
+
+void RemoveSettingsLock(const std::string& settings_file) {
+  // Where the platform's named lock keeps its file.
+  std::string dir;
+  struct stat st;
+  if (!platform::GetEnvironmentValue("XDG_RUNTIME_DIR", &dir) || dir.empty() ||
+      ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    dir = "/tmp";
+  const std::string name = platform::detail::LockObjectName(WregLockName(settings_file));
+  ::unlink((dir + "/dlt645-" + name + ".lock").c_str());
 }
 
 }  // namespace host

@@ -9,6 +9,7 @@
 
 #include "host_app.h"
 #include "host_test_support.h"
+#include "platform/environment.h"
 #include "platform/module.h"
 #include "platform/process.h"
 
@@ -82,6 +83,9 @@ TEST_F(HostExe, PortsAndLibrariesThatFailExitWithOne) {
 }
 
 TEST_F(HostExe, ARunWritesTheSettingsTheConfigurationBecame) {
+  // Records and log are appended to what earlier runs left.
+  Write("d.jsonl", "{\"EARLIER\":1}\n");
+  Write("d.log", "earlier\n");
   EXPECT_EQ(Run({"--config", Path("good.xml"), "--settings", Path("s.ini"), "--section", "P",
                  "--library", Beside(HOST_STUB_FILE), "--log", Path("d.log"), "--output",
                  Path("d.jsonl"), "--duration", "0.3", "listen://127.0.0.1:0"}),
@@ -92,11 +96,48 @@ TEST_F(HostExe, ARunWritesTheSettingsTheConfigurationBecame) {
   EXPECT_NE(log.find("listening on 127.0.0.1:"), std::string::npos) << log;
   EXPECT_NE(log.find("ini=" + std::filesystem::absolute(Path("s.ini")).string()), std::string::npos)
       << log;
-  EXPECT_EQ(Read("d.jsonl"), "");
+  EXPECT_EQ(Read("d.jsonl"), "{\"EARLIER\":1}\n");
+  EXPECT_EQ(log.rfind("earlier\n", 0), 0u) << log;
   // The stored configuration serves a second run as it is.
   EXPECT_EQ(Run({"--settings", Path("s.ini"), "--section", "P", "--library", Beside(HOST_STUB_FILE),
                  "--log", Path("e.log"), "--duration", "0.2", "listen://127.0.0.1:0"}),
             kExitOk);
+}
+
+// A run with a settings file of its own leaves nothing behind: neither that
+// file nor the settings store's lock; its log lines say when, with the zone.
+TEST_F(HostExe, ARunLeavesNothingInTheTempFolderAndDatesItsLog) {
+  std::filesystem::create_directories(dir_ / "tmp");
+  std::filesystem::create_directories(dir_ / "run");
+  struct Env {
+    const char* name;
+    std::string before;
+    bool had;
+  };
+  std::vector<Env> saved;
+  for (const char* name : {"TMPDIR", "TMP", "TEMP", "XDG_RUNTIME_DIR"}) {
+    Env e{name, {}, false};
+    e.had = platform::GetEnvironmentValue(name, &e.before);
+    saved.push_back(e);
+    platform::SetEnvironmentValue(name, (dir_ / (name[0] == 'X' ? "run" : "tmp")).string());
+  }
+  // The real plug-in: it takes the settings store's lock.
+  const int code = Run({"--config", Path("good.xml"), "--log", Path("f.log"), "--duration", "0.3",
+                        "listen://127.0.0.1:0"});
+  for (const Env& e : saved)
+    e.had ? platform::SetEnvironmentValue(e.name, e.before)
+          : platform::RemoveEnvironmentValue(e.name);
+  EXPECT_EQ(code, kExitOk);
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "run"));
+  // "2024-05-01T12:00:00.107+08:00 ..."
+  const std::string log = Read("f.log");
+  ASSERT_GT(log.size(), 30u);
+  EXPECT_EQ(log[10], 'T') << log;
+  EXPECT_EQ(log[19], '.') << log;
+  EXPECT_TRUE(log[23] == '+' || log[23] == '-') << log;
+  EXPECT_EQ(log[26], ':') << log;
+  EXPECT_EQ(log[29], ' ') << log;
 }
 
 }  // namespace

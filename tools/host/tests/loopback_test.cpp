@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -17,11 +18,16 @@
 
 #include "host_app.h"
 #include "host_config.h"
+#include "host_records.h"
 #include "host_test_support.h"
 #include "meter_model.h"
 #include "platform/module.h"
 #include "platform/process.h"
 #include "sim_net.h"
+
+#ifdef DLT645_HOST_STORE
+#include <sqlite3.h>
+#endif
 
 namespace {
 
@@ -436,5 +442,189 @@ TEST_F(Loopback, TheProgramsTogether) {
     ExpectMetersValues(meter);
   }
 }
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string> CsvCells(const std::string& line) {
+  std::vector<std::string> cells(1);
+  bool quoted = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      cells.emplace_back();
+    } else {
+      cells.back().push_back(c);
+    }
+  }
+  return cells;
+}
+
+// CSV as a table: one header with the configured functions' columns, every
+// row under it with the meter's values in their columns.
+TEST_F(Loopback, CsvIsOneTableWithTheConfiguredColumns) {
+  ASSERT_NO_FATAL_FAILURE(StartSimulator({"--meter", kTwo[0], "--meter", kTwo[1]}));
+  std::ofstream(Path("q.xml"), std::ios::binary) << Query("1;2", kItems);
+  const int code = platform::RunProgram(
+      Beside(HOST_EXE_FILE),
+      {"--config", Path("q.xml"), "--format", "csv", "--output", Path("out.csv"), "--log",
+       Path("out.log"), "--duration", "2.5", converter_});
+  StopSimulator();
+  EXPECT_EQ(code, kExitOk);
+  std::istringstream lines(Slurp(Path("out.csv")));
+  std::string line;
+  ASSERT_TRUE(std::getline(lines, line));
+  const std::vector<std::string> header = CsvCells(line);
+  const auto column = [&header](const std::string& name) {
+    return static_cast<size_t>(std::find(header.begin(), header.end(), name) - header.begin());
+  };
+  EXPECT_EQ(header.back(), "OTHER_FIELDS");
+  EXPECT_EQ(column("VOLTAGE_A"), header.size()) << "a function not configured";
+  std::map<std::string, int> rows;
+  while (std::getline(lines, line)) {
+    const std::vector<std::string> cells = CsvCells(line);
+    ASSERT_EQ(cells.size(), header.size()) << line;
+    const std::string meter = cells.at(column("DEVICE_ID"));
+    ++rows[meter];
+    for (const auto& [name, value] : Expected(meter)) {
+      const size_t at = column(name);
+      // The energy block has more values than the plug-in registers.
+      if (at == header.size())
+        EXPECT_NE(cells.back().find(name + "="), std::string::npos) << name;
+      else
+        EXPECT_DOUBLE_EQ(std::stod(cells[at]), value) << meter << " " << name;
+    }
+  }
+  for (const std::string& meter : kTwo)
+    EXPECT_GE(rows[meter], 2) << meter << "\n" << Slurp(Path("out.log"));
+}
+
+#ifdef SIGHUP
+// logrotate renames the file and sends SIGHUP: the host lives on and goes on
+// in a file of the old name, appending to whatever is there.
+TEST_F(Loopback, SighupReopensTheOutputAndTheHostGoesOn) {
+  ASSERT_NO_FATAL_FAILURE(StartSimulator({"--meter", kTwo[0]}));
+  bool rotated = false;
+  RunHost(Query("1", kItems),
+          {"--settings", "x.ini", "--output", Path("records.jsonl"), converter_},
+          [&](const auto& records) {
+            if (!rotated && AtLeast(2, {kTwo[0]})(records)) {
+              std::filesystem::rename(Path("records.jsonl"), Path("rotated.jsonl"));
+              std::ofstream(Path("records.jsonl"), std::ios::binary) << "{\"EARLIER\":1}\n";
+              rotated = true;
+              std::raise(SIGHUP);
+              return false;
+            }
+            return rotated && AtLeast(2, {kTwo[0]})(records);
+          });
+  StopSimulator();
+  ASSERT_TRUE(rotated);
+  // What came before the signal is in the renamed file, whole lines only.
+  const std::vector<Fields> before = ParseRecords(Slurp(Path("rotated.jsonl")));
+  EXPECT_GE(before.size(), 2u);
+  ASSERT_GE(records_.size(), 3u) << log_;
+  EXPECT_EQ(records_[0].count("EARLIER"), 1u);
+  ExpectMetersValues(kTwo[0]);
+  EXPECT_TRUE(LogHas("SIGHUP: output files reopened")) << log_;
+}
+#endif
+
+#ifdef DLT645_HOST_STORE
+// Every value printed is a row of the store, and a store that is no database
+// leaves the printed records as they were.
+TEST_F(Loopback, TheStoreHoldsEveryValuePrintedAndABadOneStopsNothing) {
+  ASSERT_NO_FATAL_FAILURE(StartSimulator({"--meter", kTwo[0], "--meter", kTwo[1]}));
+  RunHost(Query("1;2", kItems), {"--settings", "x.ini", "--store", Path("r.db"), converter_},
+          AtLeast(3, kTwo));
+  size_t values = 0;
+  for (const Fields& r : records_)
+    for (const auto& [name, value] : r)
+      values += IsRecordField(name) ? 0 : 1;
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(Path("r.db").c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "SELECT count(*), count(DISTINCT meter), sum(field = 'VOLTAGE1' AND "
+                               "function = '0201FF00') FROM reading",
+                               -1, &st, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_EQ(static_cast<size_t>(sqlite3_column_int64(st, 0)), values);
+  EXPECT_EQ(sqlite3_column_int(st, 1), 2);
+  EXPECT_EQ(static_cast<size_t>(sqlite3_column_int64(st, 2)), records_.size());
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+
+  std::ofstream(Path("bad.db"), std::ios::binary) << std::string(4096, 'x');
+  RunHost(Query("1;2", kItems), {"--settings", "x.ini", "--store", Path("bad.db"), converter_},
+          AtLeast(2, kTwo));
+  StopSimulator();
+  for (const std::string& meter : kTwo)
+    ExpectMetersValues(meter);
+  EXPECT_TRUE(LogHas("bad.db: file is not a database; the store is not used")) << log_;
+}
+#endif
+
+#ifdef SIGHUP
+// SIGHUP reads the configuration again: what is polled changes while the
+// DTUs stay connected; a configuration that does not parse changes nothing.
+TEST_F(Loopback, SighupReloadsTheConfigurationAndKeepsTheDtus) {
+  const uint16_t port = FreePort();
+  const std::vector<std::string> meters = {"000000000011", "000000000012"};
+  ASSERT_NO_FATAL_FAILURE(StartSimulator({"--meters", "11:2"}, port));
+  // Two records of each meter since `from` that `fits`.
+  const auto each_twice = [&](const std::vector<Fields>& records, size_t from,
+                              const std::function<bool(const Fields&)>& fits) {
+    for (const std::string& meter : meters) {
+      int n = 0;
+      for (size_t i = from; i < records.size(); ++i)
+        n += records[i].count("DEVICE_ID") && records[i].at("DEVICE_ID") == meter &&
+             fits(records[i]);
+      if (n < 2) return false;
+    }
+    return true;
+  };
+  const auto old_items = [](const Fields& r) { return r.count("VOLTAGE1") == 1; };
+  const auto new_items = [](const Fields& r) {
+    return r.count("PHASE_A_VOLTAGE") == 1 && r.count("VOLTAGE1") == 0;
+  };
+  int phase = 0;
+  size_t mark = 0;
+  RunHost(Query("999999999999", Item("0201FF00"), 1000),
+          {"--settings", "x.ini", "--module", "gprs", "--verbose",
+           "listen://127.0.0.1:" + std::to_string(port)},
+          [&](const std::vector<Fields>& records) {
+            std::string error;
+            if (phase == 0 && each_twice(records, 0, old_items)) {
+              EXPECT_TRUE(WriteSettingsFile(Path("host.ini"), "dlt645-host",
+                                            Query("999999999999", Item("8000B611"), 1000), &error));
+            } else if (phase == 1 && each_twice(records, mark, new_items)) {
+              EXPECT_TRUE(WriteSettingsFile(Path("host.ini"), "dlt645-host",
+                                            "<DL_T645_2007_QUERY><Request>", &error));
+            } else if (phase == 2 && each_twice(records, mark, new_items)) {
+              return true;
+            } else {
+              return false;
+            }
+            ++phase;
+            mark = records.size();
+            std::raise(SIGHUP);
+            return false;
+          });
+  StopSimulator();
+  EXPECT_EQ(phase, 2) << log_;
+  EXPECT_TRUE(LogHas("reload: " + Path("host.ini") + ": 1 requests")) << log_;
+  EXPECT_TRUE(LogHas("the configuration running goes on")) << log_;
+  // Each DTU connected once and never dropped.
+  size_t connected = 0;
+  for (size_t at = log_.find(" connected"); at != std::string::npos;
+       at = log_.find(" connected", at + 1))
+    ++connected;
+  EXPECT_EQ(connected, meters.size()) << log_;
+  EXPECT_FALSE(LogHas("closed by the peer")) << log_;
+}
+#endif
 
 }  // namespace

@@ -61,22 +61,52 @@ TEST(HostRecords, NumbersAndTimesReadBackExactly) {
   EXPECT_EQ(NumberText(-0.0001), "-0.0001");
   EXPECT_EQ(IsoDateTime(0.0), "1899-12-30T00:00:00");
   EXPECT_EQ(IsoDateTime(1.5 + 0.001 / 86400), "1899-12-31T12:00:00.001");
+  EXPECT_EQ(ZoneText(0), "+00:00");
+  EXPECT_EQ(ZoneText(8 * 60), "+08:00");
+  EXPECT_EQ(ZoneText(-(3 * 60 + 30)), "-03:30");
 }
 
-TEST(HostRecords, CsvRepeatsTheHeaderWhenTheColumnsChange) {
+std::string WrittenCsv(const std::vector<std::string>& columns,
+                       const std::vector<Record>& records) {
   std::FILE* f = std::tmpfile();
-  ASSERT_NE(f, nullptr);
+  EXPECT_NE(f, nullptr);
+  if (!f) return {};
   RecordWriter w(f, OutputFormat::kCsv);
-  w.Write({F("A", Value::Int(1)), F("B", Value::Text("x,y"))});
-  w.Write({F("A", Value::Int(2)), F("B", Value::Text("say \"hi\""))});
-  w.Write({F("A", Value::Int(3))});
-  w.Write({});
-  EXPECT_EQ(w.Written(), 3u);
+  if (!columns.empty()) w.SetColumns(columns);
+  for (const Record& r : records)
+    w.Write(r);
   std::rewind(f);
-  char buf[256] = {};
+  char buf[512] = {};
   const size_t n = std::fread(buf, 1, sizeof(buf) - 1, f);
   std::fclose(f);
-  EXPECT_EQ(std::string(buf, n), "A,B\n1,\"x,y\"\n2,\"say \"\"hi\"\"\"\nA\n3\n");
+  return std::string(buf, n);
+}
+
+TEST(HostRecords, CsvHasOneHeaderAndKeepsFieldsOutsideItsColumns) {
+  std::vector<Record> records;
+  records.push_back({F("A", Value::Int(1)), F("B", Value::Text("x,y"))});
+  records.push_back({F("B", Value::Text("say \"hi\"")), F("A", Value::Int(2))});
+  records.push_back({F("A", Value::Int(3)), F("C", Value::Double(0.5)), F("D", Value::Int(4))});
+  records.push_back({});
+  // Without fixed columns the first record's are the run's.
+  EXPECT_EQ(WrittenCsv({}, records),
+            "A,B,OTHER_FIELDS\n1,\"x,y\",\n2,\"say \"\"hi\"\"\",\n3,,C=0.5;D=4\n");
+  EXPECT_EQ(WrittenCsv({"C", "A", "B"}, records),
+            "C,A,B,OTHER_FIELDS\n,1,\"x,y\",\n,2,\"say \"\"hi\"\"\",\n0.5,3,,D=4\n");
+}
+
+TEST(HostRecords, CsvColumnsAreTheRecordsOwnAndTheConfiguredFunctions) {
+  // As the plug-in registers them: its own columns, then every function's.
+  const std::string items =
+      "Time|DATE_TIME_STAMP|DateTime|\r\nDevice ID|DEVICE_ID|String|\r\n"
+      "1, Voltage|VOLTAGE1|Float|0\r\n2, Voltage|VOLTAGE2|Float|0\r\n"
+      "Voltage A|VOLTAGE_A|Float|0\r\nDevice ID|DEVICE_ID|String|";
+  // 1997 functions and rates too, each once, in the configuration's order.
+  EXPECT_EQ(CsvColumns(items, {{0x8000B611, 0}, {0x0201FF00, 0}, {0x00010000, 2}, {0x8000B611, 0}}),
+            (std::vector<std::string>{"DATE_TIME_STAMP", "DEVICE_ID", "PHASE_A_VOLTAGE", "VOLTAGE1",
+                                      "VOLTAGE2", "VOLTAGE3", "TOTAL_POSITIVE_ACTIVE2"}));
+  // A plug-in that registers nothing leaves the first record to decide.
+  EXPECT_TRUE(CsvColumns("", {{0x0201FF00, 0}}).empty());
 }
 
 }  // namespace

@@ -1,0 +1,206 @@
+// The store on its own: rows, types, batches, retention, and stores that
+// fail. The host's runs with it are in the loopback tests.
+#include <gtest/gtest.h>
+
+#include "host_store.h"
+
+#ifdef DLT645_HOST_STORE
+#include <sqlite3.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "host_records.h"
+#include "platform/datetime.h"
+
+namespace {
+
+using namespace host;
+
+Field F(const char* name, Value v) {
+  Field f;
+  f.name = name;
+  f.value = std::move(v);
+  return f;
+}
+
+// Days of the OLE calendar, local, `ago` before now.
+double LocalDaysAgo(std::chrono::hours ago) {
+  const auto t = std::chrono::system_clock::now() - ago;
+  const int64_t ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+  const int offset = ZoneOffsetMinutes(ms / 1000);
+  // Whole seconds: the stamps of meters have no more.
+  return 25569.0 + static_cast<double>((ms / 1000 + offset * 60) * 1000) / 86400000.0;
+}
+
+Record Reading(const std::string& meter, double days, double voltage) {
+  return {F("FULL_DATA_PACKET", Value::Text("68")),
+          F("DATE_TIME_STAMP", Value::Date(days)),
+          F("DATA_SOURCE_NAME", Value::Text("listen://0.0.0.0:9100")),
+          F("CLIENTID", Value::Int(7)),
+          F("DEVICE_ID", Value::Text(meter)),
+          F("DATA_TYPE_ID_STR", Value::Text("0201FF00")),
+          F("DATA_TYPE_NAME", Value::Text("")),
+          F("VOLTAGE1", Value::Double(voltage)),
+          F("PHASE_A_VOLTAGE", Value::Int(221)),
+          F("NOTE", Value::Text("x")),
+          F("OK", Value::Bool(true))};
+}
+
+class Store : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device rd;
+    dir_ = std::filesystem::temp_directory_path() / ("host-store-" + std::to_string(rd()));
+    std::filesystem::create_directories(dir_);
+    options_.path = (dir_ / "r.db").string();
+  }
+  void TearDown() override {
+    if (reader_) sqlite3_close(reader_);
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  std::unique_ptr<RecordStore> Make() {
+    return std::make_unique<RecordStore>(options_, [this](int level, const std::string& text) {
+      log_ += text + "\n";
+      (void)level;
+    });
+  }
+  // A query's rows as "a|b|c" lines, through a connection of its own.
+  std::string Query(const std::string& sql) {
+    if (!reader_) {
+      EXPECT_EQ(sqlite3_open(options_.path.c_str(), &reader_), SQLITE_OK);
+    }
+    std::string out;
+    sqlite3_stmt* st = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(reader_, sql.c_str(), -1, &st, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(reader_);
+    while (st && sqlite3_step(st) == SQLITE_ROW) {
+      for (int i = 0; i < sqlite3_column_count(st); ++i) {
+        if (i) out += '|';
+        const unsigned char* t = sqlite3_column_text(st, i);
+        out += t ? reinterpret_cast<const char*>(t) : "";
+      }
+      out += '\n';
+    }
+    sqlite3_finalize(st);
+    return out;
+  }
+  std::filesystem::path dir_;
+  StoreOptions options_;
+  std::string log_;
+  sqlite3* reader_ = nullptr;
+};
+
+TEST_F(Store, EveryValueIsARowWithItsTypeFunctionAndTime) {
+  auto store = Make();
+  ASSERT_TRUE(store->Open()) << log_;
+  store->SetFunctions({{0x0201FF00, 0}, {0x8000B611, 0}});
+  const double days = LocalDaysAgo(std::chrono::hours(0));
+  store->Add(Reading("000000000001", days, 220.5));
+  store->Commit();
+  EXPECT_EQ(store->RowsStored(), 4u);
+  EXPECT_EQ(Query("SELECT port, client, meter, function, function_name, field, value, type,"
+                  " quality FROM reading ORDER BY id"),
+            "listen://0.0.0.0:9100|7|000000000001|0201FF00|Voltage (all phases)|VOLTAGE1|220.5|"
+            "real|good\n"
+            "listen://0.0.0.0:9100|7|000000000001|8000B611|Voltage (phase A)|PHASE_A_VOLTAGE|221|"
+            "integer|good\n"
+            // Fields of no configured function keep the record's.
+            "listen://0.0.0.0:9100|7|000000000001|0201FF00||NOTE|x|text|good\n"
+            "listen://0.0.0.0:9100|7|000000000001|0201FF00||OK|1|boolean|good\n");
+  // The text and the number of the time are one instant.
+  const std::string same = Query(
+      "SELECT count(*) FROM reading WHERE ts = CAST(round((julianday(time) - 2440587.5) * "
+      "86400000) AS INTEGER) AND (time LIKE '____-__-__T__:__:__.___+__:__' OR time LIKE "
+      "'____-__-__T__:__:__.___-__:__')");
+  EXPECT_EQ(same, "4\n");
+  EXPECT_EQ(Query("PRAGMA journal_mode"), "wal\n");
+}
+
+TEST_F(Store, TheTwoQueriesOfTheReadmeUseTheIndexes) {
+  auto store = Make();
+  ASSERT_TRUE(store->Open());
+  const std::string last = Query(
+      "EXPLAIN QUERY PLAN SELECT field, value, time FROM reading r WHERE meter = "
+      "'000000000001' AND ts = (SELECT max(ts) FROM reading WHERE meter = r.meter AND "
+      "field = r.field)");
+  EXPECT_NE(last.find("reading_last"), std::string::npos) << last;
+  const std::string range = Query(
+      "EXPLAIN QUERY PLAN SELECT time, field, value FROM reading WHERE meter = "
+      "'000000000001' AND ts BETWEEN 1 AND 2 ORDER BY ts");
+  EXPECT_NE(range.find("reading_range"), std::string::npos) << range;
+}
+
+TEST_F(Store, RowsAreCommittedInBatchesByCountAndByTime) {
+  options_.batch_records = 5;
+  options_.batch_time = std::chrono::milliseconds(200);
+  auto store = Make();
+  ASSERT_TRUE(store->Open());
+  const double days = LocalDaysAgo(std::chrono::hours(0));
+  store->Add(Reading("000000000001", days, 1));  // 4 rows: below the batch
+  store->Tick();
+  EXPECT_EQ(Query("SELECT count(*) FROM reading"), "0\n");
+  store->Add(Reading("000000000001", days, 2));
+  EXPECT_EQ(Query("SELECT count(*) FROM reading"), "8\n");
+  store->Add(Reading("000000000001", days, 3));
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  store->Tick();
+  EXPECT_EQ(Query("SELECT count(*) FROM reading"), "12\n");
+}
+
+TEST_F(Store, RowsPastTheRetentionGo) {
+  {
+    auto store = Make();
+    ASSERT_TRUE(store->Open());
+    store->Add(Reading("000000000001", LocalDaysAgo(std::chrono::hours(72)), 1));
+    store->Add(Reading("000000000001", LocalDaysAgo(std::chrono::hours(30)), 2));
+    store->Add(Reading("000000000001", LocalDaysAgo(std::chrono::hours(1)), 3));
+  }
+  options_.retention_days = 1;
+  auto store = Make();
+  ASSERT_TRUE(store->Open());
+  EXPECT_EQ(Query("SELECT value FROM reading WHERE field = 'VOLTAGE1'"), "3.0\n");
+}
+
+TEST_F(Store, AStoreThatFailsSaysSoAndDropsOut) {
+  // Not a database.
+  std::ofstream(options_.path, std::ios::binary) << std::string(4096, 'x');
+  EXPECT_FALSE(Make()->Open());
+  EXPECT_NE(log_.find("not a database"), std::string::npos) << log_;
+  // A folder that is not there.
+  log_.clear();
+  options_.path = (dir_ / "none" / "r.db").string();
+  EXPECT_FALSE(Make()->Open());
+  EXPECT_NE(log_.find("cannot open"), std::string::npos) << log_;
+  // A full disk: the store says so once and counts what it could not keep.
+  log_.clear();
+  options_.path = (dir_ / "full.db").string();
+  options_.max_pages = 8;
+  options_.batch_records = 1;
+  auto store = Make();
+  ASSERT_TRUE(store->Open()) << log_;
+  const double days = LocalDaysAgo(std::chrono::hours(0));
+  for (int i = 0; i < 400; ++i)
+    store->Add(Reading("000000000001", days, i));
+  EXPECT_FALSE(store->Working());
+  EXPECT_GT(store->RowsLost(), 0u);
+  EXPECT_GT(store->RowsStored(), 0u);
+  EXPECT_EQ(store->RowsStored() + store->RowsLost(), 1600u);
+  EXPECT_NE(log_.find("disk is full"), std::string::npos) << log_;
+  EXPECT_EQ(log_.find("disk is full"), log_.rfind("disk is full")) << "said once\n" << log_;
+}
+
+}  // namespace
+
+#else
+
+TEST(Store, ThisBuildHasNone) {
+  EXPECT_FALSE(host::StoreAvailable());
+}
+
+#endif
