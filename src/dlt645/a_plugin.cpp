@@ -29,13 +29,13 @@ TaPlugin::~TaPlugin() {
 }
 
 void TaPlugin::qonPluginCreate() {
-  ModuleVersion = 5.0f;
-  ModuleRoles = 3;
+  Identity.ModuleVersion = 5.0f;
+  Identity.ModuleRoles = 3;
   // Bit 2: the host's "CONFIG-ID" at load chooses the module variant.
-  ModuleOptions = static_cast<uint8_t>(ModuleOptions.load() | 4);
-  ModuleFlags = 1;
-  LogTitle = kModuleName2007;
-  EventsSupported = "PORT-OPEN;PORT-CLOSE";
+  Identity.ModuleOptions = static_cast<uint8_t>(Identity.ModuleOptions.load() | 4);
+  Identity.ModuleFlags = 1;
+  Identity.LogTitle = kModuleName2007;
+  Identity.EventsSupported = "PORT-OPEN;PORT-CLOSE";
 
   TextResources = &CreateOwned<TTextResources>();
   TextResources->SetName("TextResources");
@@ -46,7 +46,7 @@ void TaPlugin::qonPluginCreate() {
   // The extra module names, told apart at load by their identifiers.
   ModuleConfigs().AddConfig(kModuleNameGprs);
   ModuleConfigs().AddConfig(kModuleName1997);
-  Title = ModuleConfigs().ConfigsText();
+  Identity.Title = ModuleConfigs().ConfigsText();
 
   // The message formats are translated once, now; a walk over the module
   // passes them by.
@@ -75,7 +75,9 @@ void TaPlugin::OnLoad(TPluginCallRec*) {
   Config->SetName("Config");
   Unloading = false;
   const int variant = ModuleConfigs().FindConfig(ConfigId.load());
-  LogTitle = variant == 0 ? kModuleNameGprs : variant == 1 ? kModuleName1997 : kModuleName2007;
+  Identity.LogTitle = variant == 0   ? kModuleNameGprs
+                      : variant == 1 ? kModuleName1997
+                                     : kModuleName2007;
   Variant1997 = variant == 1;
   // Data sources that a state change made before this load have clients
   // that must copy the requests as well.

@@ -63,10 +63,10 @@ bool TqonPlugin::SetCustomParameter(const std::string& rest, const OleVariant& v
 
 OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
   auto is = [&name](const char* n) { return platform::SameTextAscii(name, n); };
-  if (is("LogTitle")) return OleVariant(LogTitle.Get());
-  if (is("Description")) return OleVariant(Title.Get());
-  if (is("EventsSupported")) return OleVariant(EventsSupported.Get());
-  if (is("CustomCommands")) return OleVariant(CustomCommands.AsText());
+  if (is("LogTitle")) return OleVariant(Identity.LogTitle.Get());
+  if (is("Description")) return OleVariant(Identity.Title.Get());
+  if (is("EventsSupported")) return OleVariant(Identity.EventsSupported.Get());
+  if (is("CustomCommands")) return OleVariant(Identity.CustomCommands.AsText());
   if (is("TranslatorComponentProperties")) {
     std::string text;
     std::lock_guard<std::mutex> guard(language_lock_);
@@ -78,16 +78,16 @@ OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
     }
     return OleVariant(text);
   }
-  if (is("ModuleType")) return OleVariant(static_cast<int32_t>(ModuleRoles.load()));
+  if (is("ModuleType")) return OleVariant(static_cast<int32_t>(Identity.ModuleRoles.load()));
   if (is("ModuleEnabled")) return OleVariant(static_cast<int32_t>(EnabledRoles()));
-  if (is("ModuleDllHandle")) return HandleValue(DllHandle);
+  if (is("ModuleDllHandle")) return HandleValue(Identity.DllHandle);
   if (is("ModuleLoadCount")) return OleVariant(LoadCount.load());
   if (is("ModuleIndex")) return OleVariant(HostModuleId.load());
   if (is("ModulePluginHandle")) return HandleValue(InstanceHandle());
-  if (is("ModulePath")) return OleVariant(ModulePath);
+  if (is("ModulePath")) return OleVariant(Identity.ModulePath);
   if (is("ModuleDataPath")) return OleVariant(ModuleDataPath());
   if (is("AppDataPath")) return OleVariant(AppDataPath());
-  if (is("ModuleName")) return OleVariant(ModuleName);
+  if (is("ModuleName")) return OleVariant(Identity.ModuleName);
   if (is("ModuleLoadForConfig")) return OleVariant(ConfigId.load());
   if (is("ModuleConfigId")) return OleVariant(ModuleConfigName());
   if (is("ApplicationFullName")) return OleVariant(ApplicationName.Get());
@@ -96,7 +96,7 @@ OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
   if (is("ModuleRegistryRoot2")) return OleVariant(static_cast<int32_t>(RegistryRoot2));
   if (is("ModuleRegistryPath")) return OleVariant(RegistryPath.Get());
   if (is("INISectionPrefix")) return OleVariant(IniSectionPrefix.Get());
-  if (is("DisplayFullVersion")) return OleVariant(Version);
+  if (is("DisplayFullVersion")) return OleVariant(Identity.Version);
   if (is("ParserItems")) return OleVariant(ParserItemsAsText());
   if (is("ParserItemsCount")) return OleVariant(ParserItemCount());
   if (name.size() > 14) {
@@ -129,19 +129,19 @@ OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
 bool TqonPlugin::SetModuleParameter(const std::string& name, const OleVariant& value) {
   auto is = [&name](const char* n) { return platform::SameTextAscii(name, n); };
   if (is("LogTitle")) {
-    LogTitle = value.ToString();
+    Identity.LogTitle = value.ToString();
   } else if (is("Description")) {
-    Title = value.ToString();
+    Identity.Title = value.ToString();
   } else if (is("EventsSupported")) {
-    EventsSupported = value.ToString();
+    Identity.EventsSupported = value.ToString();
   } else if (is("CustomCommands")) {
-    CustomCommands.LoadFromText(value.ToString());
+    Identity.CustomCommands.LoadFromText(value.ToString());
   } else if (is("ParserItems")) {
     LoadParserItems(value.ToString(), true);
   } else if (is("ModuleType")) {
     int64_t bits = 0;
     if (!value.TryToInt64(&bits)) return false;
-    ModuleRoles = static_cast<uint8_t>(bits & 0xFF);
+    Identity.ModuleRoles = static_cast<uint8_t>(bits & 0xFF);
   } else if (is("OWNER-FORM")) {
     int64_t handle = 0;
     if (!value.TryToInt64(&handle)) return false;

@@ -97,7 +97,7 @@ int32_t CreatePluginInstance(TPluginCallRec* rec) noexcept {
     TPluginCallRecIntf call(rec);
     if (!PluginRegistry()) return Code(TCallResult::Refused);
     std::unique_ptr<TqonPlugin> module = PluginModuleClass()(rec);
-    module->SelfHandle = module.get();
+    module->Identity.SelfHandle = module.get();
     const uintptr_t handle = reinterpret_cast<uintptr_t>(module.get());
     if (!RegisterPluginModule(std::move(module))) return Code(TCallResult::Refused);
     call.Restore();
@@ -128,8 +128,8 @@ bool GetModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* neede
   try {
     TPluginCall module = TPluginCall::Find(rec->Instance);
     if (!module) return false;
-    const std::string title = platform::AnsiToUtf8(module->Title.Get());
-    const std::string commands = platform::AnsiToUtf8(module->CustomCommands.AsText());
+    const std::string title = platform::AnsiToUtf8(module->Identity.Title.Get());
+    const std::string commands = platform::AnsiToUtf8(module->Identity.CustomCommands.AsText());
     const uint64_t need = uint64_t{kModuleInfoHeaderSize} + title.size() + commands.size();
     if (need > UINT32_MAX) return false;
     if (needed) *needed = static_cast<uint32_t>(need);
@@ -137,11 +137,11 @@ bool GetModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* neede
     const uint32_t capacity = info->Size;
     std::memset(static_cast<void*>(info), 0, kModuleInfoHeaderSize);
     info->Size = capacity;
-    info->Capabilities =
-        uint32_t{module->ModuleRoles.load()} | (uint32_t{module->ModuleOptions.load() & 7u} << 16);
+    info->Capabilities = uint32_t{module->Identity.ModuleRoles.load()} |
+                         (uint32_t{module->Identity.ModuleOptions.load() & 7u} << 16);
     info->InterfaceVersion = 4;
-    info->ModuleVersion = module->ModuleVersion.load();
-    info->Options = module->ModuleFlags.load();
+    info->ModuleVersion = module->Identity.ModuleVersion.load();
+    info->Options = module->Identity.ModuleFlags.load();
     if (capacity < need) return false;
     char* text = reinterpret_cast<char*>(info) + kModuleInfoHeaderSize;
     if (!title.empty()) {

@@ -8,7 +8,8 @@
 // --------------------------------------------------------------------------
 // Construction and destruction
 
-TqonPlugin::TqonPlugin(TPluginCallRec* rec, uintptr_t dll_handle) : DllHandle(dll_handle) {
+TqonPlugin::TqonPlugin(TPluginCallRec* rec, uintptr_t dll_handle) {
+  Identity.DllHandle = dll_handle;
   if (rec) {
     temporary_load_ = rec->Params == 0;
     OleVariant v;
@@ -22,9 +23,10 @@ TqonPlugin::TqonPlugin(TPluginCallRec* rec, uintptr_t dll_handle) : DllHandle(dl
   const std::string file =
       platform::ModuleFileName(dll_handle ? reinterpret_cast<const void*>(dll_handle) : nullptr);
   const size_t delimiter = file.find_last_of("/\\");
-  ModuleName = delimiter == std::string::npos ? file : file.substr(delimiter + 1);
-  ModulePath = delimiter == std::string::npos ? std::string() : file.substr(0, delimiter + 1);
-  Version = DLT645_VERSION_TEXT;
+  Identity.ModuleName = delimiter == std::string::npos ? file : file.substr(delimiter + 1);
+  Identity.ModulePath =
+      delimiter == std::string::npos ? std::string() : file.substr(0, delimiter + 1);
+  Identity.Version = DLT645_VERSION_TEXT;
 
   Language = Translator->SetupLanguageFiles(platform::ProgramFileName(), file);
   Translator->AddComponentProperty("MsgNoData");
@@ -48,7 +50,7 @@ TqonPlugin::~TqonPlugin() {
     config_sources_.clear();
   }
   Translator.reset();
-  CustomCommands.Clear();
+  Identity.CustomCommands.Clear();
   module_params_.reset();
   module_configs_.reset();
   LogList.reset();
@@ -146,11 +148,12 @@ bool TqonPlugin::SaveSettings(const TStrings& lines, TPersistent* config,
 }
 
 std::string TqonPlugin::AppDataPath() const {
-  return GetAppDataPath(RegistryPath.Get(), ModulePath);
+  return GetAppDataPath(RegistryPath.Get(), Identity.ModulePath);
 }
 
 std::string TqonPlugin::ModuleConfigName() {
-  return GetConfigName(&ModuleConfigs(), ConfigId.load(), Title.Get(), ModuleName);
+  return GetConfigName(&ModuleConfigs(), ConfigId.load(), Identity.Title.Get(),
+                       Identity.ModuleName);
 }
 
 std::string TqonPlugin::ModuleDataPath() {

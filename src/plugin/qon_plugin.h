@@ -34,6 +34,7 @@
 #include "plugin/plugin_events.h"
 #include "plugin/plugin_translator.h"
 #include "plugin/qon_plugin_custom_cmd_list.h"
+#include "plugin/qon_plugin_fields.h"
 #include "plugin/result_text_blocks.h"
 #include "threading/multi_read_exclusive_write_synchronizer.h"
 
@@ -85,7 +86,9 @@ class TqonPlugin : public TComponent, public IParserModule {
                         const std::string& client_name, const std::string& full_name,
                         const std::string& short_name, uintptr_t client_id, uint32_t data_source_no,
                         const std::string& packet) override;
-  uintptr_t InstanceHandle() const override { return reinterpret_cast<uintptr_t>(SelfHandle); }
+  uintptr_t InstanceHandle() const override {
+    return reinterpret_cast<uintptr_t>(Identity.SelfHandle);
+  }
   std::vector<TConfigDataSource> ConfiguredDataSources() const override;
   bool TemporaryLoad() const override { return temporary_load_; }
   std::vector<TDataSourceScheduled*> DataSources() const override { return {}; }
@@ -187,23 +190,10 @@ class TqonPlugin : public TComponent, public IParserModule {
   int32_t CallRefs() const noexcept { return call_refs_.load(); }
 
   // ------------------------------------------------------------------
-  // Fields. Those read by data paths or exports while commands may change
-  // them are atomic or locked.
+  // The module's state, in parts (qon_plugin_fields.h).
 
-  // What the module is.
-  TqonPlugin* SelfHandle = nullptr;
-  uintptr_t DllHandle = 0;
-  std::string ModulePath;
-  std::string ModuleName;
-  std::string Version;
-  std::atomic<float> ModuleVersion{4.0f};
-  std::atomic<uint8_t> ModuleRoles{0};
-  std::atomic<uint8_t> ModuleOptions{0};
-  std::atomic<uint8_t> ModuleFlags{1};
-  TLockedString Title;
-  TLockedString LogTitle;
-  TLockedString EventsSupported;
-  TqonPluginCustomCmdList CustomCommands;
+  TModuleIdentity Identity;
+  // The handlers the default hooks call.
   TqonPluginEvents Events;
 
   // What the host told it at "LOAD" (and after).

@@ -123,7 +123,7 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
         result = Code(TCallResult::Done);
       }
     } else if (command == "EVENTS-SUPPORT") {
-      StoreResult(call, OleVariant(EventsSupported.Get()));
+      StoreResult(call, OleVariant(Identity.EventsSupported.Get()));
       result = Code(TCallResult::Done);
     } else if (command == "GET-MODULE-PARAMETER") {
       OleVariant param;
@@ -173,7 +173,7 @@ void TqonPlugin::Load(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
   if (HostModule.load() == 0 && !application.empty())
     HostModule = platform::FindLoadedModule(application);
   ConfigId = 0;
-  if ((ModuleOptions.load() & 4) && call.ReadValue("CONFIG-ID", &v))
+  if ((Identity.ModuleOptions.load() & 4) && call.ReadValue("CONFIG-ID", &v))
     ConfigId = static_cast<uint32_t>(v.ToInt64());
   IniFile = TextValue(call, "INI-FILE");
   if (const platform::ModuleHandle host = HostModule.load()) HostFunctions.LookUp(host);

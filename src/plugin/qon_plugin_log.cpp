@@ -9,7 +9,7 @@ void TqonPlugin::Log(TLogLevel level, const std::string& text, bool flag) {
   if (!LogList || destroying_) return;
   try {
     std::string line(1, static_cast<char>((static_cast<int>(level) + 1) | (flag ? 0x80 : 0)));
-    const std::string title = LogTitle.Get();
+    const std::string title = Identity.LogTitle.Get();
     if (!title.empty()) line += title + ". ";
     const size_t body = line.size();
     line += text;

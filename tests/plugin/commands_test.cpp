@@ -43,7 +43,7 @@ TEST(PluginCommands, LoadTakesTheHostSettings) {
   Library lib;
   const uintptr_t h = lib.Create();
   TqonPlugin& m = Library::Module(h);
-  m.ModuleOptions = 4;
+  m.Identity.ModuleOptions = 4;
   Call c;
   c.rec.HostModuleId = 17;
   c.Set("REGISTRY-PATH", "\\Software\\A\\B")
@@ -267,7 +267,7 @@ TEST(PluginModuleParameters, WithoutParamOrResultItem) {
   c.Set("PARAM", "LogTitle").Set("VALUE", "x");
   EXPECT_EQ(lib.Command(h, "SET-MODULE-PARAMETER", &c), 0);
   EXPECT_FALSE(c.params.FindItem("RESULT"));
-  EXPECT_EQ(Library::Module(h).LogTitle.Get(), "x");
+  EXPECT_EQ(Library::Module(h).Identity.LogTitle.Get(), "x");
 }
 
 TEST(PluginSettingsCommands, NoSaveKeepsTheSaveHandlerQuiet) {

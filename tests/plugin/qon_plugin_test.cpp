@@ -46,7 +46,7 @@ struct DataRec {
 TEST(QonPluginLog, LinesCarryLevelTitleAndNoLineBreaks) {
   Module t;
   t.m.Log(TLogLevel::Warning, "a\r\nb");
-  t.m.LogTitle = "T";
+  t.m.Identity.LogTitle = "T";
   t.m.Log(TLogLevel::Warning, "c\nd");
   t.m.Log(TLogLevel::Error, "e", true);
   EXPECT_EQ(t.LogText(), std::string("\x02"
