@@ -74,7 +74,7 @@ void TaPlugin::OnLoad(TPluginCallRec*) {
   Config = std::make_unique<TDataSourceCfg>(this);
   Config->SetName("Config");
   Unloading = false;
-  const int variant = ModuleConfigs().FindConfig(ConfigId.load());
+  const int variant = ModuleConfigs().FindConfig(Host.ConfigId.load());
   Identity.LogTitle = variant == 0   ? kModuleNameGprs
                       : variant == 1 ? kModuleName1997
                                      : kModuleName2007;

@@ -81,16 +81,16 @@ OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
   if (is("ModuleType")) return OleVariant(static_cast<int32_t>(Identity.ModuleRoles.load()));
   if (is("ModuleEnabled")) return OleVariant(static_cast<int32_t>(EnabledRoles()));
   if (is("ModuleDllHandle")) return HandleValue(Identity.DllHandle);
-  if (is("ModuleLoadCount")) return OleVariant(LoadCount.load());
-  if (is("ModuleIndex")) return OleVariant(HostModuleId.load());
+  if (is("ModuleLoadCount")) return OleVariant(Host.LoadCount.load());
+  if (is("ModuleIndex")) return OleVariant(Host.HostModuleId.load());
   if (is("ModulePluginHandle")) return HandleValue(InstanceHandle());
   if (is("ModulePath")) return OleVariant(Identity.ModulePath);
   if (is("ModuleDataPath")) return OleVariant(ModuleDataPath());
   if (is("AppDataPath")) return OleVariant(AppDataPath());
   if (is("ModuleName")) return OleVariant(Identity.ModuleName);
-  if (is("ModuleLoadForConfig")) return OleVariant(ConfigId.load());
+  if (is("ModuleLoadForConfig")) return OleVariant(Host.ConfigId.load());
   if (is("ModuleConfigId")) return OleVariant(ModuleConfigName());
-  if (is("ApplicationFullName")) return OleVariant(ApplicationName.Get());
+  if (is("ApplicationFullName")) return OleVariant(Host.ApplicationName.Get());
   if (is("INIFile")) return OleVariant(IniFile.Get());
   if (is("ModuleRegistryRoot1")) return OleVariant(static_cast<int32_t>(RegistryRoot1));
   if (is("ModuleRegistryRoot2")) return OleVariant(static_cast<int32_t>(RegistryRoot2));
@@ -112,10 +112,10 @@ OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
     }
   }
   if (is("DataSourceLoadFor")) return OleVariant(DataSourceLoadFor);
-  if (is("TerminateNow")) return OleVariant(Unloaded.load());
+  if (is("TerminateNow")) return OleVariant(Host.Unloaded.load());
   if (is("IsTemporaryLoad")) return OleVariant(TemporaryLoad());
-  if (is("ParentApp")) return HandleValue(HostModule.load());
-  if (is("OWNER-FORM")) return HandleValue(OwnerForm.load());
+  if (is("ParentApp")) return HandleValue(Host.HostModule.load());
+  if (is("OWNER-FORM")) return HandleValue(Host.OwnerForm.load());
   std::string rest;
   if (CustomParameterName(name, &rest)) return GetCustomParameter(rest);
   if (is("TESTTRANSL")) {
@@ -145,11 +145,11 @@ bool TqonPlugin::SetModuleParameter(const std::string& name, const OleVariant& v
   } else if (is("OWNER-FORM")) {
     int64_t handle = 0;
     if (!value.TryToInt64(&handle)) return false;
-    OwnerForm = static_cast<uintptr_t>(handle);
+    Host.OwnerForm = static_cast<uintptr_t>(handle);
   } else if (is("SUBSCRIBE-FOR-DATA")) {
     bool on = false;
     if (!value.TryToBool(&on)) return false;
-    SubscribeForData = on;
+    Host.SubscribeForData = on;
   } else if (is("TranslatorComponentProperties")) {
     std::lock_guard<std::mutex> guard(language_lock_);
     if (Translator) {

@@ -76,7 +76,7 @@ void BroadcastSettingsChange(const TqonPlugin& changed) {
     try {
       if (module->RegistryPath.Get() != path || !module->Has(TPluginHook::LoadSettingsNow))
         continue;
-      if (module->LoadThreadId.load() == thread) {
+      if (module->Host.LoadThreadId.load() == thread) {
         auto state = module->LockStateExclusive();
         module->LoadSettingsNow();
       } else {
@@ -234,7 +234,8 @@ void ShowOptionsDialog(TPluginCallRec* rec) noexcept {
       OleVariant v;
       if (call.ReadValue("INI-FILE", &v)) module->IniFile = v.ToString();
       module->ApplyLanguage(call);
-      if (call.ReadValue("OWNER-FORM", &v)) module->OwnerForm = static_cast<uintptr_t>(v.ToInt64());
+      if (call.ReadValue("OWNER-FORM", &v))
+        module->Host.OwnerForm = static_cast<uintptr_t>(v.ToInt64());
     }
     module->DialogShown = true;
     module->DialogRoles = rec->Roles;
@@ -260,12 +261,12 @@ int32_t ProcessData(TPluginCallRec* rec) noexcept {
     module = TPluginCall::Find(rec->Instance);
     if (!module) return Code(TCallResult::Refused);
     // An unloaded instance still busy with a data call of another thread.
-    for (int poll = 0; module->Busy() && module->Unloaded && !module->InDataCall(); ++poll) {
+    for (int poll = 0; module->Busy() && module->Host.Unloaded && !module->InDataCall(); ++poll) {
       if (poll == kBusyWaitPolls) return Code(TCallResult::Refused);
       platform::PumpMessages(0);
       platform::SleepMs(kBusyWaitPollMs);
     }
-    if (module->Unloaded || !PluginRegistry()) return Code(TCallResult::Refused);
+    if (module->Host.Unloaded || !PluginRegistry()) return Code(TCallResult::Refused);
     return module->ProcessDataCall(rec);
   } catch (const std::exception& e) {
     if (module) module->LogError("PROCESS", ErrorText(e));

@@ -152,7 +152,7 @@ std::string TqonPlugin::AppDataPath() const {
 }
 
 std::string TqonPlugin::ModuleConfigName() {
-  return GetConfigName(&ModuleConfigs(), ConfigId.load(), Identity.Title.Get(),
+  return GetConfigName(&ModuleConfigs(), Host.ConfigId.load(), Identity.Title.Get(),
                        Identity.ModuleName);
 }
 

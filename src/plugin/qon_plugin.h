@@ -159,7 +159,7 @@ class TqonPlugin : public TComponent, public IParserModule {
   // Data calls in progress (in any thread).
   bool Busy() const { return data_calls_ > 0; }
 
-  // --- window notifications to HostWindow ---
+  // --- window notifications to Host.HostWindow ---
   // 1809 at most once until the host's next GetLogEx.
   void NotifyLogLines();
   void NotifyHost(uint32_t msg);
@@ -196,18 +196,7 @@ class TqonPlugin : public TComponent, public IParserModule {
   // The handlers the default hooks call.
   TqonPluginEvents Events;
 
-  // What the host told it at "LOAD" (and after).
-  std::atomic<int32_t> LoadCount{0};
-  std::atomic<uint32_t> LoadThreadId{0};
-  std::atomic<bool> Unloaded{false};
-  std::atomic<uint32_t> HostModuleId{0};
-  std::atomic<uintptr_t> HostModule{0};
-  std::atomic<uintptr_t> HostWindow{0};
-  std::atomic<uintptr_t> OwnerForm{0};
-  THostFunctions HostFunctions;
-  TLockedString ApplicationName;
-  std::atomic<uint32_t> ConfigId{0};
-  std::atomic<bool> SubscribeForData{false};
+  THostLink Host;
 
   // Where its settings are.
   TLockedString IniFile;

@@ -74,8 +74,8 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
   int32_t result = Code(TCallResult::NotAnswered);
   if (command == "LOAD") ApplyLanguage(call);
   OleVariant v;
-  if (call.ReadValue("MSG-PROC-HANDLE", &v)) HostWindow = HandleFrom(v);
-  if (call.ReadValue("OWNER-FORM", &v)) OwnerForm = HandleFrom(v);
+  if (call.ReadValue("MSG-PROC-HANDLE", &v)) Host.HostWindow = HandleFrom(v);
+  if (call.ReadValue("OWNER-FORM", &v)) Host.OwnerForm = HandleFrom(v);
 
   // Which failures are logged, and under which context.
   const char* log_context = nullptr;
@@ -158,27 +158,27 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
 void TqonPlugin::Load(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
   // Commands are serialised, so the count read here is the one incremented.
   TStateExclusiveLock state;
-  if (LoadCount.load() == 0) state = LockStateExclusive();
-  if (LoadCount.fetch_add(1) + 1 != 1) return;
+  if (Host.LoadCount.load() == 0) state = LockStateExclusive();
+  if (Host.LoadCount.fetch_add(1) + 1 != 1) return;
 
-  LoadThreadId = platform::CurrentThreadId();
+  Host.LoadThreadId = platform::CurrentThreadId();
   DialogShown = false;
-  HostModuleId = rec ? rec->HostModuleId : 0;
+  Host.HostModuleId = rec ? rec->HostModuleId : 0;
   RegistryPath = TextValue(call, "REGISTRY-PATH");
   IniSectionPrefix = TextValue(call, "INI-SECTION-PREFIX");
   OleVariant v;
-  if (call.ReadValue("HANDLE", &v)) HostModule = HandleFrom(v);
+  if (call.ReadValue("HANDLE", &v)) Host.HostModule = HandleFrom(v);
   const std::string application = TextValue(call, "APPLICATION-NAME");
-  ApplicationName = application;
-  if (HostModule.load() == 0 && !application.empty())
-    HostModule = platform::FindLoadedModule(application);
-  ConfigId = 0;
+  Host.ApplicationName = application;
+  if (Host.HostModule.load() == 0 && !application.empty())
+    Host.HostModule = platform::FindLoadedModule(application);
+  Host.ConfigId = 0;
   if ((Identity.ModuleOptions.load() & 4) && call.ReadValue("CONFIG-ID", &v))
-    ConfigId = static_cast<uint32_t>(v.ToInt64());
+    Host.ConfigId = static_cast<uint32_t>(v.ToInt64());
   IniFile = TextValue(call, "INI-FILE");
-  if (const platform::ModuleHandle host = HostModule.load()) HostFunctions.LookUp(host);
+  if (const platform::ModuleHandle host = Host.HostModule.load()) Host.HostFunctions.LookUp(host);
 
-  Unloaded = false;
+  Host.Unloaded = false;
   if (LogList->Count() > 0) {
     // The window may be a new one: it has not been told yet.
     log_notice_pending_ = false;
@@ -189,15 +189,15 @@ void TqonPlugin::Load(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
 
 void TqonPlugin::Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
   TStateExclusiveLock state;
-  if (LoadCount.load() == 1) state = LockStateExclusive();
-  const int32_t count = LoadCount.fetch_sub(1) - 1;
+  if (Host.LoadCount.load() == 1) state = LockStateExclusive();
+  const int32_t count = Host.LoadCount.fetch_sub(1) - 1;
   if (count < 0) {
-    LoadCount = 0;
+    Host.LoadCount = 0;
     return;
   }
   if (count != 0) return;
 
-  Unloaded = true;
+  Host.Unloaded = true;
   for (auto& role : RoleState)
     role = false;
   // Only a settings file the host names now, and another one, is saved to.
@@ -219,8 +219,8 @@ void TqonPlugin::Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
     // The instance unloads all the same.
   }
   DialogShown = false;
-  HostModule = 0;
-  HostWindow = 0;
+  Host.HostModule = 0;
+  Host.HostWindow = 0;
 }
 
 // --------------------------------------------------------------------------

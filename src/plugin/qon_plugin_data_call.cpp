@@ -53,7 +53,7 @@ void TqonPlugin::CheckStateChangeAllowed() const {
 
 int32_t TqonPlugin::ProcessDataCall(TPluginCallRec* rec) {
   TStateSharedLock state = LockStateShared();
-  if (Unloaded) return Code(TCallResult::Refused);
+  if (Host.Unloaded) return Code(TCallResult::Refused);
   return DataCall(rec);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "plugin/host_services.h"
 #include "plugin/locked_string.h"
 #include "plugin/qon_plugin_custom_cmd_list.h"
 
@@ -27,4 +28,19 @@ struct TModuleIdentity {
   TLockedString LogTitle;
   TLockedString EventsSupported;
   TqonPluginCustomCmdList CustomCommands;
+};
+
+// What the host told the module at "LOAD" (and after).
+struct THostLink {
+  std::atomic<int32_t> LoadCount{0};
+  std::atomic<uint32_t> LoadThreadId{0};
+  std::atomic<bool> Unloaded{false};
+  std::atomic<uint32_t> HostModuleId{0};
+  std::atomic<uintptr_t> HostModule{0};
+  std::atomic<uintptr_t> HostWindow{0};
+  std::atomic<uintptr_t> OwnerForm{0};
+  THostFunctions HostFunctions;
+  TLockedString ApplicationName;
+  std::atomic<uint32_t> ConfigId{0};
+  std::atomic<bool> SubscribeForData{false};
 };

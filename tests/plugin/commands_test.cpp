@@ -29,13 +29,13 @@ TEST(PluginCommands, OnlyTheFirstLoadAndTheLastUnloadDoTheWork) {
   EXPECT_EQ(lib.Command(h, "LOAD"), 0);
   EXPECT_EQ(lib.Command(h, "UNLOAD"), 0);
   EXPECT_EQ(unloads, 0);
-  EXPECT_FALSE(Library::Module(h).Unloaded);
+  EXPECT_FALSE(Library::Module(h).Host.Unloaded);
   EXPECT_EQ(lib.Command(h, "UNLOAD"), 0);
   EXPECT_EQ(loads, 1);
   EXPECT_EQ(unloads, 1);
-  EXPECT_TRUE(Library::Module(h).Unloaded);
+  EXPECT_TRUE(Library::Module(h).Host.Unloaded);
   EXPECT_EQ(lib.Command(h, "UNLOAD"), 0);
-  EXPECT_EQ(Library::Module(h).LoadCount, 0);
+  EXPECT_EQ(Library::Module(h).Host.LoadCount, 0);
   EXPECT_EQ(unloads, 1);
 }
 
@@ -52,13 +52,13 @@ TEST(PluginCommands, LoadTakesTheHostSettings) {
       .Set("CONFIG-ID", int64_t{0xCADBBE3D})
       .Set("APPLICATION-NAME", "no-such-module-here");
   EXPECT_EQ(lib.Command(h, "LOAD", &c), 0);
-  EXPECT_EQ(m.HostModuleId, 17u);
+  EXPECT_EQ(m.Host.HostModuleId, 17u);
   EXPECT_EQ(m.RegistryPath.Get(), "\\Software\\A\\B");
   EXPECT_EQ(m.IniSectionPrefix.Get(), "{Cfg:Main}");
   EXPECT_EQ(m.IniFile.Get(), "x.ini");
-  EXPECT_EQ(m.ConfigId, 0xCADBBE3Du);
-  EXPECT_EQ(m.HostModule, 0u);
-  EXPECT_EQ(m.HostFunctions.SendDataEx.load(), nullptr);
+  EXPECT_EQ(m.Host.ConfigId, 0xCADBBE3Du);
+  EXPECT_EQ(m.Host.HostModule, 0u);
+  EXPECT_EQ(m.Host.HostFunctions.SendDataEx.load(), nullptr);
 }
 
 TEST(PluginCommands, NamesAreCaseSensitiveAndOthersGoToTheCommandHandler) {
@@ -71,7 +71,7 @@ TEST(PluginCommands, NamesAreCaseSensitiveAndOthersGoToTheCommandHandler) {
   });
   const uintptr_t h = lib.Create();
   EXPECT_EQ(lib.Command(h, "load"), 42);
-  EXPECT_EQ(Library::Module(h).LoadCount, 0);
+  EXPECT_EQ(Library::Module(h).Host.LoadCount, 0);
   EXPECT_EQ(lib.Command(h, "CUSTOM"), 42);
   EXPECT_EQ(seen, (std::vector<std::string>{"load", "CUSTOM"}));
 
@@ -432,8 +432,8 @@ TEST(PluginStateLock, AStateChangeFromInsideADataCallIsRefused) {
   EXPECT_EQ(plugin_entry::ProcessData(&data.rec), 1);
   EXPECT_EQ(inner, -3);
   EXPECT_EQ(unloads, 0);
-  EXPECT_EQ(Library::Module(h).LoadCount, 1);
-  EXPECT_FALSE(Library::Module(h).Unloaded);
+  EXPECT_EQ(Library::Module(h).Host.LoadCount, 1);
+  EXPECT_FALSE(Library::Module(h).Host.Unloaded);
 }
 
 }  // namespace

@@ -369,8 +369,8 @@ TEST(QonPluginHostOutput, ListsAndBytesGoToTheHostFunction) {
   EXPECT_EQ(t.m.WriteText(1, 9, "x"), -1);
   EXPECT_TRUE(g_sent.empty());
 
-  t.m.HostFunctions.SendDataEx = &FakeSendDataEx;
-  t.m.HostModuleId = 4;
+  t.m.Host.HostFunctions.SendDataEx = &FakeSendDataEx;
+  t.m.Host.HostModuleId = 4;
   g_answer = -12;
   t.m.OutputList(1, 9, &list);
   const uint8_t frame[] = {0xFE, 0x68};
