@@ -91,11 +91,11 @@ OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
   if (is("ModuleLoadForConfig")) return OleVariant(Host.ConfigId.load());
   if (is("ModuleConfigId")) return OleVariant(ModuleConfigName());
   if (is("ApplicationFullName")) return OleVariant(Host.ApplicationName.Get());
-  if (is("INIFile")) return OleVariant(IniFile.Get());
-  if (is("ModuleRegistryRoot1")) return OleVariant(static_cast<int32_t>(RegistryRoot1));
-  if (is("ModuleRegistryRoot2")) return OleVariant(static_cast<int32_t>(RegistryRoot2));
-  if (is("ModuleRegistryPath")) return OleVariant(RegistryPath.Get());
-  if (is("INISectionPrefix")) return OleVariant(IniSectionPrefix.Get());
+  if (is("INIFile")) return OleVariant(Settings.IniFile.Get());
+  if (is("ModuleRegistryRoot1")) return OleVariant(static_cast<int32_t>(Settings.RegistryRoot1));
+  if (is("ModuleRegistryRoot2")) return OleVariant(static_cast<int32_t>(Settings.RegistryRoot2));
+  if (is("ModuleRegistryPath")) return OleVariant(Settings.RegistryPath.Get());
+  if (is("INISectionPrefix")) return OleVariant(Settings.IniSectionPrefix.Get());
   if (is("DisplayFullVersion")) return OleVariant(Identity.Version);
   if (is("ParserItems")) return OleVariant(ParserItemsAsText());
   if (is("ParserItemsCount")) return OleVariant(ParserItemCount());

@@ -70,11 +70,11 @@ void Package(TPluginCallRec* rec, const std::string& form, const std::string& ex
 // After a changed configuration: every instance sharing the settings reloads
 // them, directly in its loading thread, else told by its host window.
 void BroadcastSettingsChange(const TqonPlugin& changed) {
-  const std::string path = changed.RegistryPath.Get();
+  const std::string path = changed.Settings.RegistryPath.Get();
   const uint32_t thread = platform::CurrentThreadId();
   for (TPluginCall& module : TPluginCall::All()) {
     try {
-      if (module->RegistryPath.Get() != path || !module->Has(TPluginHook::LoadSettingsNow))
+      if (module->Settings.RegistryPath.Get() != path || !module->Has(TPluginHook::LoadSettingsNow))
         continue;
       if (module->Host.LoadThreadId.load() == thread) {
         auto state = module->LockStateExclusive();
@@ -232,7 +232,7 @@ void ShowOptionsDialog(TPluginCallRec* rec) noexcept {
     } scope{*module};
     if (call.Params()) {
       OleVariant v;
-      if (call.ReadValue("INI-FILE", &v)) module->IniFile = v.ToString();
+      if (call.ReadValue("INI-FILE", &v)) module->Settings.IniFile = v.ToString();
       module->ApplyLanguage(call);
       if (call.ReadValue("OWNER-FORM", &v))
         module->Host.OwnerForm = static_cast<uintptr_t>(v.ToInt64());

@@ -121,34 +121,34 @@ TModuleConfigList& TqonPlugin::ModuleConfigs() {
 
 TSettingsLocation TqonPlugin::SettingsLocation() const {
   TSettingsLocation location;
-  location.RegistryRoot1 = RegistryRoot1;
-  location.RegistryRoot2 = RegistryRoot2;
-  location.RegistryPath = RegistryPath.Get();
-  location.IniFile = IniFile.Get();
-  location.IniSectionPrefix = IniSectionPrefix.Get();
+  location.RegistryRoot1 = Settings.RegistryRoot1;
+  location.RegistryRoot2 = Settings.RegistryRoot2;
+  location.RegistryPath = Settings.RegistryPath.Get();
+  location.IniFile = Settings.IniFile.Get();
+  location.IniSectionPrefix = Settings.IniSectionPrefix.Get();
   return location;
 }
 
 bool TqonPlugin::LoadSettings(const TStrings& lines, TPersistent* config,
                               const std::string* ini_file) {
   bool busy = false;
-  SettingsBusy = true;
+  Settings.SettingsBusy = true;
   const bool ok = ::LoadSettings(SettingsLocation(), lines, config, ini_file, &busy);
-  SettingsBusy = false;
+  Settings.SettingsBusy = false;
   return ok;
 }
 
 bool TqonPlugin::SaveSettings(const TStrings& lines, TPersistent* config,
                               const std::string* ini_file) {
   bool busy = false;
-  SettingsBusy = true;
+  Settings.SettingsBusy = true;
   const bool ok = ::SaveSettings(SettingsLocation(), lines, config, ini_file, &busy);
-  SettingsBusy = false;
+  Settings.SettingsBusy = false;
   return ok;
 }
 
 std::string TqonPlugin::AppDataPath() const {
-  return GetAppDataPath(RegistryPath.Get(), Identity.ModulePath);
+  return GetAppDataPath(Settings.RegistryPath.Get(), Identity.ModulePath);
 }
 
 std::string TqonPlugin::ModuleConfigName() {
@@ -157,7 +157,8 @@ std::string TqonPlugin::ModuleConfigName() {
 }
 
 std::string TqonPlugin::ModuleDataPath() {
-  return GetModuleDataPath(AppDataPath(), GetSubFolder(IniSectionPrefix.Get()), ModuleConfigName());
+  return GetModuleDataPath(AppDataPath(), GetSubFolder(Settings.IniSectionPrefix.Get()),
+                           ModuleConfigName());
 }
 
 std::vector<TConfigDataSource> TqonPlugin::ConfiguredDataSources() const {

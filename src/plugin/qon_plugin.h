@@ -141,7 +141,7 @@ class TqonPlugin : public TComponent, public IParserModule {
   // The module configurations one library serves (created on first use).
   TModuleConfigList& ModuleConfigs();
   // One settings pass over the configuration object; ini_file, when given,
-  // stands in for IniFile.
+  // stands in for Settings.IniFile.
   bool LoadSettings(const TStrings& lines, TPersistent* config,
                     const std::string* ini_file = nullptr);
   bool SaveSettings(const TStrings& lines, TPersistent* config,
@@ -198,13 +198,7 @@ class TqonPlugin : public TComponent, public IParserModule {
 
   THostLink Host;
 
-  // Where its settings are.
-  TLockedString IniFile;
-  uint8_t RegistryRoot1 = 2;
-  uint8_t RegistryRoot2 = 1;
-  TLockedString RegistryPath;
-  TLockedString IniSectionPrefix;
-  std::atomic<bool> SettingsBusy{false};
+  TSettingsLocationFields Settings;
 
   // "SET-STATE".
   std::array<std::atomic<bool>, kRoleCount> RoleState{};

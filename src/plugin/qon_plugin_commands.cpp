@@ -164,8 +164,8 @@ void TqonPlugin::Load(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
   Host.LoadThreadId = platform::CurrentThreadId();
   DialogShown = false;
   Host.HostModuleId = rec ? rec->HostModuleId : 0;
-  RegistryPath = TextValue(call, "REGISTRY-PATH");
-  IniSectionPrefix = TextValue(call, "INI-SECTION-PREFIX");
+  Settings.RegistryPath = TextValue(call, "REGISTRY-PATH");
+  Settings.IniSectionPrefix = TextValue(call, "INI-SECTION-PREFIX");
   OleVariant v;
   if (call.ReadValue("HANDLE", &v)) Host.HostModule = HandleFrom(v);
   const std::string application = TextValue(call, "APPLICATION-NAME");
@@ -175,7 +175,7 @@ void TqonPlugin::Load(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
   Host.ConfigId = 0;
   if ((Identity.ModuleOptions.load() & 4) && call.ReadValue("CONFIG-ID", &v))
     Host.ConfigId = static_cast<uint32_t>(v.ToInt64());
-  IniFile = TextValue(call, "INI-FILE");
+  Settings.IniFile = TextValue(call, "INI-FILE");
   if (const platform::ModuleHandle host = Host.HostModule.load()) Host.HostFunctions.LookUp(host);
 
   Host.Unloaded = false;
@@ -204,8 +204,8 @@ void TqonPlugin::Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
   OleVariant ini;
   if (call.ReadValue("INI-FILE", &ini)) {
     const std::string file = ini.ToString();
-    if (file != IniFile.Get()) {
-      IniFile = file;
+    if (file != Settings.IniFile.Get()) {
+      Settings.IniFile = file;
       try {
         OnSaveSettingsNow();
       } catch (const std::exception&) {
@@ -265,14 +265,14 @@ int32_t TqonPlugin::SettingsNow(const std::string& command, const TPluginCallRec
     TLockedString& field;
     std::string saved;
     ~RestoreIniFile() { field = saved; }
-  } restore{IniFile, IniFile.Get()};
-  IniFile = TextValue(call, "INI-FILE");
+  } restore{Settings.IniFile, Settings.IniFile.Get()};
+  Settings.IniFile = TextValue(call, "INI-FILE");
   if (command == "LOAD-SETTINGS-NOW") {
     if (Handles(TPluginHook::LoadSettingsNow)) {
       TStateExclusiveLock state = LockStateExclusive();
       OnLoadSettingsNow();
     }
-    IniFile = restore.saved;
+    Settings.IniFile = restore.saved;
   }
   OleVariant no_save;
   bool save = true;

@@ -44,3 +44,13 @@ struct THostLink {
   std::atomic<uint32_t> ConfigId{0};
   std::atomic<bool> SubscribeForData{false};
 };
+
+// Where the module's settings are.
+struct TSettingsLocationFields {
+  TLockedString IniFile;
+  uint8_t RegistryRoot1 = 2;
+  uint8_t RegistryRoot2 = 1;
+  TLockedString RegistryPath;
+  TLockedString IniSectionPrefix;
+  std::atomic<bool> SettingsBusy{false};
+};

@@ -53,9 +53,9 @@ TEST(PluginCommands, LoadTakesTheHostSettings) {
       .Set("APPLICATION-NAME", "no-such-module-here");
   EXPECT_EQ(lib.Command(h, "LOAD", &c), 0);
   EXPECT_EQ(m.Host.HostModuleId, 17u);
-  EXPECT_EQ(m.RegistryPath.Get(), "\\Software\\A\\B");
-  EXPECT_EQ(m.IniSectionPrefix.Get(), "{Cfg:Main}");
-  EXPECT_EQ(m.IniFile.Get(), "x.ini");
+  EXPECT_EQ(m.Settings.RegistryPath.Get(), "\\Software\\A\\B");
+  EXPECT_EQ(m.Settings.IniSectionPrefix.Get(), "{Cfg:Main}");
+  EXPECT_EQ(m.Settings.IniFile.Get(), "x.ini");
   EXPECT_EQ(m.Host.ConfigId, 0xCADBBE3Du);
   EXPECT_EQ(m.Host.HostModule, 0u);
   EXPECT_EQ(m.Host.HostFunctions.SendDataEx.load(), nullptr);
@@ -274,14 +274,14 @@ TEST(PluginSettingsCommands, NoSaveKeepsTheSaveHandlerQuiet) {
   std::vector<std::string> events;
   Library lib([&](TqonPlugin& m) {
     m.Events.OnSaveSettingsNow = [&](TqonPlugin& self) {
-      events.push_back("save " + self.IniFile.Get());
+      events.push_back("save " + self.Settings.IniFile.Get());
     };
     m.Events.OnLoadSettingsNow = [&](TqonPlugin& self) {
-      events.push_back("load " + self.IniFile.Get());
+      events.push_back("load " + self.Settings.IniFile.Get());
     };
   });
   const uintptr_t h = lib.Create();
-  Library::Module(h).IniFile = "main.ini";
+  Library::Module(h).Settings.IniFile = "main.ini";
   Call no_save;
   no_save.Set("INI-FILE", "other.ini").Set("NO-SAVE", 1);
   EXPECT_EQ(lib.Command(h, "SAVE-SETTINGS-NOW", &no_save), -2);
@@ -292,7 +292,7 @@ TEST(PluginSettingsCommands, NoSaveKeepsTheSaveHandlerQuiet) {
   EXPECT_EQ(lib.Command(h, "LOAD-SETTINGS-NOW", &save), -2);
   EXPECT_EQ(events,
             (std::vector<std::string>{"save other.ini", "load other.ini", "save main.ini"}));
-  EXPECT_EQ(Library::Module(h).IniFile.Get(), "main.ini");
+  EXPECT_EQ(Library::Module(h).Settings.IniFile.Get(), "main.ini");
 }
 
 TEST(PluginSettingsCommands, UnloadSavesOnlyToAnotherNamedFile) {
@@ -310,10 +310,10 @@ TEST(PluginSettingsCommands, UnloadSavesOnlyToAnotherNamedFile) {
   cycle(nullptr);
   cycle("a.ini");
   EXPECT_EQ(saves, 0);
-  EXPECT_EQ(Library::Module(h).IniFile.Get(), "a.ini");
+  EXPECT_EQ(Library::Module(h).Settings.IniFile.Get(), "a.ini");
   cycle("b.ini");
   EXPECT_EQ(saves, 1);
-  EXPECT_EQ(Library::Module(h).IniFile.Get(), "b.ini");
+  EXPECT_EQ(Library::Module(h).Settings.IniFile.Get(), "b.ini");
 }
 
 // Translates the built-in texts into "DE" only.

@@ -238,7 +238,7 @@ TEST(PluginEntryShowDialog, KeepsTheInputListAndReloadsSharedSettings) {
   EXPECT_EQ(+c.rec.Output.Data, 1u);
   EXPECT_EQ(input_count, 2);
   EXPECT_EQ(reloads, 2);  // a and b share the settings; other does not
-  EXPECT_EQ(Library::Module(a).IniFile.Get(), "dialog.ini");
+  EXPECT_EQ(Library::Module(a).Settings.IniFile.Get(), "dialog.ini");
   EXPECT_FALSE(Library::Module(a).DialogShown);
   EXPECT_FALSE(Library::Module(a).DialogList);
   EXPECT_EQ(+c.rec.Input.Kind, kKindListObject2);
