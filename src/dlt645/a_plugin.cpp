@@ -106,7 +106,7 @@ void TaPlugin::OnChangeState(uint8_t) {
   }
   std::vector<std::unique_ptr<TSerialPortDM>> kept;
   if (EnabledRoles() != 0) {
-    const std::string load_for = DataSourceLoadFor;
+    const std::string load_for = State.DataSourceLoadFor;
     for (const TConfigDataSource& configured : ConfiguredDataSources()) {
       if (!load_for.empty() && !platform::SameTextAscii(configured.Name, load_for)) continue;
       // The last one with that number, as the data path finds it.

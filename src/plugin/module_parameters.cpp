@@ -111,7 +111,7 @@ OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
       return OleVariant(static_cast<int32_t>(item.DataType));
     }
   }
-  if (is("DataSourceLoadFor")) return OleVariant(DataSourceLoadFor);
+  if (is("DataSourceLoadFor")) return OleVariant(State.DataSourceLoadFor);
   if (is("TerminateNow")) return OleVariant(Host.Unloaded.load());
   if (is("IsTemporaryLoad")) return OleVariant(TemporaryLoad());
   if (is("ParentApp")) return HandleValue(Host.HostModule.load());

@@ -68,13 +68,14 @@ IntfPtr<IqonParamsListA> TqonPlugin::CallParams(const TPluginCallRec* rec) {
 
 bool TqonPlugin::RoleEnabled(TRole role) const {
   const int index = static_cast<int>(role);
-  return index >= 0 && index < kRoleCount && RoleState[static_cast<size_t>(index)].load();
+  return index >= 0 && index < kRoleCount && State.RoleState[static_cast<size_t>(index)].load();
 }
 
 uint8_t TqonPlugin::EnabledRoles() const {
   uint8_t roles = 0;
   for (int i = 0; i < kRoleCount; ++i)
-    if (RoleState[static_cast<size_t>(i)].load()) roles = static_cast<uint8_t>(roles | (1u << i));
+    if (State.RoleState[static_cast<size_t>(i)].load())
+      roles = static_cast<uint8_t>(roles | (1u << i));
   return roles;
 }
 

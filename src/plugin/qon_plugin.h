@@ -100,7 +100,7 @@ class TqonPlugin : public TComponent, public IParserModule {
 
   // --- roles ---
   uint8_t EnabledRoles() const;
-  void SetRoleEnabled(TRole role, bool on) { RoleState[static_cast<size_t>(role)] = on; }
+  void SetRoleEnabled(TRole role, bool on) { State.RoleState[static_cast<size_t>(role)] = on; }
   // Bits 0..7 of the value's integer form (limited to the enabled roles when
   // asked); empty or null values and non-integers give the empty set.
   uint8_t RolesFromValue(const OleVariant& value, bool only_enabled) const;
@@ -200,9 +200,7 @@ class TqonPlugin : public TComponent, public IParserModule {
 
   TSettingsLocationFields Settings;
 
-  // "SET-STATE".
-  std::array<std::atomic<bool>, kRoleCount> RoleState{};
-  std::string DataSourceLoadFor;
+  TSetStateFields State;
 
   // "ITEMS" and "SET-ITEMS".
   TParserItemList ParserItems;

@@ -198,7 +198,7 @@ void TqonPlugin::Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
   if (count != 0) return;
 
   Host.Unloaded = true;
-  for (auto& role : RoleState)
+  for (auto& role : State.RoleState)
     role = false;
   // Only a settings file the host names now, and another one, is saved to.
   OleVariant ini;
@@ -248,12 +248,12 @@ int32_t TqonPlugin::SetState(TPluginCallRec* rec, const TPluginCallRecIntf& call
     std::lock_guard<std::mutex> guard(config_sources_lock_);
     config_sources_ = std::move(sources);
   }
-  if (call.ReadValue("DATA-SOURCE-LOAD", &v)) DataSourceLoadFor = v.ToString();
+  if (call.ReadValue("DATA-SOURCE-LOAD", &v)) State.DataSourceLoadFor = v.ToString();
   if (call.ReadValue("RESULT", &v)) {
     const bool on = v.ToInt() == 1;
     const uint8_t roles = rec ? rec->Roles : 0;
     for (int i = 0; i < kRoleCount; ++i)
-      if (roles & (1u << i)) RoleState[static_cast<size_t>(i)] = on;
+      if (roles & (1u << i)) State.RoleState[static_cast<size_t>(i)] = on;
     OnChangeState(roles);
     result = Code(TCallResult::Done);
   }

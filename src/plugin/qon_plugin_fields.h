@@ -3,10 +3,12 @@
 // member of TqonPlugin. Fields keep the names the module parameters and the
 // commands know them by. Those read by data paths or exports while commands
 // may change them are atomic or locked.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "parser/parser_module.h"
 #include "plugin/host_services.h"
 #include "plugin/locked_string.h"
 #include "plugin/qon_plugin_custom_cmd_list.h"
@@ -53,4 +55,10 @@ struct TSettingsLocationFields {
   TLockedString RegistryPath;
   TLockedString IniSectionPrefix;
   std::atomic<bool> SettingsBusy{false};
+};
+
+// What "SET-STATE" switched: the roles and the data source to load for.
+struct TSetStateFields {
+  std::array<std::atomic<bool>, kRoleCount> RoleState{};
+  std::string DataSourceLoadFor;
 };

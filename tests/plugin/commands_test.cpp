@@ -162,7 +162,7 @@ TEST(PluginCommands, SetStateReadsTheConfiguredDataSources) {
   EXPECT_EQ(sources[0].Extra, "x");
   EXPECT_EQ(sources[1].Number, 16);
   EXPECT_EQ(sources[1].Extra, "");
-  EXPECT_EQ(m.DataSourceLoadFor, "COM1");
+  EXPECT_EQ(m.State.DataSourceLoadFor, "COM1");
 }
 
 TEST(PluginCommands, ParserItemsGoBothWays) {
