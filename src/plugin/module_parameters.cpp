@@ -105,7 +105,7 @@ OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
       int32_t index = -1;
       if (!TryStrToInt(name.substr(14, 3), &index) || index < 0 || index >= ParserItemCount())
         return OleVariant();
-      const TParserItem& item = ParserItems[static_cast<size_t>(index)];
+      const TParserItem& item = Items.ParserItems[static_cast<size_t>(index)];
       if (head == "ParserItemName") return OleVariant(item.Name);
       if (head == "ParserItemDesc") return OleVariant(item.Caption);
       return OleVariant(static_cast<int32_t>(item.DataType));

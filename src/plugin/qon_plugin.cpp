@@ -43,8 +43,8 @@ void TqonPlugin::AfterConstruction() {
 
 TqonPlugin::~TqonPlugin() {
   destroying_ = true;
-  ParserItemsText.clear();
-  ParserItems.Clear();
+  Items.ParserItemsText.clear();
+  Items.ParserItems.Clear();
   {
     std::lock_guard<std::mutex> guard(config_sources_lock_);
     config_sources_.clear();

@@ -108,14 +108,18 @@ class TqonPlugin : public TComponent, public IParserModule {
   // --- parser items ---
   int AddParserItem(const std::string& name, const std::string& caption, const std::string& extra,
                     uint8_t type) {
-    return ParserItems.Add(name, caption, extra, type);
+    return Items.ParserItems.Add(name, caption, extra, type);
   }
-  void SetParserItem(int index, const TParserItem& item) { ParserItems.Set(index, item); }
-  int ParserItemCount() const { return ParserItems.Count(); }
-  void ClearParserItems() { ParserItems.Clear(); }
-  std::string ParserItemsAsText() const { return ParserItems.AsText(); }
-  void LoadParserItems(std::string_view text, bool replace) { ParserItems.Load(text, replace); }
-  void AddStandardParserItems(bool with_client_id) { ParserItems.AddStandard(with_client_id); }
+  void SetParserItem(int index, const TParserItem& item) { Items.ParserItems.Set(index, item); }
+  int ParserItemCount() const { return Items.ParserItems.Count(); }
+  void ClearParserItems() { Items.ParserItems.Clear(); }
+  std::string ParserItemsAsText() const { return Items.ParserItems.AsText(); }
+  void LoadParserItems(std::string_view text, bool replace) {
+    Items.ParserItems.Load(text, replace);
+  }
+  void AddStandardParserItems(bool with_client_id) {
+    Items.ParserItems.AddStandard(with_client_id);
+  }
 
   // --- language ---
   // The "LANGUAGE" parameter of a call: a language other than the current
@@ -202,9 +206,7 @@ class TqonPlugin : public TComponent, public IParserModule {
 
   TSetStateFields State;
 
-  // "ITEMS" and "SET-ITEMS".
-  TParserItemList ParserItems;
-  std::string ParserItemsText;
+  TParserItemsFields Items;
 
   // The instance log (the operation of the same name adds to it).
   std::unique_ptr<TLogDataList> LogList;

@@ -117,8 +117,8 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
           QON_FOREIGN_CALLS ~Release() { item->Release(); }
         } release{item};
         OnBeforeGetParserItems();
-        ParserItemsText = ParserItemsAsText();
-        const OleVariant text(ParserItemsText);
+        Items.ParserItemsText = ParserItemsAsText();
+        const OleVariant text(Items.ParserItemsText);
         item->SetValue(&text.Raw());
         result = Code(TCallResult::Done);
       }

@@ -11,6 +11,7 @@
 #include "parser/parser_module.h"
 #include "plugin/host_services.h"
 #include "plugin/locked_string.h"
+#include "plugin/parser_items.h"
 #include "plugin/qon_plugin_custom_cmd_list.h"
 
 class TqonPlugin;
@@ -61,4 +62,10 @@ struct TSettingsLocationFields {
 struct TSetStateFields {
   std::array<std::atomic<bool>, kRoleCount> RoleState{};
   std::string DataSourceLoadFor;
+};
+
+// The parser items ("ITEMS", "SET-ITEMS") and their text as last sent.
+struct TParserItemsFields {
+  TParserItemList ParserItems;
+  std::string ParserItemsText;
 };

@@ -108,9 +108,9 @@ TEST(QonPluginParserItems, TextFormRoundTripsAndStopsAtANamelessLine) {
 
   copy.m.LoadParserItems("Caption|NAME|integer|x\r\n\r\nC2|N2|Nonsense\r\nshort\r\nC3|N3", true);
   ASSERT_EQ(copy.m.ParserItemCount(), 2);
-  EXPECT_EQ(copy.m.ParserItems[0].DataType, kParserTypeInteger);
-  EXPECT_EQ(copy.m.ParserItems[0].Extra, "x");
-  EXPECT_EQ(copy.m.ParserItems[1].DataType, kParserTypeNone);
+  EXPECT_EQ(copy.m.Items.ParserItems[0].DataType, kParserTypeInteger);
+  EXPECT_EQ(copy.m.Items.ParserItems[0].Extra, "x");
+  EXPECT_EQ(copy.m.Items.ParserItems[1].DataType, kParserTypeNone);
   copy.m.LoadParserItems("C4|N4", false);
   EXPECT_EQ(copy.m.ParserItemCount(), 3);
 }
