@@ -37,7 +37,8 @@ TqonPlugin::TqonPlugin(TPluginCallRec* rec, uintptr_t dll_handle) {
 void TqonPlugin::AfterConstruction() {
   // The texts as the create handler left them are the built-in ("EN") ones
   // every translation starts from.
-  builtin_texts_ = {MsgNoData.Get(), MsgWriteComplete.Get(), MsgWriteCompleteError.Get()};
+  builtin_texts_ = {Messages.MsgNoData.Get(), Messages.MsgWriteComplete.Get(),
+                    Messages.MsgWriteCompleteError.Get()};
   if (Translator && Translator->HasLanguageFiles()) ApplyTranslation();
 }
 
@@ -93,19 +94,23 @@ std::span<const TPropInfo> TqonPlugin::PublishedProperties() const {
       ComponentProperties(),
       {
           {"MsgNoData", TTypeKind::tkLString,
-           [](const TPersistent& p) { return TPropValue(PropSelf<T>(p).MsgNoData.Get()); },
-           [](TPersistent& p, const TPropValue& v) { PropSelf<T>(p).MsgNoData = PropAsText(v); }},
-          {"MsgWriteComplete", TTypeKind::tkLString,
-           [](const TPersistent& p) { return TPropValue(PropSelf<T>(p).MsgWriteComplete.Get()); },
+           [](const TPersistent& p) { return TPropValue(PropSelf<T>(p).Messages.MsgNoData.Get()); },
            [](TPersistent& p, const TPropValue& v) {
-             PropSelf<T>(p).MsgWriteComplete = PropAsText(v);
+             PropSelf<T>(p).Messages.MsgNoData = PropAsText(v);
+           }},
+          {"MsgWriteComplete", TTypeKind::tkLString,
+           [](const TPersistent& p) {
+             return TPropValue(PropSelf<T>(p).Messages.MsgWriteComplete.Get());
+           },
+           [](TPersistent& p, const TPropValue& v) {
+             PropSelf<T>(p).Messages.MsgWriteComplete = PropAsText(v);
            }},
           {"MsgWriteCompleteError", TTypeKind::tkLString,
            [](const TPersistent& p) {
-             return TPropValue(PropSelf<T>(p).MsgWriteCompleteError.Get());
+             return TPropValue(PropSelf<T>(p).Messages.MsgWriteCompleteError.Get());
            },
            [](TPersistent& p, const TPropValue& v) {
-             PropSelf<T>(p).MsgWriteCompleteError = PropAsText(v);
+             PropSelf<T>(p).Messages.MsgWriteCompleteError = PropAsText(v);
            }},
       });
   return properties;
@@ -201,7 +206,7 @@ void TqonPlugin::ApplyTranslation() {
 }
 
 void TqonPlugin::RestoreBuiltInTexts() {
-  MsgNoData = builtin_texts_[0];
-  MsgWriteComplete = builtin_texts_[1];
-  MsgWriteCompleteError = builtin_texts_[2];
+  Messages.MsgNoData = builtin_texts_[0];
+  Messages.MsgWriteComplete = builtin_texts_[1];
+  Messages.MsgWriteCompleteError = builtin_texts_[2];
 }

@@ -46,11 +46,6 @@ constexpr uint32_t kMsgReloadSettings = 1812;
 // The time-out of a notification that could not be posted.
 constexpr uint32_t kNotifySendTimeoutMs = 1000;
 
-// The messages of the data call, in the built-in language.
-constexpr char kDefaultMsgNoData[] = "No data for processing";
-constexpr char kDefaultMsgWriteComplete[] = "Data have been processed successfully";
-constexpr char kDefaultMsgWriteCompleteError[] = "Data have been processed with errors";
-
 // A component, so that the translator walks it and what it owns; its
 // published properties are the messages of the data call. Protocol modules
 // derive from it and override the protected hooks.
@@ -211,10 +206,7 @@ class TqonPlugin : public TComponent, public IParserModule {
   // The instance log (the operation of the same name adds to it).
   std::unique_ptr<TLogDataList> LogList;
 
-  // The messages of the data call; published, so translated.
-  TLockedString MsgNoData{kDefaultMsgNoData};
-  TLockedString MsgWriteComplete{kDefaultMsgWriteComplete};
-  TLockedString MsgWriteCompleteError{kDefaultMsgWriteCompleteError};
+  TDataCallMessages Messages;
 
   // Language.
   std::unique_ptr<TPluginTranslator> Translator;

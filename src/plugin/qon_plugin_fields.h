@@ -16,6 +16,11 @@
 
 class TqonPlugin;
 
+// The messages of the data call, in the built-in language.
+constexpr char kDefaultMsgNoData[] = "No data for processing";
+constexpr char kDefaultMsgWriteComplete[] = "Data have been processed successfully";
+constexpr char kDefaultMsgWriteCompleteError[] = "Data have been processed with errors";
+
 // What the module is and what it announces to the host.
 struct TModuleIdentity {
   TqonPlugin* SelfHandle = nullptr;
@@ -68,4 +73,12 @@ struct TSetStateFields {
 struct TParserItemsFields {
   TParserItemList ParserItems;
   std::string ParserItemsText;
+};
+
+// The messages of the data call. The module publishes them under these
+// names, so the translator and the settings pass reach them.
+struct TDataCallMessages {
+  TLockedString MsgNoData{kDefaultMsgNoData};
+  TLockedString MsgWriteComplete{kDefaultMsgWriteComplete};
+  TLockedString MsgWriteCompleteError{kDefaultMsgWriteCompleteError};
 };

@@ -322,7 +322,7 @@ class GermanOnly : public TPluginTranslator {
   bool Translate(TComponent& component, const std::string& language) override {
     if (language != "DE") return false;
     auto& module = static_cast<TqonPlugin&>(component);
-    module.MsgNoData = "DE:" + module.MsgNoData.Get();
+    module.Messages.MsgNoData = "DE:" + module.Messages.MsgNoData.Get();
     return true;
   }
 };
@@ -343,11 +343,11 @@ TEST(PluginLanguage, SwitchingBackAndForthTranslatesFromTheBuiltInTexts) {
   load("EN");
   EXPECT_EQ(changes, 0);  // already the current language
   load("DE");
-  EXPECT_EQ(m.MsgNoData.Get(), "DE:No data for processing");
+  EXPECT_EQ(m.Messages.MsgNoData.Get(), "DE:No data for processing");
   load("EN");
-  EXPECT_EQ(m.MsgNoData.Get(), "No data for processing");
+  EXPECT_EQ(m.Messages.MsgNoData.Get(), "No data for processing");
   load("DE");
-  EXPECT_EQ(m.MsgNoData.Get(), "DE:No data for processing");
+  EXPECT_EQ(m.Messages.MsgNoData.Get(), "DE:No data for processing");
   EXPECT_EQ(m.Language.Get(), "DE");
   EXPECT_EQ(changes, 3);
 }
@@ -369,13 +369,13 @@ TEST(PluginLanguage, TheTranslatorTranslatesThePublishedMessages) {
     lib.Command(h, "LOAD", &c);
   };
   load("DE");
-  EXPECT_EQ(m.MsgNoData.Get(), "Keine Daten");
-  EXPECT_EQ(m.MsgWriteComplete.Get(), "Daten verarbeitet");
-  EXPECT_EQ(m.MsgWriteCompleteError.Get(), "Data have been processed with errors");
+  EXPECT_EQ(m.Messages.MsgNoData.Get(), "Keine Daten");
+  EXPECT_EQ(m.Messages.MsgWriteComplete.Get(), "Daten verarbeitet");
+  EXPECT_EQ(m.Messages.MsgWriteCompleteError.Get(), "Data have been processed with errors");
   load("EN");
-  EXPECT_EQ(m.MsgNoData.Get(), "No data for processing");
+  EXPECT_EQ(m.Messages.MsgNoData.Get(), "No data for processing");
   load("DE");
-  EXPECT_EQ(m.MsgNoData.Get(), "Keine Daten");
+  EXPECT_EQ(m.Messages.MsgNoData.Get(), "Keine Daten");
 }
 
 TEST(PluginNotifications, OneLogNoticeUntilTheHostFetchesTheLog) {
