@@ -50,15 +50,15 @@ void TaPlugin::qonPluginCreate() {
 
   // The message formats are translated once, now; a walk over the module
   // passes them by.
-  if (Translator && Translator->HasLanguageFiles()) {
-    const std::string language = Language.Get();
-    if (Translator->Component().LoadLanguage(language.empty() ? "NONE" : language))
-      TextResources->Translate(Translator->Component(), language);
+  if (Translation.Translator && Translation.Translator->HasLanguageFiles()) {
+    const std::string language = Translation.Language.Get();
+    if (Translation.Translator->Component().LoadLanguage(language.empty() ? "NONE" : language))
+      TextResources->Translate(Translation.Translator->Component(), language);
   }
   Unloading = true;
-  if (Translator) {
-    Translator->AddComponentProperty("Filter");
-    Translator->AddComponentProperty("Columns");
+  if (Translation.Translator) {
+    Translation.Translator->AddComponentProperty("Filter");
+    Translation.Translator->AddComponentProperty("Columns");
   }
 }
 

@@ -70,8 +70,8 @@ OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
   if (is("TranslatorComponentProperties")) {
     std::string text;
     std::lock_guard<std::mutex> guard(language_lock_);
-    if (Translator) {
-      for (const std::string& p : Translator->ComponentProperties()) {
+    if (Translation.Translator) {
+      for (const std::string& p : Translation.Translator->ComponentProperties()) {
         if (!text.empty()) text += "\r\n";
         text += p;
       }
@@ -152,9 +152,9 @@ bool TqonPlugin::SetModuleParameter(const std::string& name, const OleVariant& v
     Host.SubscribeForData = on;
   } else if (is("TranslatorComponentProperties")) {
     std::lock_guard<std::mutex> guard(language_lock_);
-    if (Translator) {
+    if (Translation.Translator) {
       for (const std::string& p : SplitFields(value.ToString(), ";|"))
-        if (!p.empty()) Translator->AddComponentProperty(p);
+        if (!p.empty()) Translation.Translator->AddComponentProperty(p);
     }
   } else {
     std::string rest;

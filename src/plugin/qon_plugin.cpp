@@ -17,7 +17,7 @@ TqonPlugin::TqonPlugin(TPluginCallRec* rec, uintptr_t dll_handle) {
     if (TryReadIntfValue(CallParams(rec).get(), "TEMPORARY-LOAD", &v) && v.TryToBool(&value))
       temporary_load_ = value;
   }
-  Translator = std::make_unique<TPluginTranslator>();
+  Translation.Translator = std::make_unique<TPluginTranslator>();
   LogList = std::make_unique<TLogDataList>();
 
   const std::string file =
@@ -28,10 +28,11 @@ TqonPlugin::TqonPlugin(TPluginCallRec* rec, uintptr_t dll_handle) {
       delimiter == std::string::npos ? std::string() : file.substr(0, delimiter + 1);
   Identity.Version = DLT645_VERSION_TEXT;
 
-  Language = Translator->SetupLanguageFiles(platform::ProgramFileName(), file);
-  Translator->AddComponentProperty("MsgNoData");
-  Translator->AddComponentProperty("MsgWriteComplete");
-  Translator->AddComponentProperty("MsgWriteCompleteError");
+  Translation.Language =
+      Translation.Translator->SetupLanguageFiles(platform::ProgramFileName(), file);
+  Translation.Translator->AddComponentProperty("MsgNoData");
+  Translation.Translator->AddComponentProperty("MsgWriteComplete");
+  Translation.Translator->AddComponentProperty("MsgWriteCompleteError");
 }
 
 void TqonPlugin::AfterConstruction() {
@@ -39,7 +40,7 @@ void TqonPlugin::AfterConstruction() {
   // every translation starts from.
   builtin_texts_ = {Messages.MsgNoData.Get(), Messages.MsgWriteComplete.Get(),
                     Messages.MsgWriteCompleteError.Get()};
-  if (Translator && Translator->HasLanguageFiles()) ApplyTranslation();
+  if (Translation.Translator && Translation.Translator->HasLanguageFiles()) ApplyTranslation();
 }
 
 TqonPlugin::~TqonPlugin() {
@@ -50,7 +51,7 @@ TqonPlugin::~TqonPlugin() {
     std::lock_guard<std::mutex> guard(config_sources_lock_);
     config_sources_.clear();
   }
-  Translator.reset();
+  Translation.Translator.reset();
   Identity.CustomCommands.Clear();
   module_params_.reset();
   module_configs_.reset();
@@ -181,9 +182,9 @@ void TqonPlugin::ApplyLanguage(const TPluginCallRecIntf& call) {
   const std::string requested = v.ToString();
   if (requested.empty()) return;
   std::lock_guard<std::mutex> guard(language_lock_);
-  if (platform::SameTextAscii(requested, Language.Get())) return;
-  Language = requested;
-  Translated = false;
+  if (platform::SameTextAscii(requested, Translation.Language.Get())) return;
+  Translation.Language = requested;
+  Translation.Translated = false;
   ApplyTranslation();
   try {
     OnLanguageChange();
@@ -193,16 +194,16 @@ void TqonPlugin::ApplyLanguage(const TPluginCallRecIntf& call) {
 }
 
 void TqonPlugin::ApplyTranslation() {
-  if (Translated) return;
-  const std::string language = Language.Get();
+  if (Translation.Translated) return;
+  const std::string language = Translation.Language.Get();
   if (language.empty()) return;
   RestoreBuiltInTexts();
   try {
-    if (Translator) Translator->Translate(*this, language);
+    if (Translation.Translator) Translation.Translator->Translate(*this, language);
   } catch (const std::exception& e) {
     LogError("TRANSL", e.what());
   }
-  Translated = true;
+  Translation.Translated = true;
 }
 
 void TqonPlugin::RestoreBuiltInTexts() {

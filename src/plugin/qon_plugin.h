@@ -208,10 +208,7 @@ class TqonPlugin : public TComponent, public IParserModule {
 
   TDataCallMessages Messages;
 
-  // Language.
-  std::unique_ptr<TPluginTranslator> Translator;
-  TLockedString Language;
-  std::atomic<bool> Translated{false};
+  TLanguageFields Translation;
 
   // The options dialog.
   std::atomic<bool> DialogShown{false};

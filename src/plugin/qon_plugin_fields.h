@@ -6,12 +6,14 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "parser/parser_module.h"
 #include "plugin/host_services.h"
 #include "plugin/locked_string.h"
 #include "plugin/parser_items.h"
+#include "plugin/plugin_translator.h"
 #include "plugin/qon_plugin_custom_cmd_list.h"
 
 class TqonPlugin;
@@ -81,4 +83,11 @@ struct TDataCallMessages {
   TLockedString MsgNoData{kDefaultMsgNoData};
   TLockedString MsgWriteComplete{kDefaultMsgWriteComplete};
   TLockedString MsgWriteCompleteError{kDefaultMsgWriteCompleteError};
+};
+
+// The module's language and its translation.
+struct TLanguageFields {
+  std::unique_ptr<TPluginTranslator> Translator;
+  TLockedString Language;
+  std::atomic<bool> Translated{false};
 };

@@ -137,7 +137,7 @@ TEST_F(APlugin, CreationValues) {
   EXPECT_EQ(m_.Context.TextResources, m_.TextResources);
   ASSERT_NE(m_.Properties, nullptr);
   EXPECT_EQ(m_.Properties->Strings().Count(), 10);
-  const std::vector<std::string> props = m_.Translator->ComponentProperties();
+  const std::vector<std::string> props = m_.Translation.Translator->ComponentProperties();
   EXPECT_NE(std::find(props.begin(), props.end(), "FILTER"), props.end());
   EXPECT_NE(std::find(props.begin(), props.end(), "COLUMNS"), props.end());
 }

@@ -330,7 +330,7 @@ class GermanOnly : public TPluginTranslator {
 TEST(PluginLanguage, SwitchingBackAndForthTranslatesFromTheBuiltInTexts) {
   int changes = 0;
   Library lib([&](TqonPlugin& m) {
-    m.Translator = std::make_unique<GermanOnly>();
+    m.Translation.Translator = std::make_unique<GermanOnly>();
     m.Events.OnLanguageChange = [&](TqonPlugin&) { ++changes; };
   });
   const uintptr_t h = lib.Create();
@@ -348,7 +348,7 @@ TEST(PluginLanguage, SwitchingBackAndForthTranslatesFromTheBuiltInTexts) {
   EXPECT_EQ(m.Messages.MsgNoData.Get(), "No data for processing");
   load("DE");
   EXPECT_EQ(m.Messages.MsgNoData.Get(), "DE:No data for processing");
-  EXPECT_EQ(m.Language.Get(), "DE");
+  EXPECT_EQ(m.Translation.Language.Get(), "DE");
   EXPECT_EQ(changes, 3);
 }
 
@@ -360,7 +360,7 @@ TEST(PluginLanguage, TheTranslatorTranslatesThePublishedMessages) {
       "[Languages]\r\n$DE=Deutsch\r\n\r\n"
       "EN:>No data for processing\r\nDE:>Keine Daten\r\n\r\n"
       "EN:>Data have been processed successfully\r\nDE:>Daten verarbeitet\r\n"));
-  Library lib([&](TqonPlugin& m) { m.Translator->Component().LanguageFiles = lng; });
+  Library lib([&](TqonPlugin& m) { m.Translation.Translator->Component().LanguageFiles = lng; });
   const uintptr_t h = lib.Create();
   TqonPlugin& m = Library::Module(h);
   auto load = [&](const char* language) {
