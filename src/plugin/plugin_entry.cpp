@@ -225,9 +225,9 @@ void ShowOptionsDialog(TPluginCallRec* rec) noexcept {
     struct DialogScope {
       TqonPlugin& module;
       ~DialogScope() {
-        module.DialogShown = false;
-        module.DialogList.Reset();
-        module.DialogRoles = 0;
+        module.Dialog.DialogShown = false;
+        module.Dialog.DialogList.Reset();
+        module.Dialog.DialogRoles = 0;
       }
     } scope{*module};
     if (call.Params()) {
@@ -237,11 +237,11 @@ void ShowOptionsDialog(TPluginCallRec* rec) noexcept {
       if (call.ReadValue("OWNER-FORM", &v))
         module->Host.OwnerForm = static_cast<uintptr_t>(v.ToInt64());
     }
-    module->DialogShown = true;
-    module->DialogRoles = rec->Roles;
+    module->Dialog.DialogShown = true;
+    module->Dialog.DialogRoles = rec->Roles;
     if (input_kind == kKindListObject || input_kind == kKindListObject2 ||
         input_kind == kKindListIntf)
-      module->DialogList = IntfPtr<IqonParamsListA>(call.InputList());
+      module->Dialog.DialogList = IntfPtr<IqonParamsListA>(call.InputList());
     bool changed = false;
     try {
       module->ShowOptionsDialog(rec, changed);

@@ -56,7 +56,7 @@ TqonPlugin::~TqonPlugin() {
   module_params_.reset();
   module_configs_.reset();
   LogList.reset();
-  DialogList.Reset();
+  Dialog.DialogList.Reset();
   text_blocks_.Clear();
 }
 

@@ -210,10 +210,7 @@ class TqonPlugin : public TComponent, public IParserModule {
 
   TLanguageFields Translation;
 
-  // The options dialog.
-  std::atomic<bool> DialogShown{false};
-  std::atomic<uint8_t> DialogRoles{0};
-  IntfPtr<IqonParamsListA> DialogList;
+  TDialogState Dialog;
 
   // Commands run one at a time (see EnterCommandLock for a data call's own).
   std::recursive_mutex CommandLock;

@@ -162,7 +162,7 @@ void TqonPlugin::Load(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
   if (Host.LoadCount.fetch_add(1) + 1 != 1) return;
 
   Host.LoadThreadId = platform::CurrentThreadId();
-  DialogShown = false;
+  Dialog.DialogShown = false;
   Host.HostModuleId = rec ? rec->HostModuleId : 0;
   Settings.RegistryPath = TextValue(call, "REGISTRY-PATH");
   Settings.IniSectionPrefix = TextValue(call, "INI-SECTION-PREFIX");
@@ -218,7 +218,7 @@ void TqonPlugin::Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
   } catch (const std::exception&) {
     // The instance unloads all the same.
   }
-  DialogShown = false;
+  Dialog.DialogShown = false;
   Host.HostModule = 0;
   Host.HostWindow = 0;
 }

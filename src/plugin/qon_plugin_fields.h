@@ -7,8 +7,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
+#include "paramlist/intf_ptr.h"
+#include "paramlist/params_list_intf.h"
 #include "parser/parser_module.h"
 #include "plugin/host_services.h"
 #include "plugin/locked_string.h"
@@ -90,4 +93,11 @@ struct TLanguageFields {
   std::unique_ptr<TPluginTranslator> Translator;
   TLockedString Language;
   std::atomic<bool> Translated{false};
+};
+
+// The options dialog the host shows for the module.
+struct TDialogState {
+  std::atomic<bool> DialogShown{false};
+  std::atomic<uint8_t> DialogRoles{0};
+  IntfPtr<IqonParamsListA> DialogList;
 };
