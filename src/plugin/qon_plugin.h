@@ -189,32 +189,21 @@ class TqonPlugin : public TComponent, public IParserModule {
   int32_t CallRefs() const noexcept { return call_refs_.load(); }
 
   // ------------------------------------------------------------------
-  // The module's state, in parts (qon_plugin_fields.h).
-
+  // The module's state, in parts (qon_plugin_fields.h). Mind the order:
+  // the parts are destroyed last to first.
   TModuleIdentity Identity;
   // The handlers the default hooks call.
   TqonPluginEvents Events;
-
   THostLink Host;
-
   TSettingsLocationFields Settings;
-
   TSetStateFields State;
-
   TParserItemsFields Items;
-
   // The instance log (the operation of the same name adds to it).
   std::unique_ptr<TLogDataList> LogList;
-
   TDataCallMessages Messages;
-
   TLanguageFields Translation;
-
   TDialogState Dialog;
-
-  // Commands run one at a time (see EnterCommandLock for a data call's own).
-  std::recursive_mutex CommandLock;
-  std::atomic<int32_t> CommandDepth{0};
+  TCommandState Commands;
 
  protected:
   // The first "LOAD" and the last "UNLOAD".

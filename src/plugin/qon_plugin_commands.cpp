@@ -41,12 +41,12 @@ uintptr_t HandleFrom(const OleVariant& v) {
 
 void TqonPlugin::EnterCommandLock() {
   if (!InDataCall()) {
-    CommandLock.lock();
+    Commands.CommandLock.lock();
     return;
   }
   // A command issued through the host's output function during a data call
   // must not wait for a command that itself waits for this data call.
-  while (!CommandLock.try_lock()) {
+  while (!Commands.CommandLock.try_lock()) {
     if (state_lock_.WaitingWriters() > 0)
       throw EAssertionFailed("Plugin commands are not allowed while the plugin state changes");
     std::this_thread::yield();
@@ -55,12 +55,12 @@ void TqonPlugin::EnterCommandLock() {
 
 int32_t TqonPlugin::ExecuteCommand(const std::string& command, TPluginCallRec* rec) {
   EnterCommandLock();
-  const int32_t depth = CommandDepth.fetch_add(1) + 1;
+  const int32_t depth = Commands.CommandDepth.fetch_add(1) + 1;
   struct Leave {
     TqonPlugin& module;
     ~Leave() {
-      module.CommandDepth.fetch_sub(1);
-      module.CommandLock.unlock();
+      module.Commands.CommandDepth.fetch_sub(1);
+      module.Commands.CommandLock.unlock();
     }
   } leave{*this};
   if (depth != 1) throw EAssertionFailed("Nested plugin commands are not allowed");

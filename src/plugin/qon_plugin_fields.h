@@ -101,3 +101,9 @@ struct TDialogState {
   std::atomic<uint8_t> DialogRoles{0};
   IntfPtr<IqonParamsListA> DialogList;
 };
+
+// Commands run one at a time (see EnterCommandLock for a data call's own).
+struct TCommandState {
+  std::recursive_mutex CommandLock;
+  std::atomic<int32_t> CommandDepth{0};
+};
