@@ -1,8 +1,8 @@
 #pragma once
 // The state of the plug-in data module, in parts: each part is a public
-// member of TqonPlugin. Fields keep the names the module parameters and the
-// commands know them by. Those read by data paths or exports while commands
-// may change them are atomic or locked.
+// member of TqonPlugin, and each field keeps its own name. Those read by
+// data paths or exports while commands may change them are atomic or
+// locked.
 #include <array>
 #include <atomic>
 #include <cstdint>
