@@ -29,13 +29,13 @@ TaPlugin::~TaPlugin() {
 }
 
 void TaPlugin::qonPluginCreate() {
-  ModuleVersion = 5.0f;
-  ModuleRoles = 3;
+  Identity.ModuleVersion = 5.0f;
+  Identity.ModuleRoles = 3;
   // Bit 2: the host's "CONFIG-ID" at load chooses the module variant.
-  ModuleOptions = static_cast<uint8_t>(ModuleOptions.load() | 4);
-  ModuleFlags = 1;
-  LogTitle = kModuleName2007;
-  EventsSupported = "PORT-OPEN;PORT-CLOSE";
+  Identity.ModuleOptions = static_cast<uint8_t>(Identity.ModuleOptions.load() | 4);
+  Identity.ModuleFlags = 1;
+  Identity.LogTitle = kModuleName2007;
+  Identity.EventsSupported = "PORT-OPEN;PORT-CLOSE";
 
   TextResources = &CreateOwned<TTextResources>();
   TextResources->SetName("TextResources");
@@ -46,19 +46,19 @@ void TaPlugin::qonPluginCreate() {
   // The extra module names, told apart at load by their identifiers.
   ModuleConfigs().AddConfig(kModuleNameGprs);
   ModuleConfigs().AddConfig(kModuleName1997);
-  Title = ModuleConfigs().ConfigsText();
+  Identity.Title = ModuleConfigs().ConfigsText();
 
   // The message formats are translated once, now; a walk over the module
   // passes them by.
-  if (Translator && Translator->HasLanguageFiles()) {
-    const std::string language = Language.Get();
-    if (Translator->Component().LoadLanguage(language.empty() ? "NONE" : language))
-      TextResources->Translate(Translator->Component(), language);
+  if (Translation.Translator && Translation.Translator->HasLanguageFiles()) {
+    const std::string language = Translation.Language.Get();
+    if (Translation.Translator->Component().LoadLanguage(language.empty() ? "NONE" : language))
+      TextResources->Translate(Translation.Translator->Component(), language);
   }
   Unloading = true;
-  if (Translator) {
-    Translator->AddComponentProperty("Filter");
-    Translator->AddComponentProperty("Columns");
+  if (Translation.Translator) {
+    Translation.Translator->AddComponentProperty("Filter");
+    Translation.Translator->AddComponentProperty("Columns");
   }
 }
 
@@ -74,8 +74,10 @@ void TaPlugin::OnLoad(TPluginCallRec*) {
   Config = std::make_unique<TDataSourceCfg>(this);
   Config->SetName("Config");
   Unloading = false;
-  const int variant = ModuleConfigs().FindConfig(ConfigId.load());
-  LogTitle = variant == 0 ? kModuleNameGprs : variant == 1 ? kModuleName1997 : kModuleName2007;
+  const int variant = ModuleConfigs().FindConfig(Host.ConfigId.load());
+  Identity.LogTitle = variant == 0   ? kModuleNameGprs
+                      : variant == 1 ? kModuleName1997
+                                     : kModuleName2007;
   Variant1997 = variant == 1;
   // Data sources that a state change made before this load have clients
   // that must copy the requests as well.
@@ -104,7 +106,7 @@ void TaPlugin::OnChangeState(uint8_t) {
   }
   std::vector<std::unique_ptr<TSerialPortDM>> kept;
   if (EnabledRoles() != 0) {
-    const std::string load_for = DataSourceLoadFor;
+    const std::string load_for = State.DataSourceLoadFor;
     for (const TConfigDataSource& configured : ConfiguredDataSources()) {
       if (!load_for.empty() && !platform::SameTextAscii(configured.Name, load_for)) continue;
       // The last one with that number, as the data path finds it.

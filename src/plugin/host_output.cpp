@@ -5,7 +5,7 @@
 #include "plugin/qon_plugin.h"
 
 void TqonPlugin::OutputList(uint32_t data_source_no, uintptr_t client_id, TParsedDataList* list) {
-  const TSendDataExFn send = HostFunctions.SendDataEx.load();
+  const TSendDataExFn send = Host.HostFunctions.SendDataEx.load();
   if (!send || !list) return;
   ListForHost host_list(*list);
   TPluginCallRec r{};
@@ -18,22 +18,22 @@ void TqonPlugin::OutputList(uint32_t data_source_no, uintptr_t client_id, TParse
     r.Input.Data = reinterpret_cast<uintptr_t>(list->Text.data());
     r.Input.Size = static_cast<uint32_t>(list->Text.size());
   }
-  send(HostModuleId.load(), data_source_no, client_id, 0, kSendParsedList, &r, 0);
+  send(Host.HostModuleId.load(), data_source_no, client_id, 0, kSendParsedList, &r, 0);
 }
 
 int32_t TqonPlugin::WriteData(uint32_t data_source_no, uintptr_t client_id, const uint8_t* bytes,
                               int32_t count) {
-  const TSendDataExFn send = HostFunctions.SendDataEx.load();
+  const TSendDataExFn send = Host.HostFunctions.SendDataEx.load();
   if (!send || count < 0) return Code(TCallResult::Refused);
-  return send(HostModuleId.load(), data_source_no, client_id, 0, kSendRawBytes, bytes,
+  return send(Host.HostModuleId.load(), data_source_no, client_id, 0, kSendRawBytes, bytes,
               static_cast<uint32_t>(count));
 }
 
 int32_t TqonPlugin::WriteText(uint32_t data_source_no, uintptr_t client_id,
                               const std::string& text) {
-  const TSendDataExFn send = HostFunctions.SendDataEx.load();
+  const TSendDataExFn send = Host.HostFunctions.SendDataEx.load();
   if (!send || text.empty()) return Code(TCallResult::Refused);
-  return send(HostModuleId.load(), data_source_no, client_id, 0, kSendText, text.data(),
+  return send(Host.HostModuleId.load(), data_source_no, client_id, 0, kSendText, text.data(),
               static_cast<uint32_t>(text.size()));
 }
 

@@ -63,40 +63,40 @@ bool TqonPlugin::SetCustomParameter(const std::string& rest, const OleVariant& v
 
 OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
   auto is = [&name](const char* n) { return platform::SameTextAscii(name, n); };
-  if (is("LogTitle")) return OleVariant(LogTitle.Get());
-  if (is("Description")) return OleVariant(Title.Get());
-  if (is("EventsSupported")) return OleVariant(EventsSupported.Get());
-  if (is("CustomCommands")) return OleVariant(CustomCommands.AsText());
+  if (is("LogTitle")) return OleVariant(Identity.LogTitle.Get());
+  if (is("Description")) return OleVariant(Identity.Title.Get());
+  if (is("EventsSupported")) return OleVariant(Identity.EventsSupported.Get());
+  if (is("CustomCommands")) return OleVariant(Identity.CustomCommands.AsText());
   if (is("TranslatorComponentProperties")) {
     std::string text;
     std::lock_guard<std::mutex> guard(language_lock_);
-    if (Translator) {
-      for (const std::string& p : Translator->ComponentProperties()) {
+    if (Translation.Translator) {
+      for (const std::string& p : Translation.Translator->ComponentProperties()) {
         if (!text.empty()) text += "\r\n";
         text += p;
       }
     }
     return OleVariant(text);
   }
-  if (is("ModuleType")) return OleVariant(static_cast<int32_t>(ModuleRoles.load()));
+  if (is("ModuleType")) return OleVariant(static_cast<int32_t>(Identity.ModuleRoles.load()));
   if (is("ModuleEnabled")) return OleVariant(static_cast<int32_t>(EnabledRoles()));
-  if (is("ModuleDllHandle")) return HandleValue(DllHandle);
-  if (is("ModuleLoadCount")) return OleVariant(LoadCount.load());
-  if (is("ModuleIndex")) return OleVariant(HostModuleId.load());
+  if (is("ModuleDllHandle")) return HandleValue(Identity.DllHandle);
+  if (is("ModuleLoadCount")) return OleVariant(Host.LoadCount.load());
+  if (is("ModuleIndex")) return OleVariant(Host.HostModuleId.load());
   if (is("ModulePluginHandle")) return HandleValue(InstanceHandle());
-  if (is("ModulePath")) return OleVariant(ModulePath);
+  if (is("ModulePath")) return OleVariant(Identity.ModulePath);
   if (is("ModuleDataPath")) return OleVariant(ModuleDataPath());
   if (is("AppDataPath")) return OleVariant(AppDataPath());
-  if (is("ModuleName")) return OleVariant(ModuleName);
-  if (is("ModuleLoadForConfig")) return OleVariant(ConfigId.load());
+  if (is("ModuleName")) return OleVariant(Identity.ModuleName);
+  if (is("ModuleLoadForConfig")) return OleVariant(Host.ConfigId.load());
   if (is("ModuleConfigId")) return OleVariant(ModuleConfigName());
-  if (is("ApplicationFullName")) return OleVariant(ApplicationName.Get());
-  if (is("INIFile")) return OleVariant(IniFile.Get());
-  if (is("ModuleRegistryRoot1")) return OleVariant(static_cast<int32_t>(RegistryRoot1));
-  if (is("ModuleRegistryRoot2")) return OleVariant(static_cast<int32_t>(RegistryRoot2));
-  if (is("ModuleRegistryPath")) return OleVariant(RegistryPath.Get());
-  if (is("INISectionPrefix")) return OleVariant(IniSectionPrefix.Get());
-  if (is("DisplayFullVersion")) return OleVariant(Version);
+  if (is("ApplicationFullName")) return OleVariant(Host.ApplicationName.Get());
+  if (is("INIFile")) return OleVariant(Settings.IniFile.Get());
+  if (is("ModuleRegistryRoot1")) return OleVariant(static_cast<int32_t>(Settings.RegistryRoot1));
+  if (is("ModuleRegistryRoot2")) return OleVariant(static_cast<int32_t>(Settings.RegistryRoot2));
+  if (is("ModuleRegistryPath")) return OleVariant(Settings.RegistryPath.Get());
+  if (is("INISectionPrefix")) return OleVariant(Settings.IniSectionPrefix.Get());
+  if (is("DisplayFullVersion")) return OleVariant(Identity.Version);
   if (is("ParserItems")) return OleVariant(ParserItemsAsText());
   if (is("ParserItemsCount")) return OleVariant(ParserItemCount());
   if (name.size() > 14) {
@@ -105,17 +105,17 @@ OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
       int32_t index = -1;
       if (!TryStrToInt(name.substr(14, 3), &index) || index < 0 || index >= ParserItemCount())
         return OleVariant();
-      const TParserItem& item = ParserItems[static_cast<size_t>(index)];
+      const TParserItem& item = Items.ParserItems[static_cast<size_t>(index)];
       if (head == "ParserItemName") return OleVariant(item.Name);
       if (head == "ParserItemDesc") return OleVariant(item.Caption);
       return OleVariant(static_cast<int32_t>(item.DataType));
     }
   }
-  if (is("DataSourceLoadFor")) return OleVariant(DataSourceLoadFor);
-  if (is("TerminateNow")) return OleVariant(Unloaded.load());
+  if (is("DataSourceLoadFor")) return OleVariant(State.DataSourceLoadFor);
+  if (is("TerminateNow")) return OleVariant(Host.Unloaded.load());
   if (is("IsTemporaryLoad")) return OleVariant(TemporaryLoad());
-  if (is("ParentApp")) return HandleValue(HostModule.load());
-  if (is("OWNER-FORM")) return HandleValue(OwnerForm.load());
+  if (is("ParentApp")) return HandleValue(Host.HostModule.load());
+  if (is("OWNER-FORM")) return HandleValue(Host.OwnerForm.load());
   std::string rest;
   if (CustomParameterName(name, &rest)) return GetCustomParameter(rest);
   if (is("TESTTRANSL")) {
@@ -129,32 +129,32 @@ OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
 bool TqonPlugin::SetModuleParameter(const std::string& name, const OleVariant& value) {
   auto is = [&name](const char* n) { return platform::SameTextAscii(name, n); };
   if (is("LogTitle")) {
-    LogTitle = value.ToString();
+    Identity.LogTitle = value.ToString();
   } else if (is("Description")) {
-    Title = value.ToString();
+    Identity.Title = value.ToString();
   } else if (is("EventsSupported")) {
-    EventsSupported = value.ToString();
+    Identity.EventsSupported = value.ToString();
   } else if (is("CustomCommands")) {
-    CustomCommands.LoadFromText(value.ToString());
+    Identity.CustomCommands.LoadFromText(value.ToString());
   } else if (is("ParserItems")) {
     LoadParserItems(value.ToString(), true);
   } else if (is("ModuleType")) {
     int64_t bits = 0;
     if (!value.TryToInt64(&bits)) return false;
-    ModuleRoles = static_cast<uint8_t>(bits & 0xFF);
+    Identity.ModuleRoles = static_cast<uint8_t>(bits & 0xFF);
   } else if (is("OWNER-FORM")) {
     int64_t handle = 0;
     if (!value.TryToInt64(&handle)) return false;
-    OwnerForm = static_cast<uintptr_t>(handle);
+    Host.OwnerForm = static_cast<uintptr_t>(handle);
   } else if (is("SUBSCRIBE-FOR-DATA")) {
     bool on = false;
     if (!value.TryToBool(&on)) return false;
-    SubscribeForData = on;
+    Host.SubscribeForData = on;
   } else if (is("TranslatorComponentProperties")) {
     std::lock_guard<std::mutex> guard(language_lock_);
-    if (Translator) {
+    if (Translation.Translator) {
       for (const std::string& p : SplitFields(value.ToString(), ";|"))
-        if (!p.empty()) Translator->AddComponentProperty(p);
+        if (!p.empty()) Translation.Translator->AddComponentProperty(p);
     }
   } else {
     std::string rest;

@@ -70,13 +70,13 @@ void Package(TPluginCallRec* rec, const std::string& form, const std::string& ex
 // After a changed configuration: every instance sharing the settings reloads
 // them, directly in its loading thread, else told by its host window.
 void BroadcastSettingsChange(const TqonPlugin& changed) {
-  const std::string path = changed.RegistryPath.Get();
+  const std::string path = changed.Settings.RegistryPath.Get();
   const uint32_t thread = platform::CurrentThreadId();
   for (TPluginCall& module : TPluginCall::All()) {
     try {
-      if (module->RegistryPath.Get() != path || !module->Has(TPluginHook::LoadSettingsNow))
+      if (module->Settings.RegistryPath.Get() != path || !module->Has(TPluginHook::LoadSettingsNow))
         continue;
-      if (module->LoadThreadId.load() == thread) {
+      if (module->Host.LoadThreadId.load() == thread) {
         auto state = module->LockStateExclusive();
         module->LoadSettingsNow();
       } else {
@@ -97,7 +97,7 @@ int32_t CreatePluginInstance(TPluginCallRec* rec) noexcept {
     TPluginCallRecIntf call(rec);
     if (!PluginRegistry()) return Code(TCallResult::Refused);
     std::unique_ptr<TqonPlugin> module = PluginModuleClass()(rec);
-    module->SelfHandle = module.get();
+    module->Identity.SelfHandle = module.get();
     const uintptr_t handle = reinterpret_cast<uintptr_t>(module.get());
     if (!RegisterPluginModule(std::move(module))) return Code(TCallResult::Refused);
     call.Restore();
@@ -128,8 +128,8 @@ bool GetModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* neede
   try {
     TPluginCall module = TPluginCall::Find(rec->Instance);
     if (!module) return false;
-    const std::string title = platform::AnsiToUtf8(module->Title.Get());
-    const std::string commands = platform::AnsiToUtf8(module->CustomCommands.AsText());
+    const std::string title = platform::AnsiToUtf8(module->Identity.Title.Get());
+    const std::string commands = platform::AnsiToUtf8(module->Identity.CustomCommands.AsText());
     const uint64_t need = uint64_t{kModuleInfoHeaderSize} + title.size() + commands.size();
     if (need > UINT32_MAX) return false;
     if (needed) *needed = static_cast<uint32_t>(need);
@@ -137,11 +137,11 @@ bool GetModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* neede
     const uint32_t capacity = info->Size;
     std::memset(static_cast<void*>(info), 0, kModuleInfoHeaderSize);
     info->Size = capacity;
-    info->Capabilities =
-        uint32_t{module->ModuleRoles.load()} | (uint32_t{module->ModuleOptions.load() & 7u} << 16);
+    info->Capabilities = uint32_t{module->Identity.ModuleRoles.load()} |
+                         (uint32_t{module->Identity.ModuleOptions.load() & 7u} << 16);
     info->InterfaceVersion = 4;
-    info->ModuleVersion = module->ModuleVersion.load();
-    info->Options = module->ModuleFlags.load();
+    info->ModuleVersion = module->Identity.ModuleVersion.load();
+    info->Options = module->Identity.ModuleFlags.load();
     if (capacity < need) return false;
     char* text = reinterpret_cast<char*>(info) + kModuleInfoHeaderSize;
     if (!title.empty()) {
@@ -225,22 +225,23 @@ void ShowOptionsDialog(TPluginCallRec* rec) noexcept {
     struct DialogScope {
       TqonPlugin& module;
       ~DialogScope() {
-        module.DialogShown = false;
-        module.DialogList.Reset();
-        module.DialogRoles = 0;
+        module.Dialog.DialogShown = false;
+        module.Dialog.DialogList.Reset();
+        module.Dialog.DialogRoles = 0;
       }
     } scope{*module};
     if (call.Params()) {
       OleVariant v;
-      if (call.ReadValue("INI-FILE", &v)) module->IniFile = v.ToString();
+      if (call.ReadValue("INI-FILE", &v)) module->Settings.IniFile = v.ToString();
       module->ApplyLanguage(call);
-      if (call.ReadValue("OWNER-FORM", &v)) module->OwnerForm = static_cast<uintptr_t>(v.ToInt64());
+      if (call.ReadValue("OWNER-FORM", &v))
+        module->Host.OwnerForm = static_cast<uintptr_t>(v.ToInt64());
     }
-    module->DialogShown = true;
-    module->DialogRoles = rec->Roles;
+    module->Dialog.DialogShown = true;
+    module->Dialog.DialogRoles = rec->Roles;
     if (input_kind == kKindListObject || input_kind == kKindListObject2 ||
         input_kind == kKindListIntf)
-      module->DialogList = IntfPtr<IqonParamsListA>(call.InputList());
+      module->Dialog.DialogList = IntfPtr<IqonParamsListA>(call.InputList());
     bool changed = false;
     try {
       module->ShowOptionsDialog(rec, changed);
@@ -260,12 +261,12 @@ int32_t ProcessData(TPluginCallRec* rec) noexcept {
     module = TPluginCall::Find(rec->Instance);
     if (!module) return Code(TCallResult::Refused);
     // An unloaded instance still busy with a data call of another thread.
-    for (int poll = 0; module->Busy() && module->Unloaded && !module->InDataCall(); ++poll) {
+    for (int poll = 0; module->Busy() && module->Host.Unloaded && !module->InDataCall(); ++poll) {
       if (poll == kBusyWaitPolls) return Code(TCallResult::Refused);
       platform::PumpMessages(0);
       platform::SleepMs(kBusyWaitPollMs);
     }
-    if (module->Unloaded || !PluginRegistry()) return Code(TCallResult::Refused);
+    if (module->Host.Unloaded || !PluginRegistry()) return Code(TCallResult::Refused);
     return module->ProcessDataCall(rec);
   } catch (const std::exception& e) {
     if (module) module->LogError("PROCESS", ErrorText(e));

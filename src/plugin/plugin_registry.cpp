@@ -148,7 +148,7 @@ TPluginCall TPluginCall::Find(uintptr_t handle) {
   if (!registry || handle == 0) return TPluginCall();
   auto r = registry->ReadLocked();
   for (TqonPlugin* m : *r)
-    if (reinterpret_cast<uintptr_t>(m->SelfHandle) == handle) return TPluginCall(m);
+    if (reinterpret_cast<uintptr_t>(m->Identity.SelfHandle) == handle) return TPluginCall(m);
   return TPluginCall();
 }
 
@@ -178,7 +178,7 @@ bool FreePluginModule(uintptr_t handle) {
   {
     auto w = registry->WriteLocked();
     for (TqonPlugin* m : *w) {
-      if (reinterpret_cast<uintptr_t>(m->SelfHandle) == handle) {
+      if (reinterpret_cast<uintptr_t>(m->Identity.SelfHandle) == handle) {
         removed = m;
         break;
       }

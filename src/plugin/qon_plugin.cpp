@@ -8,7 +8,8 @@
 // --------------------------------------------------------------------------
 // Construction and destruction
 
-TqonPlugin::TqonPlugin(TPluginCallRec* rec, uintptr_t dll_handle) : DllHandle(dll_handle) {
+TqonPlugin::TqonPlugin(TPluginCallRec* rec, uintptr_t dll_handle) {
+  Identity.DllHandle = dll_handle;
   if (rec) {
     temporary_load_ = rec->Params == 0;
     OleVariant v;
@@ -16,43 +17,46 @@ TqonPlugin::TqonPlugin(TPluginCallRec* rec, uintptr_t dll_handle) : DllHandle(dl
     if (TryReadIntfValue(CallParams(rec).get(), "TEMPORARY-LOAD", &v) && v.TryToBool(&value))
       temporary_load_ = value;
   }
-  Translator = std::make_unique<TPluginTranslator>();
+  Translation.Translator = std::make_unique<TPluginTranslator>();
   LogList = std::make_unique<TLogDataList>();
 
   const std::string file =
       platform::ModuleFileName(dll_handle ? reinterpret_cast<const void*>(dll_handle) : nullptr);
   const size_t delimiter = file.find_last_of("/\\");
-  ModuleName = delimiter == std::string::npos ? file : file.substr(delimiter + 1);
-  ModulePath = delimiter == std::string::npos ? std::string() : file.substr(0, delimiter + 1);
-  Version = DLT645_VERSION_TEXT;
+  Identity.ModuleName = delimiter == std::string::npos ? file : file.substr(delimiter + 1);
+  Identity.ModulePath =
+      delimiter == std::string::npos ? std::string() : file.substr(0, delimiter + 1);
+  Identity.Version = DLT645_VERSION_TEXT;
 
-  Language = Translator->SetupLanguageFiles(platform::ProgramFileName(), file);
-  Translator->AddComponentProperty("MsgNoData");
-  Translator->AddComponentProperty("MsgWriteComplete");
-  Translator->AddComponentProperty("MsgWriteCompleteError");
+  Translation.Language =
+      Translation.Translator->SetupLanguageFiles(platform::ProgramFileName(), file);
+  Translation.Translator->AddComponentProperty("MsgNoData");
+  Translation.Translator->AddComponentProperty("MsgWriteComplete");
+  Translation.Translator->AddComponentProperty("MsgWriteCompleteError");
 }
 
 void TqonPlugin::AfterConstruction() {
   // The texts as the create handler left them are the built-in ("EN") ones
   // every translation starts from.
-  builtin_texts_ = {MsgNoData.Get(), MsgWriteComplete.Get(), MsgWriteCompleteError.Get()};
-  if (Translator && Translator->HasLanguageFiles()) ApplyTranslation();
+  builtin_texts_ = {Messages.MsgNoData.Get(), Messages.MsgWriteComplete.Get(),
+                    Messages.MsgWriteCompleteError.Get()};
+  if (Translation.Translator && Translation.Translator->HasLanguageFiles()) ApplyTranslation();
 }
 
 TqonPlugin::~TqonPlugin() {
   destroying_ = true;
-  ParserItemsText.clear();
-  ParserItems.Clear();
+  Items.ParserItemsText.clear();
+  Items.ParserItems.Clear();
   {
     std::lock_guard<std::mutex> guard(config_sources_lock_);
     config_sources_.clear();
   }
-  Translator.reset();
-  CustomCommands.Clear();
+  Translation.Translator.reset();
+  Identity.CustomCommands.Clear();
   module_params_.reset();
   module_configs_.reset();
   LogList.reset();
-  DialogList.Reset();
+  Dialog.DialogList.Reset();
   text_blocks_.Clear();
 }
 
@@ -66,13 +70,14 @@ IntfPtr<IqonParamsListA> TqonPlugin::CallParams(const TPluginCallRec* rec) {
 
 bool TqonPlugin::RoleEnabled(TRole role) const {
   const int index = static_cast<int>(role);
-  return index >= 0 && index < kRoleCount && RoleState[static_cast<size_t>(index)].load();
+  return index >= 0 && index < kRoleCount && State.RoleState[static_cast<size_t>(index)].load();
 }
 
 uint8_t TqonPlugin::EnabledRoles() const {
   uint8_t roles = 0;
   for (int i = 0; i < kRoleCount; ++i)
-    if (RoleState[static_cast<size_t>(i)].load()) roles = static_cast<uint8_t>(roles | (1u << i));
+    if (State.RoleState[static_cast<size_t>(i)].load())
+      roles = static_cast<uint8_t>(roles | (1u << i));
   return roles;
 }
 
@@ -90,19 +95,23 @@ std::span<const TPropInfo> TqonPlugin::PublishedProperties() const {
       ComponentProperties(),
       {
           {"MsgNoData", TTypeKind::tkLString,
-           [](const TPersistent& p) { return TPropValue(PropSelf<T>(p).MsgNoData.Get()); },
-           [](TPersistent& p, const TPropValue& v) { PropSelf<T>(p).MsgNoData = PropAsText(v); }},
-          {"MsgWriteComplete", TTypeKind::tkLString,
-           [](const TPersistent& p) { return TPropValue(PropSelf<T>(p).MsgWriteComplete.Get()); },
+           [](const TPersistent& p) { return TPropValue(PropSelf<T>(p).Messages.MsgNoData.Get()); },
            [](TPersistent& p, const TPropValue& v) {
-             PropSelf<T>(p).MsgWriteComplete = PropAsText(v);
+             PropSelf<T>(p).Messages.MsgNoData = PropAsText(v);
+           }},
+          {"MsgWriteComplete", TTypeKind::tkLString,
+           [](const TPersistent& p) {
+             return TPropValue(PropSelf<T>(p).Messages.MsgWriteComplete.Get());
+           },
+           [](TPersistent& p, const TPropValue& v) {
+             PropSelf<T>(p).Messages.MsgWriteComplete = PropAsText(v);
            }},
           {"MsgWriteCompleteError", TTypeKind::tkLString,
            [](const TPersistent& p) {
-             return TPropValue(PropSelf<T>(p).MsgWriteCompleteError.Get());
+             return TPropValue(PropSelf<T>(p).Messages.MsgWriteCompleteError.Get());
            },
            [](TPersistent& p, const TPropValue& v) {
-             PropSelf<T>(p).MsgWriteCompleteError = PropAsText(v);
+             PropSelf<T>(p).Messages.MsgWriteCompleteError = PropAsText(v);
            }},
       });
   return properties;
@@ -119,42 +128,44 @@ TModuleConfigList& TqonPlugin::ModuleConfigs() {
 
 TSettingsLocation TqonPlugin::SettingsLocation() const {
   TSettingsLocation location;
-  location.RegistryRoot1 = RegistryRoot1;
-  location.RegistryRoot2 = RegistryRoot2;
-  location.RegistryPath = RegistryPath.Get();
-  location.IniFile = IniFile.Get();
-  location.IniSectionPrefix = IniSectionPrefix.Get();
+  location.RegistryRoot1 = Settings.RegistryRoot1;
+  location.RegistryRoot2 = Settings.RegistryRoot2;
+  location.RegistryPath = Settings.RegistryPath.Get();
+  location.IniFile = Settings.IniFile.Get();
+  location.IniSectionPrefix = Settings.IniSectionPrefix.Get();
   return location;
 }
 
 bool TqonPlugin::LoadSettings(const TStrings& lines, TPersistent* config,
                               const std::string* ini_file) {
   bool busy = false;
-  SettingsBusy = true;
+  Settings.SettingsBusy = true;
   const bool ok = ::LoadSettings(SettingsLocation(), lines, config, ini_file, &busy);
-  SettingsBusy = false;
+  Settings.SettingsBusy = false;
   return ok;
 }
 
 bool TqonPlugin::SaveSettings(const TStrings& lines, TPersistent* config,
                               const std::string* ini_file) {
   bool busy = false;
-  SettingsBusy = true;
+  Settings.SettingsBusy = true;
   const bool ok = ::SaveSettings(SettingsLocation(), lines, config, ini_file, &busy);
-  SettingsBusy = false;
+  Settings.SettingsBusy = false;
   return ok;
 }
 
 std::string TqonPlugin::AppDataPath() const {
-  return GetAppDataPath(RegistryPath.Get(), ModulePath);
+  return GetAppDataPath(Settings.RegistryPath.Get(), Identity.ModulePath);
 }
 
 std::string TqonPlugin::ModuleConfigName() {
-  return GetConfigName(&ModuleConfigs(), ConfigId.load(), Title.Get(), ModuleName);
+  return GetConfigName(&ModuleConfigs(), Host.ConfigId.load(), Identity.Title.Get(),
+                       Identity.ModuleName);
 }
 
 std::string TqonPlugin::ModuleDataPath() {
-  return GetModuleDataPath(AppDataPath(), GetSubFolder(IniSectionPrefix.Get()), ModuleConfigName());
+  return GetModuleDataPath(AppDataPath(), GetSubFolder(Settings.IniSectionPrefix.Get()),
+                           ModuleConfigName());
 }
 
 std::vector<TConfigDataSource> TqonPlugin::ConfiguredDataSources() const {
@@ -171,9 +182,9 @@ void TqonPlugin::ApplyLanguage(const TPluginCallRecIntf& call) {
   const std::string requested = v.ToString();
   if (requested.empty()) return;
   std::lock_guard<std::mutex> guard(language_lock_);
-  if (platform::SameTextAscii(requested, Language.Get())) return;
-  Language = requested;
-  Translated = false;
+  if (platform::SameTextAscii(requested, Translation.Language.Get())) return;
+  Translation.Language = requested;
+  Translation.Translated = false;
   ApplyTranslation();
   try {
     OnLanguageChange();
@@ -183,20 +194,20 @@ void TqonPlugin::ApplyLanguage(const TPluginCallRecIntf& call) {
 }
 
 void TqonPlugin::ApplyTranslation() {
-  if (Translated) return;
-  const std::string language = Language.Get();
+  if (Translation.Translated) return;
+  const std::string language = Translation.Language.Get();
   if (language.empty()) return;
   RestoreBuiltInTexts();
   try {
-    if (Translator) Translator->Translate(*this, language);
+    if (Translation.Translator) Translation.Translator->Translate(*this, language);
   } catch (const std::exception& e) {
     LogError("TRANSL", e.what());
   }
-  Translated = true;
+  Translation.Translated = true;
 }
 
 void TqonPlugin::RestoreBuiltInTexts() {
-  MsgNoData = builtin_texts_[0];
-  MsgWriteComplete = builtin_texts_[1];
-  MsgWriteCompleteError = builtin_texts_[2];
+  Messages.MsgNoData = builtin_texts_[0];
+  Messages.MsgWriteComplete = builtin_texts_[1];
+  Messages.MsgWriteCompleteError = builtin_texts_[2];
 }

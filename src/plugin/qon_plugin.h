@@ -34,6 +34,7 @@
 #include "plugin/plugin_events.h"
 #include "plugin/plugin_translator.h"
 #include "plugin/qon_plugin_custom_cmd_list.h"
+#include "plugin/qon_plugin_fields.h"
 #include "plugin/result_text_blocks.h"
 #include "threading/multi_read_exclusive_write_synchronizer.h"
 
@@ -44,11 +45,6 @@ constexpr uint32_t kMsgLogLines = 1809;
 constexpr uint32_t kMsgReloadSettings = 1812;
 // The time-out of a notification that could not be posted.
 constexpr uint32_t kNotifySendTimeoutMs = 1000;
-
-// The messages of the data call, in the built-in language.
-constexpr char kDefaultMsgNoData[] = "No data for processing";
-constexpr char kDefaultMsgWriteComplete[] = "Data have been processed successfully";
-constexpr char kDefaultMsgWriteCompleteError[] = "Data have been processed with errors";
 
 // A component, so that the translator walks it and what it owns; its
 // published properties are the messages of the data call. Protocol modules
@@ -85,7 +81,9 @@ class TqonPlugin : public TComponent, public IParserModule {
                         const std::string& client_name, const std::string& full_name,
                         const std::string& short_name, uintptr_t client_id, uint32_t data_source_no,
                         const std::string& packet) override;
-  uintptr_t InstanceHandle() const override { return reinterpret_cast<uintptr_t>(SelfHandle); }
+  uintptr_t InstanceHandle() const override {
+    return reinterpret_cast<uintptr_t>(Identity.SelfHandle);
+  }
   std::vector<TConfigDataSource> ConfiguredDataSources() const override;
   bool TemporaryLoad() const override { return temporary_load_; }
   std::vector<TDataSourceScheduled*> DataSources() const override { return {}; }
@@ -97,7 +95,7 @@ class TqonPlugin : public TComponent, public IParserModule {
 
   // --- roles ---
   uint8_t EnabledRoles() const;
-  void SetRoleEnabled(TRole role, bool on) { RoleState[static_cast<size_t>(role)] = on; }
+  void SetRoleEnabled(TRole role, bool on) { State.RoleState[static_cast<size_t>(role)] = on; }
   // Bits 0..7 of the value's integer form (limited to the enabled roles when
   // asked); empty or null values and non-integers give the empty set.
   uint8_t RolesFromValue(const OleVariant& value, bool only_enabled) const;
@@ -105,14 +103,18 @@ class TqonPlugin : public TComponent, public IParserModule {
   // --- parser items ---
   int AddParserItem(const std::string& name, const std::string& caption, const std::string& extra,
                     uint8_t type) {
-    return ParserItems.Add(name, caption, extra, type);
+    return Items.ParserItems.Add(name, caption, extra, type);
   }
-  void SetParserItem(int index, const TParserItem& item) { ParserItems.Set(index, item); }
-  int ParserItemCount() const { return ParserItems.Count(); }
-  void ClearParserItems() { ParserItems.Clear(); }
-  std::string ParserItemsAsText() const { return ParserItems.AsText(); }
-  void LoadParserItems(std::string_view text, bool replace) { ParserItems.Load(text, replace); }
-  void AddStandardParserItems(bool with_client_id) { ParserItems.AddStandard(with_client_id); }
+  void SetParserItem(int index, const TParserItem& item) { Items.ParserItems.Set(index, item); }
+  int ParserItemCount() const { return Items.ParserItems.Count(); }
+  void ClearParserItems() { Items.ParserItems.Clear(); }
+  std::string ParserItemsAsText() const { return Items.ParserItems.AsText(); }
+  void LoadParserItems(std::string_view text, bool replace) {
+    Items.ParserItems.Load(text, replace);
+  }
+  void AddStandardParserItems(bool with_client_id) {
+    Items.ParserItems.AddStandard(with_client_id);
+  }
 
   // --- language ---
   // The "LANGUAGE" parameter of a call: a language other than the current
@@ -138,7 +140,7 @@ class TqonPlugin : public TComponent, public IParserModule {
   // The module configurations one library serves (created on first use).
   TModuleConfigList& ModuleConfigs();
   // One settings pass over the configuration object; ini_file, when given,
-  // stands in for IniFile.
+  // stands in for Settings.IniFile.
   bool LoadSettings(const TStrings& lines, TPersistent* config,
                     const std::string* ini_file = nullptr);
   bool SaveSettings(const TStrings& lines, TPersistent* config,
@@ -156,7 +158,7 @@ class TqonPlugin : public TComponent, public IParserModule {
   // Data calls in progress (in any thread).
   bool Busy() const { return data_calls_ > 0; }
 
-  // --- window notifications to HostWindow ---
+  // --- window notifications to Host.HostWindow ---
   // 1809 at most once until the host's next GetLogEx.
   void NotifyLogLines();
   void NotifyHost(uint32_t msg);
@@ -187,75 +189,21 @@ class TqonPlugin : public TComponent, public IParserModule {
   int32_t CallRefs() const noexcept { return call_refs_.load(); }
 
   // ------------------------------------------------------------------
-  // Fields. Those read by data paths or exports while commands may change
-  // them are atomic or locked.
-
-  // What the module is.
-  TqonPlugin* SelfHandle = nullptr;
-  uintptr_t DllHandle = 0;
-  std::string ModulePath;
-  std::string ModuleName;
-  std::string Version;
-  std::atomic<float> ModuleVersion{4.0f};
-  std::atomic<uint8_t> ModuleRoles{0};
-  std::atomic<uint8_t> ModuleOptions{0};
-  std::atomic<uint8_t> ModuleFlags{1};
-  TLockedString Title;
-  TLockedString LogTitle;
-  TLockedString EventsSupported;
-  TqonPluginCustomCmdList CustomCommands;
+  // The module's state, in parts (qon_plugin_fields.h). Mind the order:
+  // the parts are destroyed last to first.
+  TModuleIdentity Identity;
+  // The handlers the default hooks call.
   TqonPluginEvents Events;
-
-  // What the host told it at "LOAD" (and after).
-  std::atomic<int32_t> LoadCount{0};
-  std::atomic<uint32_t> LoadThreadId{0};
-  std::atomic<bool> Unloaded{false};
-  std::atomic<uint32_t> HostModuleId{0};
-  std::atomic<uintptr_t> HostModule{0};
-  std::atomic<uintptr_t> HostWindow{0};
-  std::atomic<uintptr_t> OwnerForm{0};
-  THostFunctions HostFunctions;
-  TLockedString ApplicationName;
-  std::atomic<uint32_t> ConfigId{0};
-  std::atomic<bool> SubscribeForData{false};
-
-  // Where its settings are.
-  TLockedString IniFile;
-  uint8_t RegistryRoot1 = 2;
-  uint8_t RegistryRoot2 = 1;
-  TLockedString RegistryPath;
-  TLockedString IniSectionPrefix;
-  std::atomic<bool> SettingsBusy{false};
-
-  // "SET-STATE".
-  std::array<std::atomic<bool>, kRoleCount> RoleState{};
-  std::string DataSourceLoadFor;
-
-  // "ITEMS" and "SET-ITEMS".
-  TParserItemList ParserItems;
-  std::string ParserItemsText;
-
+  THostLink Host;
+  TSettingsLocationFields Settings;
+  TSetStateFields State;
+  TParserItemsFields Items;
   // The instance log (the operation of the same name adds to it).
   std::unique_ptr<TLogDataList> LogList;
-
-  // The messages of the data call; published, so translated.
-  TLockedString MsgNoData{kDefaultMsgNoData};
-  TLockedString MsgWriteComplete{kDefaultMsgWriteComplete};
-  TLockedString MsgWriteCompleteError{kDefaultMsgWriteCompleteError};
-
-  // Language.
-  std::unique_ptr<TPluginTranslator> Translator;
-  TLockedString Language;
-  std::atomic<bool> Translated{false};
-
-  // The options dialog.
-  std::atomic<bool> DialogShown{false};
-  std::atomic<uint8_t> DialogRoles{0};
-  IntfPtr<IqonParamsListA> DialogList;
-
-  // Commands run one at a time (see EnterCommandLock for a data call's own).
-  std::recursive_mutex CommandLock;
-  std::atomic<int32_t> CommandDepth{0};
+  TDataCallMessages Messages;
+  TLanguageFields Translation;
+  TDialogState Dialog;
+  TCommandState Commands;
 
  protected:
   // The first "LOAD" and the last "UNLOAD".

@@ -41,12 +41,12 @@ uintptr_t HandleFrom(const OleVariant& v) {
 
 void TqonPlugin::EnterCommandLock() {
   if (!InDataCall()) {
-    CommandLock.lock();
+    Commands.CommandLock.lock();
     return;
   }
   // A command issued through the host's output function during a data call
   // must not wait for a command that itself waits for this data call.
-  while (!CommandLock.try_lock()) {
+  while (!Commands.CommandLock.try_lock()) {
     if (state_lock_.WaitingWriters() > 0)
       throw EAssertionFailed("Plugin commands are not allowed while the plugin state changes");
     std::this_thread::yield();
@@ -55,12 +55,12 @@ void TqonPlugin::EnterCommandLock() {
 
 int32_t TqonPlugin::ExecuteCommand(const std::string& command, TPluginCallRec* rec) {
   EnterCommandLock();
-  const int32_t depth = CommandDepth.fetch_add(1) + 1;
+  const int32_t depth = Commands.CommandDepth.fetch_add(1) + 1;
   struct Leave {
     TqonPlugin& module;
     ~Leave() {
-      module.CommandDepth.fetch_sub(1);
-      module.CommandLock.unlock();
+      module.Commands.CommandDepth.fetch_sub(1);
+      module.Commands.CommandLock.unlock();
     }
   } leave{*this};
   if (depth != 1) throw EAssertionFailed("Nested plugin commands are not allowed");
@@ -74,8 +74,8 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
   int32_t result = Code(TCallResult::NotAnswered);
   if (command == "LOAD") ApplyLanguage(call);
   OleVariant v;
-  if (call.ReadValue("MSG-PROC-HANDLE", &v)) HostWindow = HandleFrom(v);
-  if (call.ReadValue("OWNER-FORM", &v)) OwnerForm = HandleFrom(v);
+  if (call.ReadValue("MSG-PROC-HANDLE", &v)) Host.HostWindow = HandleFrom(v);
+  if (call.ReadValue("OWNER-FORM", &v)) Host.OwnerForm = HandleFrom(v);
 
   // Which failures are logged, and under which context.
   const char* log_context = nullptr;
@@ -117,13 +117,13 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
           QON_FOREIGN_CALLS ~Release() { item->Release(); }
         } release{item};
         OnBeforeGetParserItems();
-        ParserItemsText = ParserItemsAsText();
-        const OleVariant text(ParserItemsText);
+        Items.ParserItemsText = ParserItemsAsText();
+        const OleVariant text(Items.ParserItemsText);
         item->SetValue(&text.Raw());
         result = Code(TCallResult::Done);
       }
     } else if (command == "EVENTS-SUPPORT") {
-      StoreResult(call, OleVariant(EventsSupported.Get()));
+      StoreResult(call, OleVariant(Identity.EventsSupported.Get()));
       result = Code(TCallResult::Done);
     } else if (command == "GET-MODULE-PARAMETER") {
       OleVariant param;
@@ -158,27 +158,27 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DispatchCommand(const std::string& command
 void TqonPlugin::Load(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
   // Commands are serialised, so the count read here is the one incremented.
   TStateExclusiveLock state;
-  if (LoadCount.load() == 0) state = LockStateExclusive();
-  if (LoadCount.fetch_add(1) + 1 != 1) return;
+  if (Host.LoadCount.load() == 0) state = LockStateExclusive();
+  if (Host.LoadCount.fetch_add(1) + 1 != 1) return;
 
-  LoadThreadId = platform::CurrentThreadId();
-  DialogShown = false;
-  HostModuleId = rec ? rec->HostModuleId : 0;
-  RegistryPath = TextValue(call, "REGISTRY-PATH");
-  IniSectionPrefix = TextValue(call, "INI-SECTION-PREFIX");
+  Host.LoadThreadId = platform::CurrentThreadId();
+  Dialog.DialogShown = false;
+  Host.HostModuleId = rec ? rec->HostModuleId : 0;
+  Settings.RegistryPath = TextValue(call, "REGISTRY-PATH");
+  Settings.IniSectionPrefix = TextValue(call, "INI-SECTION-PREFIX");
   OleVariant v;
-  if (call.ReadValue("HANDLE", &v)) HostModule = HandleFrom(v);
+  if (call.ReadValue("HANDLE", &v)) Host.HostModule = HandleFrom(v);
   const std::string application = TextValue(call, "APPLICATION-NAME");
-  ApplicationName = application;
-  if (HostModule.load() == 0 && !application.empty())
-    HostModule = platform::FindLoadedModule(application);
-  ConfigId = 0;
-  if ((ModuleOptions.load() & 4) && call.ReadValue("CONFIG-ID", &v))
-    ConfigId = static_cast<uint32_t>(v.ToInt64());
-  IniFile = TextValue(call, "INI-FILE");
-  if (const platform::ModuleHandle host = HostModule.load()) HostFunctions.LookUp(host);
+  Host.ApplicationName = application;
+  if (Host.HostModule.load() == 0 && !application.empty())
+    Host.HostModule = platform::FindLoadedModule(application);
+  Host.ConfigId = 0;
+  if ((Identity.ModuleOptions.load() & 4) && call.ReadValue("CONFIG-ID", &v))
+    Host.ConfigId = static_cast<uint32_t>(v.ToInt64());
+  Settings.IniFile = TextValue(call, "INI-FILE");
+  if (const platform::ModuleHandle host = Host.HostModule.load()) Host.HostFunctions.LookUp(host);
 
-  Unloaded = false;
+  Host.Unloaded = false;
   if (LogList->Count() > 0) {
     // The window may be a new one: it has not been told yet.
     log_notice_pending_ = false;
@@ -189,23 +189,23 @@ void TqonPlugin::Load(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
 
 void TqonPlugin::Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
   TStateExclusiveLock state;
-  if (LoadCount.load() == 1) state = LockStateExclusive();
-  const int32_t count = LoadCount.fetch_sub(1) - 1;
+  if (Host.LoadCount.load() == 1) state = LockStateExclusive();
+  const int32_t count = Host.LoadCount.fetch_sub(1) - 1;
   if (count < 0) {
-    LoadCount = 0;
+    Host.LoadCount = 0;
     return;
   }
   if (count != 0) return;
 
-  Unloaded = true;
-  for (auto& role : RoleState)
+  Host.Unloaded = true;
+  for (auto& role : State.RoleState)
     role = false;
   // Only a settings file the host names now, and another one, is saved to.
   OleVariant ini;
   if (call.ReadValue("INI-FILE", &ini)) {
     const std::string file = ini.ToString();
-    if (file != IniFile.Get()) {
-      IniFile = file;
+    if (file != Settings.IniFile.Get()) {
+      Settings.IniFile = file;
       try {
         OnSaveSettingsNow();
       } catch (const std::exception&) {
@@ -218,9 +218,9 @@ void TqonPlugin::Unload(TPluginCallRec* rec, const TPluginCallRecIntf& call) {
   } catch (const std::exception&) {
     // The instance unloads all the same.
   }
-  DialogShown = false;
-  HostModule = 0;
-  HostWindow = 0;
+  Dialog.DialogShown = false;
+  Host.HostModule = 0;
+  Host.HostWindow = 0;
 }
 
 // --------------------------------------------------------------------------
@@ -248,12 +248,12 @@ int32_t TqonPlugin::SetState(TPluginCallRec* rec, const TPluginCallRecIntf& call
     std::lock_guard<std::mutex> guard(config_sources_lock_);
     config_sources_ = std::move(sources);
   }
-  if (call.ReadValue("DATA-SOURCE-LOAD", &v)) DataSourceLoadFor = v.ToString();
+  if (call.ReadValue("DATA-SOURCE-LOAD", &v)) State.DataSourceLoadFor = v.ToString();
   if (call.ReadValue("RESULT", &v)) {
     const bool on = v.ToInt() == 1;
     const uint8_t roles = rec ? rec->Roles : 0;
     for (int i = 0; i < kRoleCount; ++i)
-      if (roles & (1u << i)) RoleState[static_cast<size_t>(i)] = on;
+      if (roles & (1u << i)) State.RoleState[static_cast<size_t>(i)] = on;
     OnChangeState(roles);
     result = Code(TCallResult::Done);
   }
@@ -265,14 +265,14 @@ int32_t TqonPlugin::SettingsNow(const std::string& command, const TPluginCallRec
     TLockedString& field;
     std::string saved;
     ~RestoreIniFile() { field = saved; }
-  } restore{IniFile, IniFile.Get()};
-  IniFile = TextValue(call, "INI-FILE");
+  } restore{Settings.IniFile, Settings.IniFile.Get()};
+  Settings.IniFile = TextValue(call, "INI-FILE");
   if (command == "LOAD-SETTINGS-NOW") {
     if (Handles(TPluginHook::LoadSettingsNow)) {
       TStateExclusiveLock state = LockStateExclusive();
       OnLoadSettingsNow();
     }
-    IniFile = restore.saved;
+    Settings.IniFile = restore.saved;
   }
   OleVariant no_save;
   bool save = true;

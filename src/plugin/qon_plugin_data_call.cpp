@@ -53,7 +53,7 @@ void TqonPlugin::CheckStateChangeAllowed() const {
 
 int32_t TqonPlugin::ProcessDataCall(TPluginCallRec* rec) {
   TStateSharedLock state = LockStateShared();
-  if (Unloaded) return Code(TCallResult::Refused);
+  if (Host.Unloaded) return Code(TCallResult::Refused);
   return DataCall(rec);
 }
 
@@ -95,7 +95,7 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DataCall(TPluginCallRec* rec) {
     bool serve = true;
     if (roles & RoleBit(TRole::Writing)) {
       if (rec->Input.Data == 0) {
-        const std::string msg = MsgNoData.Get();
+        const std::string msg = Messages.MsgNoData.Get();
         if (!msg.empty()) Log(TLogLevel::Warning, msg);
         serve = false;
       } else if (IntfPtr<IqonParamsListA> in = DescriptorList(rec->Input)) {
@@ -118,12 +118,12 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DataCall(TPluginCallRec* rec) {
           if (result > 0 && rec->Input.Data == 0) result = 0;
           if (roles & (RoleBit(TRole::Writing) | RoleBit(TRole::Reporting))) {
             const std::string msg =
-                result < 0 ? MsgWriteCompleteError.Get() : MsgWriteComplete.Get();
+                result < 0 ? Messages.MsgWriteCompleteError.Get() : Messages.MsgWriteComplete.Get();
             if (!msg.empty()) Log(result < 0 ? TLogLevel::Warning : TLogLevel::Success, msg);
           }
         } catch (const std::exception& e) {
           result = Code(TCallResult::Error);
-          const std::string msg = MsgWriteCompleteError.Get();
+          const std::string msg = Messages.MsgWriteCompleteError.Get();
           if (!msg.empty()) Log(TLogLevel::Warning, msg + ": " + e.what());
         }
       } else if (roles & RoleBit(TRole::PassThrough)) {

@@ -9,7 +9,7 @@ void TqonPlugin::Log(TLogLevel level, const std::string& text, bool flag) {
   if (!LogList || destroying_) return;
   try {
     std::string line(1, static_cast<char>((static_cast<int>(level) + 1) | (flag ? 0x80 : 0)));
-    const std::string title = LogTitle.Get();
+    const std::string title = Identity.LogTitle.Get();
     if (!title.empty()) line += title + ". ";
     const size_t body = line.size();
     line += text;
@@ -30,7 +30,7 @@ void TqonPlugin::LogError(const std::string& context, const std::string& message
 }
 
 void TqonPlugin::NotifyLogLines() {
-  if (HostWindow.load() == 0) return;
+  if (Host.HostWindow.load() == 0) return;
   // One notice until the host fetches the log: a data path never waits on a
   // notification per line.
   if (log_notice_pending_.exchange(true)) return;
@@ -39,9 +39,9 @@ void TqonPlugin::NotifyLogLines() {
 
 void TqonPlugin::NotifyHost(uint32_t msg) {
   try {
-    const platform::WindowHandle window = HostWindow.load();
+    const platform::WindowHandle window = Host.HostWindow.load();
     if (window == 0) return;
-    const uintptr_t id = HostModuleId.load();
+    const uintptr_t id = Host.HostModuleId.load();
     if (platform::PostMessageTo(window, msg, id, 0)) return;
     intptr_t answer = 0;
     platform::SendMessageTimeoutTo(window, msg, id, 0, kNotifySendTimeoutMs, &answer);

@@ -69,7 +69,7 @@ TEST(APluginConcurrency, DataCallsNeverMeetFreedDataSources) {
 
   std::unique_ptr<TqonPlugin> module = CreatePluginModule<TaPlugin>(nullptr);
   TaPlugin& m = static_cast<TaPlugin&>(*module);
-  m.HostFunctions.SendDataEx = &CountingSendDataEx;
+  m.Host.HostFunctions.SendDataEx = &CountingSendDataEx;
 
   std::atomic<bool> stop{false};
   std::atomic<int> unexpected{0};

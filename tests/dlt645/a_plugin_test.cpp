@@ -125,20 +125,20 @@ class APlugin : public ::testing::Test {
 };
 
 TEST_F(APlugin, CreationValues) {
-  EXPECT_EQ(m_.ModuleVersion.load(), 5.0f);
-  EXPECT_EQ(m_.ModuleRoles.load(), 3);
-  EXPECT_TRUE(m_.ModuleOptions.load() & 4);
-  EXPECT_EQ(m_.ModuleFlags.load(), 1);
-  EXPECT_EQ(m_.LogTitle.Get(), "DL-T645/2007");
-  EXPECT_EQ(m_.EventsSupported.Get(), "PORT-OPEN;PORT-CLOSE");
-  EXPECT_EQ(m_.Title.Get(), "DL-T645/2007 [GPRS]\r\nDL-T645/1997");
+  EXPECT_EQ(m_.Identity.ModuleVersion.load(), 5.0f);
+  EXPECT_EQ(m_.Identity.ModuleRoles.load(), 3);
+  EXPECT_TRUE(m_.Identity.ModuleOptions.load() & 4);
+  EXPECT_EQ(m_.Identity.ModuleFlags.load(), 1);
+  EXPECT_EQ(m_.Identity.LogTitle.Get(), "DL-T645/2007");
+  EXPECT_EQ(m_.Identity.EventsSupported.Get(), "PORT-OPEN;PORT-CLOSE");
+  EXPECT_EQ(m_.Identity.Title.Get(), "DL-T645/2007 [GPRS]\r\nDL-T645/1997");
   EXPECT_TRUE(m_.Unloading);
   EXPECT_FALSE(m_.Config);
   ASSERT_NE(m_.TextResources, nullptr);
   EXPECT_EQ(m_.Context.TextResources, m_.TextResources);
   ASSERT_NE(m_.Properties, nullptr);
   EXPECT_EQ(m_.Properties->Strings().Count(), 10);
-  const std::vector<std::string> props = m_.Translator->ComponentProperties();
+  const std::vector<std::string> props = m_.Translation.Translator->ComponentProperties();
   EXPECT_NE(std::find(props.begin(), props.end(), "FILTER"), props.end());
   EXPECT_NE(std::find(props.begin(), props.end(), "COLUMNS"), props.end());
 }
@@ -180,7 +180,7 @@ TEST_F(APlugin, TheConfigurationIdentifierChoosesTheVariant) {
                {0, "DL-T645/2007", false}};
   for (const Case& c : cases) {
     ASSERT_EQ(Load(c.id), 0);
-    EXPECT_EQ(m_.LogTitle.Get(), c.title);
+    EXPECT_EQ(m_.Identity.LogTitle.Get(), c.title);
     EXPECT_EQ(m_.Variant1997, c.is1997);
     Call list;
     list.Set("EVENT-TYPE", OleVariant("GetFuncTypeList"));

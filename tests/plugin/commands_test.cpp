@@ -29,13 +29,13 @@ TEST(PluginCommands, OnlyTheFirstLoadAndTheLastUnloadDoTheWork) {
   EXPECT_EQ(lib.Command(h, "LOAD"), 0);
   EXPECT_EQ(lib.Command(h, "UNLOAD"), 0);
   EXPECT_EQ(unloads, 0);
-  EXPECT_FALSE(Library::Module(h).Unloaded);
+  EXPECT_FALSE(Library::Module(h).Host.Unloaded);
   EXPECT_EQ(lib.Command(h, "UNLOAD"), 0);
   EXPECT_EQ(loads, 1);
   EXPECT_EQ(unloads, 1);
-  EXPECT_TRUE(Library::Module(h).Unloaded);
+  EXPECT_TRUE(Library::Module(h).Host.Unloaded);
   EXPECT_EQ(lib.Command(h, "UNLOAD"), 0);
-  EXPECT_EQ(Library::Module(h).LoadCount, 0);
+  EXPECT_EQ(Library::Module(h).Host.LoadCount, 0);
   EXPECT_EQ(unloads, 1);
 }
 
@@ -43,7 +43,7 @@ TEST(PluginCommands, LoadTakesTheHostSettings) {
   Library lib;
   const uintptr_t h = lib.Create();
   TqonPlugin& m = Library::Module(h);
-  m.ModuleOptions = 4;
+  m.Identity.ModuleOptions = 4;
   Call c;
   c.rec.HostModuleId = 17;
   c.Set("REGISTRY-PATH", "\\Software\\A\\B")
@@ -52,13 +52,13 @@ TEST(PluginCommands, LoadTakesTheHostSettings) {
       .Set("CONFIG-ID", int64_t{0xCADBBE3D})
       .Set("APPLICATION-NAME", "no-such-module-here");
   EXPECT_EQ(lib.Command(h, "LOAD", &c), 0);
-  EXPECT_EQ(m.HostModuleId, 17u);
-  EXPECT_EQ(m.RegistryPath.Get(), "\\Software\\A\\B");
-  EXPECT_EQ(m.IniSectionPrefix.Get(), "{Cfg:Main}");
-  EXPECT_EQ(m.IniFile.Get(), "x.ini");
-  EXPECT_EQ(m.ConfigId, 0xCADBBE3Du);
-  EXPECT_EQ(m.HostModule, 0u);
-  EXPECT_EQ(m.HostFunctions.SendDataEx.load(), nullptr);
+  EXPECT_EQ(m.Host.HostModuleId, 17u);
+  EXPECT_EQ(m.Settings.RegistryPath.Get(), "\\Software\\A\\B");
+  EXPECT_EQ(m.Settings.IniSectionPrefix.Get(), "{Cfg:Main}");
+  EXPECT_EQ(m.Settings.IniFile.Get(), "x.ini");
+  EXPECT_EQ(m.Host.ConfigId, 0xCADBBE3Du);
+  EXPECT_EQ(m.Host.HostModule, 0u);
+  EXPECT_EQ(m.Host.HostFunctions.SendDataEx.load(), nullptr);
 }
 
 TEST(PluginCommands, NamesAreCaseSensitiveAndOthersGoToTheCommandHandler) {
@@ -71,7 +71,7 @@ TEST(PluginCommands, NamesAreCaseSensitiveAndOthersGoToTheCommandHandler) {
   });
   const uintptr_t h = lib.Create();
   EXPECT_EQ(lib.Command(h, "load"), 42);
-  EXPECT_EQ(Library::Module(h).LoadCount, 0);
+  EXPECT_EQ(Library::Module(h).Host.LoadCount, 0);
   EXPECT_EQ(lib.Command(h, "CUSTOM"), 42);
   EXPECT_EQ(seen, (std::vector<std::string>{"load", "CUSTOM"}));
 
@@ -162,7 +162,7 @@ TEST(PluginCommands, SetStateReadsTheConfiguredDataSources) {
   EXPECT_EQ(sources[0].Extra, "x");
   EXPECT_EQ(sources[1].Number, 16);
   EXPECT_EQ(sources[1].Extra, "");
-  EXPECT_EQ(m.DataSourceLoadFor, "COM1");
+  EXPECT_EQ(m.State.DataSourceLoadFor, "COM1");
 }
 
 TEST(PluginCommands, ParserItemsGoBothWays) {
@@ -267,21 +267,21 @@ TEST(PluginModuleParameters, WithoutParamOrResultItem) {
   c.Set("PARAM", "LogTitle").Set("VALUE", "x");
   EXPECT_EQ(lib.Command(h, "SET-MODULE-PARAMETER", &c), 0);
   EXPECT_FALSE(c.params.FindItem("RESULT"));
-  EXPECT_EQ(Library::Module(h).LogTitle.Get(), "x");
+  EXPECT_EQ(Library::Module(h).Identity.LogTitle.Get(), "x");
 }
 
 TEST(PluginSettingsCommands, NoSaveKeepsTheSaveHandlerQuiet) {
   std::vector<std::string> events;
   Library lib([&](TqonPlugin& m) {
     m.Events.OnSaveSettingsNow = [&](TqonPlugin& self) {
-      events.push_back("save " + self.IniFile.Get());
+      events.push_back("save " + self.Settings.IniFile.Get());
     };
     m.Events.OnLoadSettingsNow = [&](TqonPlugin& self) {
-      events.push_back("load " + self.IniFile.Get());
+      events.push_back("load " + self.Settings.IniFile.Get());
     };
   });
   const uintptr_t h = lib.Create();
-  Library::Module(h).IniFile = "main.ini";
+  Library::Module(h).Settings.IniFile = "main.ini";
   Call no_save;
   no_save.Set("INI-FILE", "other.ini").Set("NO-SAVE", 1);
   EXPECT_EQ(lib.Command(h, "SAVE-SETTINGS-NOW", &no_save), -2);
@@ -292,7 +292,7 @@ TEST(PluginSettingsCommands, NoSaveKeepsTheSaveHandlerQuiet) {
   EXPECT_EQ(lib.Command(h, "LOAD-SETTINGS-NOW", &save), -2);
   EXPECT_EQ(events,
             (std::vector<std::string>{"save other.ini", "load other.ini", "save main.ini"}));
-  EXPECT_EQ(Library::Module(h).IniFile.Get(), "main.ini");
+  EXPECT_EQ(Library::Module(h).Settings.IniFile.Get(), "main.ini");
 }
 
 TEST(PluginSettingsCommands, UnloadSavesOnlyToAnotherNamedFile) {
@@ -310,10 +310,10 @@ TEST(PluginSettingsCommands, UnloadSavesOnlyToAnotherNamedFile) {
   cycle(nullptr);
   cycle("a.ini");
   EXPECT_EQ(saves, 0);
-  EXPECT_EQ(Library::Module(h).IniFile.Get(), "a.ini");
+  EXPECT_EQ(Library::Module(h).Settings.IniFile.Get(), "a.ini");
   cycle("b.ini");
   EXPECT_EQ(saves, 1);
-  EXPECT_EQ(Library::Module(h).IniFile.Get(), "b.ini");
+  EXPECT_EQ(Library::Module(h).Settings.IniFile.Get(), "b.ini");
 }
 
 // Translates the built-in texts into "DE" only.
@@ -322,7 +322,7 @@ class GermanOnly : public TPluginTranslator {
   bool Translate(TComponent& component, const std::string& language) override {
     if (language != "DE") return false;
     auto& module = static_cast<TqonPlugin&>(component);
-    module.MsgNoData = "DE:" + module.MsgNoData.Get();
+    module.Messages.MsgNoData = "DE:" + module.Messages.MsgNoData.Get();
     return true;
   }
 };
@@ -330,7 +330,7 @@ class GermanOnly : public TPluginTranslator {
 TEST(PluginLanguage, SwitchingBackAndForthTranslatesFromTheBuiltInTexts) {
   int changes = 0;
   Library lib([&](TqonPlugin& m) {
-    m.Translator = std::make_unique<GermanOnly>();
+    m.Translation.Translator = std::make_unique<GermanOnly>();
     m.Events.OnLanguageChange = [&](TqonPlugin&) { ++changes; };
   });
   const uintptr_t h = lib.Create();
@@ -343,12 +343,12 @@ TEST(PluginLanguage, SwitchingBackAndForthTranslatesFromTheBuiltInTexts) {
   load("EN");
   EXPECT_EQ(changes, 0);  // already the current language
   load("DE");
-  EXPECT_EQ(m.MsgNoData.Get(), "DE:No data for processing");
+  EXPECT_EQ(m.Messages.MsgNoData.Get(), "DE:No data for processing");
   load("EN");
-  EXPECT_EQ(m.MsgNoData.Get(), "No data for processing");
+  EXPECT_EQ(m.Messages.MsgNoData.Get(), "No data for processing");
   load("DE");
-  EXPECT_EQ(m.MsgNoData.Get(), "DE:No data for processing");
-  EXPECT_EQ(m.Language.Get(), "DE");
+  EXPECT_EQ(m.Messages.MsgNoData.Get(), "DE:No data for processing");
+  EXPECT_EQ(m.Translation.Language.Get(), "DE");
   EXPECT_EQ(changes, 3);
 }
 
@@ -360,7 +360,7 @@ TEST(PluginLanguage, TheTranslatorTranslatesThePublishedMessages) {
       "[Languages]\r\n$DE=Deutsch\r\n\r\n"
       "EN:>No data for processing\r\nDE:>Keine Daten\r\n\r\n"
       "EN:>Data have been processed successfully\r\nDE:>Daten verarbeitet\r\n"));
-  Library lib([&](TqonPlugin& m) { m.Translator->Component().LanguageFiles = lng; });
+  Library lib([&](TqonPlugin& m) { m.Translation.Translator->Component().LanguageFiles = lng; });
   const uintptr_t h = lib.Create();
   TqonPlugin& m = Library::Module(h);
   auto load = [&](const char* language) {
@@ -369,13 +369,13 @@ TEST(PluginLanguage, TheTranslatorTranslatesThePublishedMessages) {
     lib.Command(h, "LOAD", &c);
   };
   load("DE");
-  EXPECT_EQ(m.MsgNoData.Get(), "Keine Daten");
-  EXPECT_EQ(m.MsgWriteComplete.Get(), "Daten verarbeitet");
-  EXPECT_EQ(m.MsgWriteCompleteError.Get(), "Data have been processed with errors");
+  EXPECT_EQ(m.Messages.MsgNoData.Get(), "Keine Daten");
+  EXPECT_EQ(m.Messages.MsgWriteComplete.Get(), "Daten verarbeitet");
+  EXPECT_EQ(m.Messages.MsgWriteCompleteError.Get(), "Data have been processed with errors");
   load("EN");
-  EXPECT_EQ(m.MsgNoData.Get(), "No data for processing");
+  EXPECT_EQ(m.Messages.MsgNoData.Get(), "No data for processing");
   load("DE");
-  EXPECT_EQ(m.MsgNoData.Get(), "Keine Daten");
+  EXPECT_EQ(m.Messages.MsgNoData.Get(), "Keine Daten");
 }
 
 TEST(PluginNotifications, OneLogNoticeUntilTheHostFetchesTheLog) {
@@ -432,8 +432,8 @@ TEST(PluginStateLock, AStateChangeFromInsideADataCallIsRefused) {
   EXPECT_EQ(plugin_entry::ProcessData(&data.rec), 1);
   EXPECT_EQ(inner, -3);
   EXPECT_EQ(unloads, 0);
-  EXPECT_EQ(Library::Module(h).LoadCount, 1);
-  EXPECT_FALSE(Library::Module(h).Unloaded);
+  EXPECT_EQ(Library::Module(h).Host.LoadCount, 1);
+  EXPECT_FALSE(Library::Module(h).Host.Unloaded);
 }
 
 }  // namespace

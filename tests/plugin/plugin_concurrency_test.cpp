@@ -83,7 +83,7 @@ TEST(PluginEntryConcurrency, FreeWaitsForTheCallsInFlight) {
     m.Events.OnProcessData = [](TqonPlugin& self, TPluginCallRec*, int32_t& r) {
       // Long enough that the free meets calls in progress.
       for (int i = 0; i < 50; ++i)
-        self.Log(TLogLevel::Success, self.LogTitle.Get() + "line");
+        self.Log(TLogLevel::Success, self.Identity.LogTitle.Get() + "line");
       r = 1;
     };
   });

@@ -211,8 +211,8 @@ TEST(PluginEntryShowDialog, KeepsTheInputListAndReloadsSharedSettings) {
   int reloads = 0;
   Library lib([&](TqonPlugin& m) {
     m.Events.OnShowOptionsDialog = [&](TqonPlugin& self, TPluginCallRec*, bool& changed) {
-      input_count = self.DialogList ? self.DialogList->GetCount() : -1;
-      EXPECT_TRUE(self.DialogShown);
+      input_count = self.Dialog.DialogList ? self.Dialog.DialogList->GetCount() : -1;
+      EXPECT_TRUE(self.Dialog.DialogShown);
       changed = true;
     };
     m.Events.OnLoadSettingsNow = [&](TqonPlugin&) { ++reloads; };
@@ -238,9 +238,9 @@ TEST(PluginEntryShowDialog, KeepsTheInputListAndReloadsSharedSettings) {
   EXPECT_EQ(+c.rec.Output.Data, 1u);
   EXPECT_EQ(input_count, 2);
   EXPECT_EQ(reloads, 2);  // a and b share the settings; other does not
-  EXPECT_EQ(Library::Module(a).IniFile.Get(), "dialog.ini");
-  EXPECT_FALSE(Library::Module(a).DialogShown);
-  EXPECT_FALSE(Library::Module(a).DialogList);
+  EXPECT_EQ(Library::Module(a).Settings.IniFile.Get(), "dialog.ini");
+  EXPECT_FALSE(Library::Module(a).Dialog.DialogShown);
+  EXPECT_FALSE(Library::Module(a).Dialog.DialogList);
   EXPECT_EQ(+c.rec.Input.Kind, kKindListObject2);
   EXPECT_EQ(+c.rec.Input.Data, reinterpret_cast<uintptr_t>(&input));
 

@@ -46,7 +46,7 @@ struct DataRec {
 TEST(QonPluginLog, LinesCarryLevelTitleAndNoLineBreaks) {
   Module t;
   t.m.Log(TLogLevel::Warning, "a\r\nb");
-  t.m.LogTitle = "T";
+  t.m.Identity.LogTitle = "T";
   t.m.Log(TLogLevel::Warning, "c\nd");
   t.m.Log(TLogLevel::Error, "e", true);
   EXPECT_EQ(t.LogText(), std::string("\x02"
@@ -108,9 +108,9 @@ TEST(QonPluginParserItems, TextFormRoundTripsAndStopsAtANamelessLine) {
 
   copy.m.LoadParserItems("Caption|NAME|integer|x\r\n\r\nC2|N2|Nonsense\r\nshort\r\nC3|N3", true);
   ASSERT_EQ(copy.m.ParserItemCount(), 2);
-  EXPECT_EQ(copy.m.ParserItems[0].DataType, kParserTypeInteger);
-  EXPECT_EQ(copy.m.ParserItems[0].Extra, "x");
-  EXPECT_EQ(copy.m.ParserItems[1].DataType, kParserTypeNone);
+  EXPECT_EQ(copy.m.Items.ParserItems[0].DataType, kParserTypeInteger);
+  EXPECT_EQ(copy.m.Items.ParserItems[0].Extra, "x");
+  EXPECT_EQ(copy.m.Items.ParserItems[1].DataType, kParserTypeNone);
   copy.m.LoadParserItems("C4|N4", false);
   EXPECT_EQ(copy.m.ParserItemCount(), 3);
 }
@@ -369,8 +369,8 @@ TEST(QonPluginHostOutput, ListsAndBytesGoToTheHostFunction) {
   EXPECT_EQ(t.m.WriteText(1, 9, "x"), -1);
   EXPECT_TRUE(g_sent.empty());
 
-  t.m.HostFunctions.SendDataEx = &FakeSendDataEx;
-  t.m.HostModuleId = 4;
+  t.m.Host.HostFunctions.SendDataEx = &FakeSendDataEx;
+  t.m.Host.HostModuleId = 4;
   g_answer = -12;
   t.m.OutputList(1, 9, &list);
   const uint8_t frame[] = {0xFE, 0x68};
