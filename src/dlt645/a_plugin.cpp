@@ -290,10 +290,11 @@ TSerialPortDM* TaPlugin::FindSerialPort(int32_t number) const {
 
 void TaPlugin::OnLanguageChange() {
   // The protocol's messages follow the host's language as the module's own do.
-  if (Translator && Translator->HasLanguageFiles() && TextResources) {
-    const std::string language = Language.Get();
-    Translator->Component().LoadLanguage(language.empty() ? "NONE" : language);
-    TextResources->TranslateAgain(Translator->Component());
+  TPluginTranslator* translator = Translation.Translator.get();
+  if (translator && translator->HasLanguageFiles() && TextResources) {
+    const std::string language = Translation.Language.Get();
+    translator->Component().LoadLanguage(language.empty() ? "NONE" : language);
+    TextResources->TranslateAgain(translator->Component());
   }
   TqonPlugin::OnLanguageChange();
 }

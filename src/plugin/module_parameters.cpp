@@ -143,13 +143,12 @@ bool TqonPlugin::SetModuleParameter(const std::string& name, const OleVariant& v
     if (!value.TryToInt64(&bits)) return false;
     Identity.ModuleRoles = static_cast<uint8_t>(bits & 0xFF);
   } else if (is("OWNER-FORM")) {
+    // Always answered true; a value that is no handle leaves the old one.
     int64_t handle = 0;
-    if (!value.TryToInt64(&handle)) return false;
-    Host.OwnerForm = static_cast<uintptr_t>(handle);
+    if (value.TryToInt64(&handle)) Host.OwnerForm = static_cast<uintptr_t>(handle);
   } else if (is("SUBSCRIBE-FOR-DATA")) {
     bool on = false;
-    if (!value.TryToBool(&on)) return false;
-    Host.SubscribeForData = on;
+    if (value.TryToBool(&on)) Host.SubscribeForData = on;
   } else if (is("TranslatorComponentProperties")) {
     std::lock_guard<std::mutex> guard(language_lock_);
     if (Translation.Translator) {

@@ -150,7 +150,7 @@ TEST_F(APlugin, ALanguageSwitchTranslatesTheProtocolMessagesAgain) {
                                            "ais\r\n\r\n"
                                            "EN:>Request timeout (ms)\r\nDE:>Zeit\xC3\xBC"
                                            "berschreitung (ms)\r\nFR:>D\xC3\xA9lai (ms)\r\n"));
-  m_.Translator->Component().LanguageFiles = lng;
+  m_.Translation.Translator->Component().LanguageFiles = lng;
   auto switch_to = [&](const char* language) {
     Call c;
     c.Set("LANGUAGE", language);

@@ -243,6 +243,14 @@ TEST(PluginModuleParameters, NamedFieldsAndParserItemsByIndex) {
   EXPECT_TRUE(SetParam(lib, h, "ModuleType", 0x103));
   EXPECT_EQ(GetParam(lib, h, "ModuleType").ToInt(), 3);
   EXPECT_FALSE(SetParam(lib, h, "ModuleType", "three"));
+  // The host's window and subscription answer true even for a value that
+  // does not convert, and keep what they had.
+  EXPECT_TRUE(SetParam(lib, h, "OWNER-FORM", 0x1234));
+  EXPECT_TRUE(SetParam(lib, h, "OWNER-FORM", "no handle"));
+  EXPECT_EQ(m.Host.OwnerForm.load(), 0x1234u);
+  EXPECT_TRUE(SetParam(lib, h, "SUBSCRIBE-FOR-DATA", true));
+  EXPECT_TRUE(SetParam(lib, h, "SUBSCRIBE-FOR-DATA", "maybe"));
+  EXPECT_TRUE(m.Host.SubscribeForData.load());
   EXPECT_TRUE(SetParam(lib, h, "CustomCommands", "A|Do a||1|0"));
   EXPECT_EQ(GetParam(lib, h, "CustomCommands").ToString(), "A|Do a||1|0\r\n");
   EXPECT_TRUE(SetParam(lib, h, "TranslatorComponentProperties", "Filter;Columns|"));
