@@ -160,16 +160,14 @@ void TQueueController::ServeQueue() {
 int TQueueController::Select(const TObjectList<TBasicRequestItem>& items) {
   const int count = items.Count();
   const int start = Position >= 0 && Position < count ? Position : 0;
-  bool live = false;
-  int found = Visit(items, start, count, &live);
-  // Nothing after Position can ever be sent (listen-only or finished items):
-  // start again at the first item instead of waiting for ever.
-  if (found < 0 && !live && start > 0) found = Visit(items, 0, start, &live);
+  int found = Visit(items, start, count);
+  // Nothing after Position is ready: the items before it get their turn now,
+  // so a fast poll item in front of a slow one keeps its period.
+  if (found < 0 && start > 0) found = Visit(items, 0, start);
   return found;
 }
 
-int TQueueController::Visit(const TObjectList<TBasicRequestItem>& items, int from, int to,
-                            bool* live) {
+int TQueueController::Visit(const TObjectList<TBasicRequestItem>& items, int from, int to) {
   // One reading of the clock for the pass; only the 32-bit tick needs each
   // record's own widening.
   const bool tick64 = platform::HasTick64();
@@ -186,11 +184,9 @@ int TQueueController::Visit(const TObjectList<TBasicRequestItem>& items, int fro
       case kMethodAtTime:
       case kMethodCron:
       case kMethodEvent:
-        *live = true;
         if (!item->Due) continue;
         break;
       default: {
-        *live = true;
         TqonTimeout& poll = item->PollTimer;
         const uint32_t period = static_cast<uint32_t>(item->PollInterval);
         if (!poll.IsClear() && !(tick64 ? now >= poll.Start + period : poll.Elapsed(period)))

@@ -128,7 +128,7 @@ class TQueueController {
 
  private:
   int Select(const TObjectList<TBasicRequestItem>& items);
-  int Visit(const TObjectList<TBasicRequestItem>& items, int from, int to, bool* live);
+  int Visit(const TObjectList<TBasicRequestItem>& items, int from, int to);
   void Send(TBasicRequestItem& item, int index);
   void NotSent(TBasicRequestItem& item, int index, bool was_due);
 };

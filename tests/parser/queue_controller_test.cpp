@@ -88,18 +88,41 @@ TEST_F(QueueTest, AnAnswerTimeOutOfZeroNeverWaits) {
   EXPECT_FALSE(state.Awaited());
 }
 
-TEST_F(QueueTest, TheRotationWaitsForLaterItemsUntilItIsReset) {
+TEST_F(QueueTest, ItemsAfterThePositionGoFirstThenTheVisitWraps) {
   answer_timeout = 300;
   Add(Item("A", kMethodPoll, 100));
-  Add(Item("B", kMethodPoll, 10000));
+  Add(Item("B", kMethodPoll, 1000));
   queue.Restart();
-  Run(5000);
-  // A is ready every 100 ms but waits behind B, the item after it.
-  EXPECT_EQ(Captions(), (std::vector<std::string>{"A", "B", "A"}));
-  queue.UpdateTimer(true);
-  Run(60);
-  EXPECT_EQ(Captions().back(), "A");
-  EXPECT_EQ(sent.size(), 4u);
+  Run(1300);
+  // A keeps its 100 ms period behind the slow B; B goes first when both are
+  // ready because it comes after the last item sent.
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"A", "B", "A", "A", "A", "A", "A", "A", "A", "A",
+                                                  "A", "A", "B", "A", "A"}));
+  EXPECT_EQ(sent[12], "B@1100");
+}
+
+TEST_F(QueueTest, AMinutePollInFrontOfAnHourlyCronItemIsNeverHeldUp) {
+  Add(Item("reading", kMethodPoll, 60000));
+  Add(Item("energy", kMethodCron));
+  queue.Restart();
+  for (int hour = 0; hour < 2; ++hour) {
+    Run(3600000, 1000);
+    queue.LockState().Items()[1]->Due = true;  // what its scheduled event does
+  }
+  Run(1000, 1000);
+  std::vector<uint64_t> readings;
+  std::vector<std::string> energy;
+  for (const std::string& s : sent) {
+    const uint64_t at = std::stoull(s.substr(s.find('@') + 1));
+    if (s.rfind("reading@", 0) == 0)
+      readings.push_back(at);
+    else
+      energy.push_back(s);
+  }
+  EXPECT_EQ(energy, (std::vector<std::string>{"energy@3601000", "energy@7201000"}));
+  ASSERT_GE(readings.size(), 120u);
+  for (size_t i = 1; i < readings.size(); ++i)
+    EXPECT_LE(readings[i] - readings[i - 1], 61000u) << i;
 }
 
 TEST_F(QueueTest, ItemsAfterThePositionThatCanNeverGoDoNotStopPolling) {
