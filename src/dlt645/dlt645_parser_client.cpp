@@ -375,15 +375,45 @@ bool TDlt645ParserClient::OnSendRequest(TBasicRequestItem& item, uint32_t& timeo
 
 void TDlt645ParserClient::OnRequestTimeout(TBasicRequestItem& item, bool& retry) {
   auto st = Queue->LockState();
-  // A group whose last request failed still delivers what the others gave.
-  if (!retry && Accumulated->Count() > 0 && IsLastOfGroupIn(st.Items(), &item))
-    Output(TakeAccumulated());
+  if (!retry) {
+    // A device that let a request go unanswered to its last attempt is not
+    // asked for the rest of its group this round: a dead meter would hold up
+    // the whole line for a time-out per request. What the group gave so far
+    // is delivered now.
+    SkipRestOfGroup(st.Items(), item);
+    if (Accumulated->Count() > 0) Output(TakeAccumulated());
+  }
   std::string line = RequestLabel(&item);
   if (!item.Caption.empty()) line += ". " + item.Caption;
   line += ". " + Texts().RequestTimeout();
   Log(1, line);
   WakeUpSent = false;
   st.EndPending(kDoneTimeout, &item);
+}
+
+void TDlt645ParserClient::SkipRestOfGroup(const TObjectList<TBasicRequestItem>& items,
+                                          const TBasicRequestItem& failed) {
+  const TRequestParameters& group = static_cast<const TRequestItem&>(failed).Parameters;
+  for (int i = items.IndexOf(&failed) + 1; i > 0 && i < items.Count(); ++i) {
+    TBasicRequestItem* next = items[i];
+    const TRequestParameters& p = AsRequest(next)->Parameters;
+    if (p.Address12 != group.Address12 || p.GroupKey != group.GroupKey) break;
+    if (!next->Enabled) continue;
+    switch (next->Method) {
+      case kMethodOnce:
+        break;  // still sent: it has no next round
+      case kMethodAtTime:
+      case kMethodCron:
+      case kMethodEvent:
+        next->Due = false;
+        break;
+      default:
+        // As if sent now: the poll period starts again.
+        next->PollTimer.Restart();
+        next->LastSent = next->PollTimer.Start;
+        break;
+    }
+  }
 }
 
 bool TDlt645ParserClient::IsLastOfGroup(const TBasicRequestItem* item) {

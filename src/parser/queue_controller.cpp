@@ -149,12 +149,13 @@ void TQueueController::ServeQueue() {
     IntervalTimer.Clear();
   }
 
+  const bool retry = chosen != nullptr;
   if (!chosen) {
     index = Select(items);
     if (index < 0) return;
     chosen = items[index];
   }
-  Send(*chosen, index);
+  Send(*chosen, index, retry);
 }
 
 int TQueueController::Select(const TObjectList<TBasicRequestItem>& items) {
@@ -203,7 +204,7 @@ int TQueueController::Visit(const TObjectList<TBasicRequestItem>& items, int fro
   return best;
 }
 
-void TQueueController::Send(TBasicRequestItem& item, int index) {
+void TQueueController::Send(TBasicRequestItem& item, int index, bool retry) {
   const bool was_due = item.Due;
   item.Busy = true;
   item.Due = false;
@@ -231,8 +232,14 @@ void TQueueController::Send(TBasicRequestItem& item, int index) {
   }
   Position = index + 1;
   item.RequestId = RequestIdValue;
-  item.PollTimer.Restart();
-  item.LastSent = item.PollTimer.Start;
+  // A retry keeps the poll period of the first attempt: a silent device
+  // must not stretch its period by its time-outs and push the others back.
+  if (retry && !item.PollTimer.IsClear()) {
+    item.LastSent = item.PollTimer.Now();
+  } else {
+    item.PollTimer.Restart();
+    item.LastSent = item.PollTimer.Start;
+  }
   if (Pending != &item) return;  // already answered: nothing to wait for
   if (timeout != 0)
     AnswerTimer.StartWith(timeout);

@@ -129,7 +129,7 @@ class TQueueController {
  private:
   int Select(const TObjectList<TBasicRequestItem>& items);
   int Visit(const TObjectList<TBasicRequestItem>& items, int from, int to);
-  void Send(TBasicRequestItem& item, int index);
+  void Send(TBasicRequestItem& item, int index, bool retry);
   void NotSent(TBasicRequestItem& item, int index, bool was_due);
 };
 

@@ -192,6 +192,48 @@ TEST_F(ClientRequest, GroupWhoseLastRequestTimesOutDeliversTheOthers) {
   EXPECT_EQ(w[6], kPreamble);
 }
 
+TEST_F(ClientRequest, ASilentMeterOnASharedLineDoesNotHoldUpTheOthers) {
+  std::vector<RequestSpec> shapes;
+  for (int meter = 1; meter <= 3; ++meter)
+    for (uint32_t code : {0x02010100u, 0x02020100u, 0x02030000u})
+      shapes.push_back({.Device = "00000000000" + std::to_string(meter),
+                        .Code = code,
+                        .PollInterval = 2000,
+                        .Group = static_cast<uintptr_t>(meter)});
+  Load(shapes);
+  PortEvent(kEventPortOpened);
+  // Meters 1 and 3 answer every request at once; meter 2 is missing.
+  std::vector<std::vector<uint64_t>> records(4);
+  size_t seen = 0;
+  for (uint64_t t = 0; t < 30000; t += 10) {
+    RunFor(10);
+    for (; seen < module.Writes.size(); ++seen) {
+      const Bytes frame = Hex(module.Writes[seen].Bytes);
+      if (frame.size() < 14 || frame[1] == 2) continue;
+      uint32_t id = 0;
+      for (int i = 13; i >= 10; --i)
+        id = id << 8 | static_cast<uint8_t>(frame[static_cast<size_t>(i)] - 0x33);
+      const size_t before = module.Records.size();
+      Feed(Answer("00000000000" + std::to_string(frame[1]), id,
+                  id == 0x02010100 ? Bytes{0x32, 0x22} : Bytes{0x00, 0x15, 0x00}));
+      if (module.Records.size() > before) records[frame[1]].push_back(platform::Tick64());
+    }
+  }
+  for (size_t meter : {1u, 3u}) {
+    const std::vector<uint64_t>& at = records[meter];
+    ASSERT_GE(at.size(), 14u) << meter;
+    for (size_t i = 1; i < at.size(); ++i)
+      EXPECT_LE(at[i] - at[i - 1], 2000u + 500u) << meter << " " << i;  // period + one time-out
+  }
+  // Meter 2 is tried again every round, with its first request only.
+  size_t asked_meter2 = 0;
+  for (const Write& w : module.Writes)
+    asked_meter2 += w.Bytes.rfind("68 02", 0) == 0 ? 1 : 0;
+  EXPECT_GE(asked_meter2, 3u * 12);
+  EXPECT_LE(asked_meter2, 3u * 16);
+  EXPECT_EQ(TimeoutLines(), asked_meter2);
+}
+
 TEST_F(ClientRequest, ClosingThePortEndsThePendingRequest) {
   Load({{.Timeout = 5000}});
   PortEvent(kEventPortOpened);
