@@ -385,8 +385,9 @@ void TDlt645ParserClient::OnRequestTimeout(TBasicRequestItem& item, bool& retry)
   }
   std::string line = RequestLabel(&item);
   if (!item.Caption.empty()) line += ". " + item.Caption;
-  line += ". " + Texts().RequestTimeout();
-  Log(1, line);
+  Log(1, line + ". " + Texts().RequestTimeout());
+  if (!retry && item.Method == kMethodOnce)
+    Log(1, line + ". Given up after " + std::to_string(item.MaxAttempts) + " attempts");
   WakeUpSent = false;
   st.EndPending(kDoneTimeout, &item);
 }

@@ -73,6 +73,9 @@ class TBasicRequestItem {
   std::string ScheduleKey;
   TObjectList<TRequestSubItem> SubItems{true};  // owned
   uint8_t Attempts = 0;
+  // A Once item whose attempts all went unanswered: done until the list is
+  // reloaded or every item starts again (an open port).
+  bool GaveUp = false;
   uint8_t MaxAttempts = 1;
   TExportUnchangedMode Mode;
   TqonTimeout PollTimer;

@@ -88,6 +88,10 @@ void TQueueController::FireEvent(const std::string& name, bool all,
     item->PollTimer.Clear();
     item->LastSent = 0;
     item->Attempts = 0;
+    if (all && item->GaveUp) {
+      item->GaveUp = false;
+      item->Busy = false;
+    }
     if (match && parameters) {
       TqonParamsList& params = item->GetEventParams();
       params.Clear();
@@ -135,6 +139,10 @@ void TQueueController::ServeQueue() {
         index = at;
       } else {
         timed_out->Attempts = 0;
+        if (timed_out->Method == kMethodOnce) {
+          timed_out->Busy = true;
+          timed_out->GaveUp = true;
+        }
       }
     }
     Pending = nullptr;

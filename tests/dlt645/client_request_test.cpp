@@ -150,6 +150,15 @@ TEST_F(ClientRequest, OnceRequestRefusedByAClosedPortIsSentWhenItOpens) {
   EXPECT_EQ(module.Writes.size(), before + 2);  // and then it is done
 }
 
+TEST_F(ClientRequest, ASilentOnceRequestIsGivenUpAfterItsAttemptsAndSaysSo) {
+  Load({{.Method = kMethodOnce, .Caption = "Reading"}});
+  PortEvent(kEventPortOpened);
+  RunFor(20000);
+  EXPECT_EQ(module.Writes.size(), 6u);  // three times a preamble and the request
+  EXPECT_EQ(TimeoutLines(), 3u);
+  EXPECT_TRUE(module.Logged("1 [000000000001/Voltage A] . Reading. Given up after 3 attempts"));
+}
+
 TEST_F(ClientRequest, ErrorWhileSendingIsLoggedWithTheLabelOfTheItemSent) {
   module.WriteResult = [](const std::string& hex) -> int32_t {
     if (hex.substr(3, 2) == "02") throw std::runtime_error("port gone");

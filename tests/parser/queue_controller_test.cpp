@@ -161,6 +161,18 @@ TEST_F(QueueTest, ASilentRequestIsSentMaxAttemptsTimesEachAfterItsTimeOut) {
   EXPECT_FALSE(state.Items()[0]->Busy);
 }
 
+TEST_F(QueueTest, ASilentOnceRequestGivesUpUntilEveryItemStartsAgain) {
+  answer_at_once = false;
+  answer_timeout = 200;
+  Add(Item("once", kMethodOnce, 1000, true, 3));
+  queue.Restart();
+  Run(5000);
+  EXPECT_EQ(sent, (std::vector<std::string>{"once@50", "once@250", "once@450"}));
+  queue.FireEvent("PORT-OPEN", true, nullptr);
+  Run(5000);
+  EXPECT_EQ(sent.size(), 6u);
+}
+
 TEST_F(QueueTest, ARetryWaitsForTheMinimumIntervalAndGoesFirst) {
   answer_at_once = false;
   answer_timeout = 200;
