@@ -331,7 +331,8 @@ int32_t TDlt645ParserClient::SendRequest(TRequestItem& item) {
       WakeUpTimer.StartWith(kWakeUpValidity);
       WakeUpSent = true;
     }
-    if (p.Id == 0) return -1;
+    // Identifier 0 is the 2007 row 00000000; without a row nothing was configured.
+    if (p.Id == 0 && !p.FuncType) return -1;
     std::array<uint8_t, dlt645::kMaxReadRequestLength> frame{};
     const size_t length = dlt645::BuildReadRequest(
         dlt645::RequestAddress(p.DeviceText, p.Address12, LearnedAddress, HasLearnedAddress), p.Id,

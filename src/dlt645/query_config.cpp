@@ -46,9 +46,12 @@ std::vector<std::string> RequestDevices(const TdovXMLNode* request) {
 // the caller. False when the item names no known function.
 bool SelectItem(const TdovXMLNode* item, std::string* function_text, TFuncSelection* selection,
                 uint8_t* rate) {
-  *function_text = ReadCfgText(item, "Function", "00000000");
+  *function_text = ReadCfgText(item, "Function", "");
   int32_t code = 0;
-  if (!TryStrToInt("$" + *function_text, &code) || code == 0) return false;
+  if (!TryStrToInt("$" + *function_text, &code)) return false;
+  // Code 0 is a real register, but only written out in full: an empty or
+  // stray "0" still configures nothing.
+  if (code == 0 && TrimControls(*function_text) != "00000000") return false;
   // Used modulo 256, negative numbers included.
   const uint8_t r = static_cast<uint8_t>(ReadCfgInt(item, "Rate", 0));
   if (!SelectFuncType(static_cast<uint32_t>(code), r, selection)) return false;

@@ -45,10 +45,12 @@ TEST_F(ClientRequest, FramesOfTheThreeLayoutsAfterOnePreamble) {
   EXPECT_EQ(Send(client, {.Code = 0x02010100}), 16);
   EXPECT_EQ(Send(client, {.Code = 0x8000B611}), 14);
   EXPECT_EQ(Send(client, {.Code = 0x06000002}), 17);
+  EXPECT_EQ(Send(client, {.Code = 0x00000000}), 16);
   EXPECT_EQ(module.WrittenBytes(),
             (std::vector<std::string>{kPreamble, "68 01 00 00 00 00 00 68 11 04 33 34 34 35 B6 16",
                                       "68 01 00 00 00 00 00 68 01 02 44 E9 01 16",
-                                      "68 01 00 00 00 00 00 68 11 05 35 33 33 39 34 EF 16"}));
+                                      "68 01 00 00 00 00 00 68 11 05 35 33 33 39 34 EF 16",
+                                      "68 01 00 00 00 00 00 68 11 04 33 33 33 33 B2 16"}));
 }
 
 TEST_F(ClientRequest, PreambleBeforeANewTargetAndAfterAMinute) {

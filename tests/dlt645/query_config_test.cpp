@@ -103,10 +103,10 @@ TEST(ReadQueryConfig, BlanksAroundAnEntryNeverReachTheAddress) {
 }
 
 TEST(ReadQueryConfig, FunctionsAndRates) {
-  Loaded q(Query(
-      Request("<Device>1</Device>", {"8000B611/3", "00010000/2", "00010000/258", "00010000/-254",
-                                     "00000000", "0000B611", "zz", "123456789", "02010100/7"})));
-  ASSERT_EQ(q.Count(), 5);
+  Loaded q(Query(Request("<Device>1</Device>",
+                         {"8000B611/3", "00010000/2", "00010000/258", "00010000/-254", "00000000",
+                          "0000B611", "zz", "123456789", "0", "", " ", "02010100/7"})));
+  ASSERT_EQ(q.Count(), 6);
   // A 1997 row without rates takes no rate.
   EXPECT_TRUE(q[0].Parameters.Is1997);
   EXPECT_EQ(q[0].Parameters.Id, 0xB611u);
@@ -123,8 +123,12 @@ TEST(ReadQueryConfig, FunctionsAndRates) {
   // Rates are used modulo 256.
   EXPECT_EQ(q[2].Parameters.Id, 0x00010200u);
   EXPECT_EQ(q[3].Parameters.Id, 0x00010200u);
-  EXPECT_EQ(q[4].Parameters.Id, 0x02010100u);
-  EXPECT_EQ(q[4].Parameters.Rate, 0);
+  // Eight zero digits: total combined active energy; "0" or nothing: no item.
+  EXPECT_EQ(q[4].Parameters.FuncType, FindFuncType(0, false));
+  EXPECT_EQ(q[4].Parameters.Id, 0u);
+  EXPECT_EQ(q[4].Parameters.FunctionText, "00000000");
+  EXPECT_EQ(q[5].Parameters.Id, 0x02010100u);
+  EXPECT_EQ(q[5].Parameters.Rate, 0);
 }
 
 TEST(ReadQueryConfig, MethodsIntervalsAndTimeouts) {
