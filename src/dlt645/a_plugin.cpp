@@ -172,7 +172,8 @@ void TaPlugin::ApplyConfiguration(TDataSourceCfg* config, bool reload) {
 void TaPlugin::LoadAllDataSources(TDataSourceCfg* config) {
   for (TSerialPortDM* source : SerialPorts())
     if (source->Queue)
-      LoadQueryConfig({!Unloading && (RoleEnabled(0) || RoleEnabled(1)), &Context.ListenOnlyCount},
+      LoadQueryConfig({!Unloading && (RoleEnabled(0) || RoleEnabled(1)), &Context.ListenOnlyCount,
+                       [this](int level, const std::string& text) { Log(level, text); }},
                       config, *source->Queue, source);
 }
 

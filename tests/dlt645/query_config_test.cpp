@@ -38,9 +38,13 @@ std::string Query(const std::string& requests) {
 struct Loaded {
   TObjectList<TBasicRequestItem> list{true};
   int listen_only = 0;
+  std::vector<std::string> log;  // "level text"
 
   explicit Loaded(const std::string& text, TQueueControllerTimer* queue = nullptr) {
-    listen_only = ReadQueryConfig(text, list, queue);
+    listen_only =
+        ReadQueryConfig(text, list, queue, nullptr, [this](int level, const std::string& s) {
+          log.push_back(std::to_string(level) + " " + s);
+        });
   }
   int Count() const { return list.Count(); }
   const TRequestItem& operator[](int i) const { return *static_cast<TRequestItem*>(list[i]); }
@@ -87,10 +91,26 @@ TEST(ReadQueryConfig, DeviceDefaultsAndSpecialEntries) {
   Loaded missing(Query(Request("", {"02010100"})));
   ASSERT_EQ(missing.Count(), 1);
   EXPECT_EQ(missing[0].Parameters.DeviceText, "*");
-  EXPECT_EQ(Loaded(Query(Request("<Device>12345678901234</Device>", {"02010100"}))).Addresses(),
-            (Devices{"123456789012"}));
   EXPECT_EQ(Loaded(Query(Request("<Device>999999999999,3</Device>", {"02010100"}))).Addresses(),
             (Devices{"000000000003", "999999999999"}));
+  EXPECT_EQ(Loaded(Query(Request("<Device>AAAAAAAAAAAA</Device>", {"02010100"}))).Addresses(),
+            (Devices{"00000000000*"}));
+}
+
+TEST(ReadQueryConfig, MistypedAddressesAreRefusedAndNamed) {
+  const std::string refused = "0 Request #1: device \"";
+  const std::string not_address = "\" is not a meter address; nothing is sent to it";
+  const std::string none_left = "0 Request #1: no device left to poll; the request sends nothing";
+  // Too long, or not a number: never cut down or turned into the wildcard.
+  for (const std::string entry : {"11223344556677", "1122334455A6", "+5", "0x12"}) {
+    Loaded q(Query(Request("<Device>" + entry + "</Device>", {"02010100"})));
+    EXPECT_EQ(q.Count(), 0) << entry;
+    EXPECT_EQ(q.log, (std::vector<std::string>{refused + entry + not_address, none_left}));
+  }
+  Loaded mixed(Query(Request("<Device>1122334455A6;7;</Device>", {"02010100"})));
+  EXPECT_EQ(mixed.Addresses(), (Devices{"000000000007"}));
+  EXPECT_EQ(mixed.log, (std::vector<std::string>{refused + "1122334455A6" + not_address}));
+  EXPECT_TRUE(Loaded(Query(Request("<Device>*;5</Device>", {"02010100"}))).log.empty());
 }
 
 TEST(ReadQueryConfig, BlanksAroundAnEntryNeverReachTheAddress) {
