@@ -148,6 +148,12 @@ int ReadQueryConfig(std::string_view text, TObjectList<TBasicRequestItem>& list,
       ++listen;
       if (listen_only) listen_only->fetch_add(1);
     }
+    const std::string units = ReadCfgText(request, "PollUnits", "");
+    const std::string known = platform::AsciiUpperCase(units);
+    if (!units.empty() && known != "MS" && known != "S" && known != "M" && known != "H")
+      LogLoad(log, 0,
+              request_template.Caption + ": unknown poll unit \"" + units +
+                  "\"; the interval is taken in milliseconds");
     const std::vector<std::string> devices = RequestDevices(request, request_template.Caption, log);
     if (schedule_queue &&
         (request_template.Method == kMethodAtTime || request_template.Method == kMethodCron))

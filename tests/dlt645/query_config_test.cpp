@@ -159,21 +159,30 @@ TEST(ReadQueryConfig, MethodsIntervalsAndTimeouts) {
       Request("<MethodPoll>1</MethodPoll><PollInterval>5</PollInterval><PollUnits>m</PollUnits>"
               "<Timeout>-5</Timeout>",
               {"02010100"}) +
-      Request("<MethodEvent>1</MethodEvent><EventId>Tick</EventId><Timeout>x</Timeout>",
+      Request("<MethodEvent>1</MethodEvent><EventId>Tick</EventId><Timeout>x</Timeout>"
+              "<PollInterval>2</PollInterval><PollUnits>sec</PollUnits>",
+              {"02010100"}) +
+      Request("<MethodPoll>1</MethodPoll><PollInterval>2</PollInterval><PollUnits>s</PollUnits>"
+              "<Device>1</Device>",
               {"02010100"})));
-  ASSERT_EQ(q.Count(), 3);
+  ASSERT_EQ(q.Count(), 4);
+  EXPECT_EQ(q[3].PollInterval, 2000);
+  EXPECT_EQ(q[2].PollInterval, 2);
+  EXPECT_EQ(q.log,
+            std::vector<std::string>{
+                "0 Request #3: unknown poll unit \"sec\"; the interval is taken in milliseconds"});
   EXPECT_TRUE(q[0].Enabled);
   EXPECT_EQ(q[0].Caption, "Main");
   EXPECT_EQ(q[0].Method, kMethodPoll);
   EXPECT_EQ(q[0].PollInterval, 300000);
   EXPECT_EQ(q[0].Parameters.Timeout, 1500);
-  EXPECT_EQ(q[1].PollInterval, 5);
+  EXPECT_EQ(q[1].PollInterval, 300000);     // units in any letter case
   EXPECT_EQ(q[1].Parameters.Timeout, 300);  // a negative wait would never end
   EXPECT_EQ(q[2].Method, kMethodEvent);
   EXPECT_EQ(q[2].Mode.MethodText, "Tick");
   EXPECT_EQ(q[2].Parameters.Timeout, 300);
   EXPECT_EQ(q[2].Caption, "Request #3");
-  EXPECT_EQ(q.listen_only, 2);
+  EXPECT_EQ(q.listen_only, 3);
 }
 
 TEST(ReadQueryConfig, GroupsFollowTheRequestElement) {
