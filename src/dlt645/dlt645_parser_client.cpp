@@ -408,6 +408,7 @@ void TDlt645ParserClient::SkipRestOfGroup(const TObjectList<TBasicRequestItem>& 
       case kMethodCron:
       case kMethodEvent:
         next->Due = false;
+        next->DueAgain = false;
         break;
       default:
         // As if sent now: the poll period starts again.

@@ -70,6 +70,8 @@ class TBasicRequestItem {
   int32_t PollInterval = 1000;  // milliseconds
   uint32_t RequestId = 4294967295u;
   bool Due = false;
+  // A further moment came while Due: one more send after the next.
+  bool DueAgain = false;
   std::string ScheduleKey;
   TObjectList<TRequestSubItem> SubItems{true};  // owned
   uint8_t Attempts = 0;

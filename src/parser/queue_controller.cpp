@@ -239,6 +239,10 @@ void TQueueController::Send(TBasicRequestItem& item, int index, bool retry) {
     return;
   }
   Position = index + 1;
+  if (item.DueAgain) {
+    item.Due = true;
+    item.DueAgain = false;
+  }
   item.RequestId = RequestIdValue;
   // A retry keeps the poll period of the first attempt: a silent device
   // must not stretch its period by its time-outs and push the others back.
@@ -392,6 +396,9 @@ void TQueueControllerTimer::OnScheduleFired(TScheduledEvent& event) {
     TQueueState state(*this);
     for (TBasicRequestItem* item : state.Items()) {
       if (item->ScheduleKey != key) continue;
+      // A late timer brings two moments close together: neither is lost,
+      // unless they passed while requests were held.
+      if (item->Due && !IsHeld()) item->DueAgain = true;
       item->Due = true;
       IntervalTimer.Clear();
       matched = true;

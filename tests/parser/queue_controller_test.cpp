@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "paramlist/params_list.h"
+#include "parser/cron/queue_schedule.h"
+#include "parser/cron/schedule.h"
 #include "sched_test_support.h"
 
 namespace {
@@ -171,6 +173,30 @@ TEST_F(QueueTest, ASilentOnceRequestGivesUpUntilEveryItemStartsAgain) {
   queue.FireEvent("PORT-OPEN", true, nullptr);
   Run(5000);
   EXPECT_EQ(sent.size(), 6u);
+}
+
+TEST_F(QueueTest, ACronMomentWhoseTimerFiresLateIsStillSentOnce) {
+  answer_at_once = false;
+  answer_timeout = 10000;
+  auto cron = Item("cron", kMethodCron);
+  cron->Mode.MethodText = "*/2 * * * * *";  // the clock starts at 12:00:00.000
+  SplitCronParams(cron->Mode.MethodText, &cron->Mode.CronParams);
+  TBasicRequestItem& item = *cron;
+  Add(std::move(cron));
+  AddTimeEvents(queue, item);
+  queue.Restart();
+  Run(2000);
+  // A busy thread: the timer of the 12:00:04 moment fires at 12:00:05.990,
+  // just before the 12:00:06 moment, while a request is still awaited. Each
+  // moment still gets its request.
+  Run(3990, 3990);
+  Run(100);
+  for (int i = 0; i < 3; ++i) {
+    queue.LockState().EndPending(1);
+    Run(100);
+  }
+  Run(2000);
+  EXPECT_EQ(sent, (std::vector<std::string>{"cron@2000", "cron@6140", "cron@6240", "cron@8000"}));
 }
 
 TEST_F(QueueTest, ARetryWaitsForTheMinimumIntervalAndGoesFirst) {
