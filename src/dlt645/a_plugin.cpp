@@ -164,7 +164,8 @@ void TaPlugin::LoadAllDataSources(TDataSourceCfg* config) {
   for (TSerialPortDM* source : SerialPorts())
     if (source->Queue)
       LoadQueryConfig({!Unloading && (RoleEnabled(TRole::Request) || RoleEnabled(TRole::Parsing)),
-                       &Context.ListenOnlyCount},
+                       &Context.ListenOnlyCount,
+                       [this](TLogLevel level, const std::string& text) { Log(level, text); }},
                       config, *source->Queue, source);
 }
 

@@ -332,7 +332,8 @@ int32_t TDlt645ParserClient::SendRequest(TRequestItem& item) {
       WakeUpTimer.StartWith(kWakeUpValidity);
       WakeUpSent = true;
     }
-    if (p.Id == 0) return -1;
+    // Identifier 0 is the 2007 row 00000000; without a row nothing was configured.
+    if (p.Id == 0 && !p.FuncType) return -1;
     std::array<uint8_t, dlt645::kMaxReadRequestLength> frame{};
     const size_t length = dlt645::BuildReadRequest(
         dlt645::RequestAddress(p.DeviceText, p.Address12, LearnedAddress, HasLearnedAddress), p.Id,
@@ -376,15 +377,48 @@ bool TDlt645ParserClient::OnSendRequest(TBasicRequestItem& item, uint32_t& timeo
 
 void TDlt645ParserClient::OnRequestTimeout(TBasicRequestItem& item, bool& retry) {
   auto st = Queue->LockState();
-  // A group whose last request failed still delivers what the others gave.
-  if (!retry && Accumulated->Count() > 0 && IsLastOfGroupIn(st.Items(), &item))
-    Output(TakeAccumulated());
+  if (!retry) {
+    // A device that let a request go unanswered to its last attempt is not
+    // asked for the rest of its group this round: a dead meter would hold up
+    // the whole line for a time-out per request. What the group gave so far
+    // is delivered now.
+    SkipRestOfGroup(st.Items(), item);
+    if (Accumulated->Count() > 0) Output(TakeAccumulated());
+  }
   std::string line = RequestLabel(&item);
   if (!item.Caption.empty()) line += ". " + item.Caption;
-  line += ". " + Texts().RequestTimeout();
-  Log(TLogLevel::Warning, line);
+  Log(TLogLevel::Warning, line + ". " + Texts().RequestTimeout());
+  if (!retry && item.Method == kMethodOnce)
+    Log(TLogLevel::Warning,
+        line + ". Given up after " + std::to_string(item.MaxAttempts) + " attempts");
   WakeUpSent = false;
   st.EndPending(kDoneTimeout, &item);
+}
+
+void TDlt645ParserClient::SkipRestOfGroup(const TObjectList<TBasicRequestItem>& items,
+                                          const TBasicRequestItem& failed) {
+  const TRequestParameters& group = static_cast<const TRequestItem&>(failed).Parameters;
+  for (int i = items.IndexOf(&failed) + 1; i > 0 && i < items.Count(); ++i) {
+    TBasicRequestItem* next = items[i];
+    const TRequestParameters& p = AsRequest(next)->Parameters;
+    if (p.Address12 != group.Address12 || p.GroupKey != group.GroupKey) break;
+    if (!next->Enabled) continue;
+    switch (next->Method) {
+      case kMethodOnce:
+        break;  // still sent: it has no next round
+      case kMethodAtTime:
+      case kMethodCron:
+      case kMethodEvent:
+        next->Due = false;
+        next->DueAgain = false;
+        break;
+      default:
+        // As if sent now: the poll period starts again.
+        next->PollTimer.Restart();
+        next->LastSent = next->PollTimer.Start;
+        break;
+    }
+  }
 }
 
 bool TDlt645ParserClient::IsLastOfGroup(const TBasicRequestItem* item) {

@@ -64,6 +64,10 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   bool OnSendRequest(TBasicRequestItem& item, uint32_t& timeout, uint32_t& request_id);
   void OnRequestTimeout(TBasicRequestItem& item, bool& retry);
 
+  // The requests after `failed` of its device and group wait for their next
+  // round (poll period or trigger) instead of being sent now.
+  static void SkipRestOfGroup(const TObjectList<TBasicRequestItem>& items,
+                              const TBasicRequestItem& failed);
   static bool IsLastOfGroupIn(const TObjectList<TBasicRequestItem>& items,
                               const TBasicRequestItem* item);
   // Whether the request the search matched may still take FrameCopy.

@@ -271,7 +271,6 @@ std::string RatedFuncName(const TRequestFuncType& row, uint8_t rate) {
 }
 
 bool SelectFuncType(uint32_t code, uint8_t rate, TFuncSelection* out) {
-  if (code == 0) return false;
   const bool is1997 = (code & kFuncCode1997) != 0;
   const TRequestFuncType* row = FindFuncType(code & ~kFuncCode1997, is1997);
   if (!row) return false;

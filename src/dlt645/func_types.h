@@ -49,7 +49,8 @@ struct TFuncSelection {
   uint32_t Id = 0;  // rate folded in, bit 31 clear
   std::string FuncName;
 };
-// False (and *out untouched) for code 0 and for codes no row has.
+// False (and *out untouched) for codes no row has; 0 is the 2007 row
+// 00000000 (total combined active energy).
 bool SelectFuncType(uint32_t code, uint8_t rate, TFuncSelection* out);
 
 // "DisplayName==CODE" of every row in table order, joined by "||".

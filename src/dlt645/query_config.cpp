@@ -10,6 +10,7 @@
 #include "config/store/proxy_code_object.h"
 #include "config/xml/dov_xml_tree.h"
 #include "config/xml/read_cfg.h"
+#include "dlt645/frame_codec.h"
 #include "dlt645/func_types.h"
 #include "dlt645/request_item.h"
 #include "parser/cron/queue_schedule.h"
@@ -34,11 +35,49 @@ std::vector<std::string> SplitDevices(std::string_view text) {
   return entries;
 }
 
-// The devices of one request, filtered; "*" (any device) when none is left.
-std::vector<std::string> RequestDevices(const TdovXMLNode* request) {
-  std::vector<std::string> devices =
-      NormalizeDeviceList(SplitDevices(ReadCfgText(request, "Device", "*")));
-  if (devices.empty()) devices.emplace_back("*");
+void LogLoad(const TQueryLog& log, TLogLevel level, const std::string& text) {
+  if (log) log(level, text);
+}
+
+// Up to 12 decimal digits: what a meter's address holds (shorter entries
+// are padded with "0").
+bool IsMeterAddress(std::string_view entry) {
+  return !entry.empty() && entry.size() <= 12 &&
+         std::all_of(entry.begin(), entry.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The devices of one request, filtered. "*" (any device) when "Device" is
+// empty or missing, or names only the wildcard or broadcast forms the filter
+// drops. Any other entry that is no meter address is refused and logged,
+// and a request left without devices polls nothing: a mistyped address must
+// never reach another meter.
+std::vector<std::string> RequestDevices(const TdovXMLNode* request, const std::string& caption,
+                                        const TQueryLog& log) {
+  const std::vector<std::string> entries = SplitDevices(ReadCfgText(request, "Device", "*"));
+  bool special = false;
+  bool written = false;
+  for (const std::string& entry : entries) {
+    const std::string_view trimmed = TrimControls(entry);
+    if (trimmed.empty()) continue;
+    written = true;
+    if (dlt645::IsWildcardDevice(trimmed) || dlt645::IsBroadcastDevice(trimmed)) {
+      special = true;
+      continue;
+    }
+    if (!IsMeterAddress(trimmed))
+      LogLoad(log, TLogLevel::Error,
+              caption + ": device \"" + entry + "\" is not a meter address; nothing is sent to it");
+  }
+  std::vector<std::string> devices;
+  for (std::string& device : NormalizeDeviceList(entries))
+    if (IsMeterAddress(TrimControls(device))) devices.push_back(std::move(device));
+  if (devices.empty()) {
+    if (!written || special)
+      devices.emplace_back("*");
+    else
+      LogLoad(log, TLogLevel::Error,
+              caption + ": no device left to poll; the request sends nothing");
+  }
   return devices;
 }
 
@@ -46,9 +85,12 @@ std::vector<std::string> RequestDevices(const TdovXMLNode* request) {
 // the caller. False when the item names no known function.
 bool SelectItem(const TdovXMLNode* item, std::string* function_text, TFuncSelection* selection,
                 uint8_t* rate) {
-  *function_text = ReadCfgText(item, "Function", "00000000");
+  *function_text = ReadCfgText(item, "Function", "");
   int32_t code = 0;
-  if (!TryStrToInt("$" + *function_text, &code) || code == 0) return false;
+  if (!TryStrToInt("$" + *function_text, &code)) return false;
+  // Code 0 is a real register, but only written out in full: an empty or
+  // stray "0" still configures nothing.
+  if (code == 0 && TrimControls(*function_text) != "00000000") return false;
   // Used modulo 256, negative numbers included.
   const uint8_t r = static_cast<uint8_t>(ReadCfgInt(item, "Rate", 0));
   if (!SelectFuncType(static_cast<uint32_t>(code), r, selection)) return false;
@@ -82,7 +124,8 @@ std::vector<std::string> NormalizeDeviceList(std::vector<std::string> entries) {
 }
 
 int ReadQueryConfig(std::string_view text, TObjectList<TBasicRequestItem>& list,
-                    TQueueControllerTimer* schedule_queue, std::atomic<int>* listen_only) {
+                    TQueueControllerTimer* schedule_queue, std::atomic<int>* listen_only,
+                    const TQueryLog& log) {
   TdovXMLTree tree;
   tree.SetXML(text);
   const TdovXMLNode* root = tree.FindDescendant(kRootName);
@@ -106,7 +149,13 @@ int ReadQueryConfig(std::string_view text, TObjectList<TBasicRequestItem>& list,
       ++listen;
       if (listen_only) listen_only->fetch_add(1);
     }
-    const std::vector<std::string> devices = RequestDevices(request);
+    const std::string units = ReadCfgText(request, "PollUnits", "");
+    const std::string known = platform::AsciiUpperCase(units);
+    if (!units.empty() && known != "MS" && known != "S" && known != "M" && known != "H")
+      LogLoad(log, TLogLevel::Error,
+              request_template.Caption + ": unknown poll unit \"" + units +
+                  "\"; the interval is taken in milliseconds");
+    const std::vector<std::string> devices = RequestDevices(request, request_template.Caption, log);
     if (schedule_queue &&
         (request_template.Method == kMethodAtTime || request_template.Method == kMethodCron))
       AddTimeEvents(*schedule_queue, request_template);
@@ -178,6 +227,7 @@ void LoadQueryConfig(const TQueryLoadState& state, const TDataSourceCfg* config,
   } restart{source ? &target : nullptr};
   // Filled under the list's locks: no tick sees a half-read configuration.
   target.ReloadRequests([&](TObjectList<TBasicRequestItem>& list) {
-    ReadQueryConfig(config->lblParams_Caption, list, source ? &target : nullptr, listen_only);
+    ReadQueryConfig(config->lblParams_Caption, list, source ? &target : nullptr, listen_only,
+                    state.Log);
   });
 }

@@ -3,11 +3,13 @@
 // DL_T645_2007_QUERY) read into request items, one per configured request,
 // device and function.
 #include <atomic>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/object_list.h"
+#include "parser/parser_module.h"
 
 class TBasicRequestItem;
 class TDataSourceCfg;
@@ -20,14 +22,18 @@ class TQueueControllerTimer;
 // as written, so "*" and "AAAAAAAAAAAA" never survive.
 std::vector<std::string> NormalizeDeviceList(std::vector<std::string> entries);
 
+// Where loading reports refused or doubtful entries (level, text).
+using TQueryLog = std::function<void(TLogLevel level, const std::string& text)>;
+
 // Appends the request items of the configuration text to the list: requests
 // in document order, devices by request, functions by device. With a queue,
 // AtTime and Cron requests get their scheduled events there and their items
 // the events' key. Answers the number of listen-only requests ("Enabled"
-// false), counting into *listen_only (when given) as it goes.
+// false), counting into *listen_only (when given) as it goes. Device entries
+// that are no meter address are refused and reported through log.
 int ReadQueryConfig(std::string_view text, TObjectList<TBasicRequestItem>& list,
                     TQueueControllerTimer* schedule_queue = nullptr,
-                    std::atomic<int>* listen_only = nullptr);
+                    std::atomic<int>* listen_only = nullptr, const TQueryLog& log = nullptr);
 
 // Rebuilds the target queue's request list from the proxy's configuration
 // text. With a data source (the target is its queue) the queue's timer, its
@@ -41,6 +47,8 @@ struct TQueryLoadState {
   bool Allowed = true;
   // Where the listen-only requests are counted; null: nowhere.
   std::atomic<int>* ListenOnly = nullptr;
+  // Where refused entries are reported; none: not reported.
+  TQueryLog Log;
 };
 
 void LoadQueryConfig(const TQueryLoadState& state, const TDataSourceCfg* config,

@@ -5,6 +5,7 @@
 
 #include "config/xml/read_cfg.h"
 #include "paramlist/params_list.h"
+#include "platform/strings.h"
 
 bool SplitCronParams(std::string_view text, TExportCronParams* params) {
   // Runs of blanks separate like one blank, so "0 0  12 * * *" keeps its
@@ -62,7 +63,8 @@ void TBasicRequestItem::LoadFromNode(const TdovXMLNode* node, int index) {
 
   // Hours overflow 32 bits from 597 on: multiply wide and clamp.
   int64_t interval = ReadCfgInt(node, "PollInterval", 1000);
-  const std::string units = ReadCfgText(node, "PollUnits", "");
+  // Units in any letter case: "s" must not poll a thousand times too fast.
+  const std::string units = platform::AsciiUpperCase(ReadCfgText(node, "PollUnits", ""));
   if (units == "S")
     interval *= 1000;
   else if (units == "M")

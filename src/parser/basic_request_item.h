@@ -70,9 +70,14 @@ class TBasicRequestItem {
   int32_t PollInterval = 1000;  // milliseconds
   uint32_t RequestId = 4294967295u;
   bool Due = false;
+  // A further moment came while Due: one more send after the next.
+  bool DueAgain = false;
   std::string ScheduleKey;
   TObjectList<TRequestSubItem> SubItems{true};  // owned
   uint8_t Attempts = 0;
+  // A Once item whose attempts all went unanswered: done until the list is
+  // reloaded or every item starts again (an open port).
+  bool GaveUp = false;
   uint8_t MaxAttempts = 1;
   TExportUnchangedMode Mode;
   TqonTimeout PollTimer;

@@ -169,8 +169,13 @@ void TDataSourceScheduledWithClients::PropagateDue(TBasicRequestItem& master_ite
       TCustomParserScheduledClient* client = entry.second->AsScheduled();
       if (!client) continue;
       TQueueState state(*client->Queue);
-      for (TBasicRequestItem* item : state.Items())
-        if (item->ScheduleKey == key) item->Due = true;
+      const bool held = client->Queue->IsHeld();
+      for (TBasicRequestItem* item : state.Items()) {
+        if (item->ScheduleKey != key) continue;
+        // Two moments close together (a late timer) each get their send.
+        if (item->Due && !held) item->DueAgain = true;
+        item->Due = true;
+      }
     }
   }
   master_item.Due = false;

@@ -88,6 +88,10 @@ void TQueueController::FireEvent(const std::string& name, bool all,
     item->PollTimer.Clear();
     item->LastSent = 0;
     item->Attempts = 0;
+    if (all && item->GaveUp) {
+      item->GaveUp = false;
+      item->Busy = false;
+    }
     if (match && parameters) {
       TqonParamsList& params = item->GetEventParams();
       params.Clear();
@@ -135,6 +139,10 @@ void TQueueController::ServeQueue() {
         index = at;
       } else {
         timed_out->Attempts = 0;
+        if (timed_out->Method == kMethodOnce) {
+          timed_out->Busy = true;
+          timed_out->GaveUp = true;
+        }
       }
     }
     Pending = nullptr;
@@ -149,27 +157,26 @@ void TQueueController::ServeQueue() {
     IntervalTimer.Clear();
   }
 
+  const bool retry = chosen != nullptr;
   if (!chosen) {
     index = Select(items);
     if (index < 0) return;
     chosen = items[index];
   }
-  Send(*chosen, index);
+  Send(*chosen, index, retry);
 }
 
 int TQueueController::Select(const TObjectList<TBasicRequestItem>& items) {
   const int count = items.Count();
   const int start = Position >= 0 && Position < count ? Position : 0;
-  bool live = false;
-  int found = Visit(items, start, count, &live);
-  // Nothing after Position can ever be sent (listen-only or finished items):
-  // start again at the first item instead of waiting for ever.
-  if (found < 0 && !live && start > 0) found = Visit(items, 0, start, &live);
+  int found = Visit(items, start, count);
+  // Nothing after Position is ready: the items before it get their turn now,
+  // so a fast poll item in front of a slow one keeps its period.
+  if (found < 0 && start > 0) found = Visit(items, 0, start);
   return found;
 }
 
-int TQueueController::Visit(const TObjectList<TBasicRequestItem>& items, int from, int to,
-                            bool* live) {
+int TQueueController::Visit(const TObjectList<TBasicRequestItem>& items, int from, int to) {
   // One reading of the clock for the pass; only the 32-bit tick needs each
   // record's own widening.
   const bool tick64 = platform::HasTick64();
@@ -186,11 +193,9 @@ int TQueueController::Visit(const TObjectList<TBasicRequestItem>& items, int fro
       case kMethodAtTime:
       case kMethodCron:
       case kMethodEvent:
-        *live = true;
         if (!item->Due) continue;
         break;
       default: {
-        *live = true;
         TqonTimeout& poll = item->PollTimer;
         const uint32_t period = static_cast<uint32_t>(item->PollInterval);
         if (!poll.IsClear() && !(tick64 ? now >= poll.Start + period : poll.Elapsed(period)))
@@ -207,7 +212,7 @@ int TQueueController::Visit(const TObjectList<TBasicRequestItem>& items, int fro
   return best;
 }
 
-void TQueueController::Send(TBasicRequestItem& item, int index) {
+void TQueueController::Send(TBasicRequestItem& item, int index, bool retry) {
   const bool was_due = item.Due;
   item.Busy = true;
   item.Due = false;
@@ -234,9 +239,19 @@ void TQueueController::Send(TBasicRequestItem& item, int index) {
     return;
   }
   Position = index + 1;
+  if (item.DueAgain) {
+    item.Due = true;
+    item.DueAgain = false;
+  }
   item.RequestId = RequestIdValue;
-  item.PollTimer.Restart();
-  item.LastSent = item.PollTimer.Start;
+  // A retry keeps the poll period of the first attempt: a silent device
+  // must not stretch its period by its time-outs and push the others back.
+  if (retry && !item.PollTimer.IsClear()) {
+    item.LastSent = item.PollTimer.Now();
+  } else {
+    item.PollTimer.Restart();
+    item.LastSent = item.PollTimer.Start;
+  }
   if (Pending != &item) return;  // already answered: nothing to wait for
   if (timeout != 0)
     AnswerTimer.StartWith(timeout);
@@ -381,6 +396,9 @@ void TQueueControllerTimer::OnScheduleFired(TScheduledEvent& event) {
     TQueueState state(*this);
     for (TBasicRequestItem* item : state.Items()) {
       if (item->ScheduleKey != key) continue;
+      // A late timer brings two moments close together: neither is lost,
+      // unless they passed while requests were held.
+      if (item->Due && !IsHeld()) item->DueAgain = true;
       item->Due = true;
       IntervalTimer.Clear();
       matched = true;

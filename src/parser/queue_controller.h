@@ -84,7 +84,7 @@ class TQueueController {
   virtual void UpdateTimer(bool reset_position);
   // Event items named `name` (any letter case) get the parameters and, unless
   // `all`, become due; with `all` every item's poll period and attempts start
-  // again.
+  // again, and Once items that gave up are tried again.
   virtual void FireEvent(const std::string& name, bool all, const TqonParamsList* parameters);
 
   // Ends the answer wait; the pending item is no longer busy (Once items
@@ -128,8 +128,8 @@ class TQueueController {
 
  private:
   int Select(const TObjectList<TBasicRequestItem>& items);
-  int Visit(const TObjectList<TBasicRequestItem>& items, int from, int to, bool* live);
-  void Send(TBasicRequestItem& item, int index);
+  int Visit(const TObjectList<TBasicRequestItem>& items, int from, int to);
+  void Send(TBasicRequestItem& item, int index, bool retry);
   void NotSent(TBasicRequestItem& item, int index, bool was_due);
 };
 

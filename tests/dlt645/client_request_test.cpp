@@ -45,10 +45,12 @@ TEST_F(ClientRequest, FramesOfTheThreeLayoutsAfterOnePreamble) {
   EXPECT_EQ(Send(client, {.Code = 0x02010100}), 16);
   EXPECT_EQ(Send(client, {.Code = 0x8000B611}), 14);
   EXPECT_EQ(Send(client, {.Code = 0x06000002}), 17);
+  EXPECT_EQ(Send(client, {.Code = 0x00000000}), 16);
   EXPECT_EQ(module.WrittenBytes(),
             (std::vector<std::string>{kPreamble, "68 01 00 00 00 00 00 68 11 04 33 34 34 35 B6 16",
                                       "68 01 00 00 00 00 00 68 01 02 44 E9 01 16",
-                                      "68 01 00 00 00 00 00 68 11 05 35 33 33 39 34 EF 16"}));
+                                      "68 01 00 00 00 00 00 68 11 05 35 33 33 39 34 EF 16",
+                                      "68 01 00 00 00 00 00 68 11 04 33 33 33 33 B2 16"}));
 }
 
 TEST_F(ClientRequest, PreambleBeforeANewTargetAndAfterAMinute) {
@@ -150,6 +152,15 @@ TEST_F(ClientRequest, OnceRequestRefusedByAClosedPortIsSentWhenItOpens) {
   EXPECT_EQ(module.Writes.size(), before + 2);  // and then it is done
 }
 
+TEST_F(ClientRequest, ASilentOnceRequestIsGivenUpAfterItsAttemptsAndSaysSo) {
+  Load({{.Method = kMethodOnce, .Caption = "Reading"}});
+  PortEvent(kEventPortOpened);
+  RunFor(20000);
+  EXPECT_EQ(module.Writes.size(), 6u);  // three times a preamble and the request
+  EXPECT_EQ(TimeoutLines(), 3u);
+  EXPECT_TRUE(module.Logged("1 [000000000001/Voltage A] . Reading. Given up after 3 attempts"));
+}
+
 TEST_F(ClientRequest, ErrorWhileSendingIsLoggedWithTheLabelOfTheItemSent) {
   module.WriteResult = [](const std::string& hex) -> int32_t {
     if (hex.substr(3, 2) == "02") throw std::runtime_error("port gone");
@@ -190,6 +201,48 @@ TEST_F(ClientRequest, GroupWhoseLastRequestTimesOutDeliversTheOthers) {
   ASSERT_EQ(w.size(), 8u);
   EXPECT_EQ(w[4], kPreamble);
   EXPECT_EQ(w[6], kPreamble);
+}
+
+TEST_F(ClientRequest, ASilentMeterOnASharedLineDoesNotHoldUpTheOthers) {
+  std::vector<RequestSpec> shapes;
+  for (int meter = 1; meter <= 3; ++meter)
+    for (uint32_t code : {0x02010100u, 0x02020100u, 0x02030000u})
+      shapes.push_back({.Device = "00000000000" + std::to_string(meter),
+                        .Code = code,
+                        .PollInterval = 2000,
+                        .Group = static_cast<uintptr_t>(meter)});
+  Load(shapes);
+  PortEvent(kEventPortOpened);
+  // Meters 1 and 3 answer every request at once; meter 2 is missing.
+  std::vector<std::vector<uint64_t>> records(4);
+  size_t seen = 0;
+  for (uint64_t t = 0; t < 30000; t += 10) {
+    RunFor(10);
+    for (; seen < module.Writes.size(); ++seen) {
+      const Bytes frame = Hex(module.Writes[seen].Bytes);
+      if (frame.size() < 14 || frame[1] == 2) continue;
+      uint32_t id = 0;
+      for (int i = 13; i >= 10; --i)
+        id = id << 8 | static_cast<uint8_t>(frame[static_cast<size_t>(i)] - 0x33);
+      const size_t before = module.Records.size();
+      Feed(Answer("00000000000" + std::to_string(frame[1]), id,
+                  id == 0x02010100 ? Bytes{0x32, 0x22} : Bytes{0x00, 0x15, 0x00}));
+      if (module.Records.size() > before) records[frame[1]].push_back(platform::Tick64());
+    }
+  }
+  for (size_t meter : {1u, 3u}) {
+    const std::vector<uint64_t>& at = records[meter];
+    ASSERT_GE(at.size(), 14u) << meter;
+    for (size_t i = 1; i < at.size(); ++i)
+      EXPECT_LE(at[i] - at[i - 1], 2000u + 500u) << meter << " " << i;  // period + one time-out
+  }
+  // Meter 2 is tried again every round, with its first request only.
+  size_t asked_meter2 = 0;
+  for (const Write& w : module.Writes)
+    asked_meter2 += w.Bytes.rfind("68 02", 0) == 0 ? 1 : 0;
+  EXPECT_GE(asked_meter2, 3u * 12);
+  EXPECT_LE(asked_meter2, 3u * 16);
+  EXPECT_EQ(TimeoutLines(), asked_meter2);
 }
 
 TEST_F(ClientRequest, ClosingThePortEndsThePendingRequest) {

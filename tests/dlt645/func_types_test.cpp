@@ -115,8 +115,12 @@ TEST(FuncTypeCodes, Bit31SelectsThe1997Table) {
   EXPECT_EQ(sel.FuncName, "Voltage (phase A)");
   EXPECT_EQ(sel.FuncType, FindFuncType(0xB611, true));
   EXPECT_FALSE(SelectFuncType(0x0000B611u, 0, &sel));
-  EXPECT_FALSE(SelectFuncType(0, 0, &sel));
   EXPECT_FALSE(SelectFuncType(0x80000000u, 0, &sel));
+  // Code 0 is a register of its own, not "nothing".
+  ASSERT_TRUE(SelectFuncType(0, 0, &sel));
+  EXPECT_FALSE(sel.Is1997);
+  EXPECT_EQ(sel.Id, 0u);
+  EXPECT_EQ(sel.FuncName, "Total combined active energy");
   EXPECT_EQ(FuncTypeCode(*FindFuncType(0xB611, true)), 0x8000B611u);
   EXPECT_EQ(FuncTypeCode(Row2007(0x02010100)), 0x02010100u);
 }

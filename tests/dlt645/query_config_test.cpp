@@ -38,9 +38,13 @@ std::string Query(const std::string& requests) {
 struct Loaded {
   TObjectList<TBasicRequestItem> list{true};
   int listen_only = 0;
+  std::vector<std::string> log;  // "level text"
 
   explicit Loaded(const std::string& text, TQueueControllerTimer* queue = nullptr) {
-    listen_only = ReadQueryConfig(text, list, queue);
+    listen_only =
+        ReadQueryConfig(text, list, queue, nullptr, [this](TLogLevel level, const std::string& s) {
+          log.push_back(std::to_string(static_cast<int>(level)) + " " + s);
+        });
   }
   int Count() const { return list.Count(); }
   const TRequestItem& operator[](int i) const { return *static_cast<TRequestItem*>(list[i]); }
@@ -87,10 +91,26 @@ TEST(ReadQueryConfig, DeviceDefaultsAndSpecialEntries) {
   Loaded missing(Query(Request("", {"02010100"})));
   ASSERT_EQ(missing.Count(), 1);
   EXPECT_EQ(missing[0].Parameters.DeviceText, "*");
-  EXPECT_EQ(Loaded(Query(Request("<Device>12345678901234</Device>", {"02010100"}))).Addresses(),
-            (Devices{"123456789012"}));
   EXPECT_EQ(Loaded(Query(Request("<Device>999999999999,3</Device>", {"02010100"}))).Addresses(),
             (Devices{"000000000003", "999999999999"}));
+  EXPECT_EQ(Loaded(Query(Request("<Device>AAAAAAAAAAAA</Device>", {"02010100"}))).Addresses(),
+            (Devices{"00000000000*"}));
+}
+
+TEST(ReadQueryConfig, MistypedAddressesAreRefusedAndNamed) {
+  const std::string refused = "0 Request #1: device \"";
+  const std::string not_address = "\" is not a meter address; nothing is sent to it";
+  const std::string none_left = "0 Request #1: no device left to poll; the request sends nothing";
+  // Too long, or not a number: never cut down or turned into the wildcard.
+  for (const std::string entry : {"11223344556677", "1122334455A6", "+5", "0x12"}) {
+    Loaded q(Query(Request("<Device>" + entry + "</Device>", {"02010100"})));
+    EXPECT_EQ(q.Count(), 0) << entry;
+    EXPECT_EQ(q.log, (std::vector<std::string>{refused + entry + not_address, none_left}));
+  }
+  Loaded mixed(Query(Request("<Device>1122334455A6;7;</Device>", {"02010100"})));
+  EXPECT_EQ(mixed.Addresses(), (Devices{"000000000007"}));
+  EXPECT_EQ(mixed.log, (std::vector<std::string>{refused + "1122334455A6" + not_address}));
+  EXPECT_TRUE(Loaded(Query(Request("<Device>*;5</Device>", {"02010100"}))).log.empty());
 }
 
 TEST(ReadQueryConfig, BlanksAroundAnEntryNeverReachTheAddress) {
@@ -103,10 +123,10 @@ TEST(ReadQueryConfig, BlanksAroundAnEntryNeverReachTheAddress) {
 }
 
 TEST(ReadQueryConfig, FunctionsAndRates) {
-  Loaded q(Query(
-      Request("<Device>1</Device>", {"8000B611/3", "00010000/2", "00010000/258", "00010000/-254",
-                                     "00000000", "0000B611", "zz", "123456789", "02010100/7"})));
-  ASSERT_EQ(q.Count(), 5);
+  Loaded q(Query(Request("<Device>1</Device>",
+                         {"8000B611/3", "00010000/2", "00010000/258", "00010000/-254", "00000000",
+                          "0000B611", "zz", "123456789", "0", "", " ", "02010100/7"})));
+  ASSERT_EQ(q.Count(), 6);
   // A 1997 row without rates takes no rate.
   EXPECT_TRUE(q[0].Parameters.Is1997);
   EXPECT_EQ(q[0].Parameters.Id, 0xB611u);
@@ -123,8 +143,12 @@ TEST(ReadQueryConfig, FunctionsAndRates) {
   // Rates are used modulo 256.
   EXPECT_EQ(q[2].Parameters.Id, 0x00010200u);
   EXPECT_EQ(q[3].Parameters.Id, 0x00010200u);
-  EXPECT_EQ(q[4].Parameters.Id, 0x02010100u);
-  EXPECT_EQ(q[4].Parameters.Rate, 0);
+  // Eight zero digits: total combined active energy; "0" or nothing: no item.
+  EXPECT_EQ(q[4].Parameters.FuncType, FindFuncType(0, false));
+  EXPECT_EQ(q[4].Parameters.Id, 0u);
+  EXPECT_EQ(q[4].Parameters.FunctionText, "00000000");
+  EXPECT_EQ(q[5].Parameters.Id, 0x02010100u);
+  EXPECT_EQ(q[5].Parameters.Rate, 0);
 }
 
 TEST(ReadQueryConfig, MethodsIntervalsAndTimeouts) {
@@ -135,21 +159,30 @@ TEST(ReadQueryConfig, MethodsIntervalsAndTimeouts) {
       Request("<MethodPoll>1</MethodPoll><PollInterval>5</PollInterval><PollUnits>m</PollUnits>"
               "<Timeout>-5</Timeout>",
               {"02010100"}) +
-      Request("<MethodEvent>1</MethodEvent><EventId>Tick</EventId><Timeout>x</Timeout>",
+      Request("<MethodEvent>1</MethodEvent><EventId>Tick</EventId><Timeout>x</Timeout>"
+              "<PollInterval>2</PollInterval><PollUnits>sec</PollUnits>",
+              {"02010100"}) +
+      Request("<MethodPoll>1</MethodPoll><PollInterval>2</PollInterval><PollUnits>s</PollUnits>"
+              "<Device>1</Device>",
               {"02010100"})));
-  ASSERT_EQ(q.Count(), 3);
+  ASSERT_EQ(q.Count(), 4);
+  EXPECT_EQ(q[3].PollInterval, 2000);
+  EXPECT_EQ(q[2].PollInterval, 2);
+  EXPECT_EQ(q.log,
+            std::vector<std::string>{
+                "0 Request #3: unknown poll unit \"sec\"; the interval is taken in milliseconds"});
   EXPECT_TRUE(q[0].Enabled);
   EXPECT_EQ(q[0].Caption, "Main");
   EXPECT_EQ(q[0].Method, kMethodPoll);
   EXPECT_EQ(q[0].PollInterval, 300000);
   EXPECT_EQ(q[0].Parameters.Timeout, 1500);
-  EXPECT_EQ(q[1].PollInterval, 5);
+  EXPECT_EQ(q[1].PollInterval, 300000);     // units in any letter case
   EXPECT_EQ(q[1].Parameters.Timeout, 300);  // a negative wait would never end
   EXPECT_EQ(q[2].Method, kMethodEvent);
   EXPECT_EQ(q[2].Mode.MethodText, "Tick");
   EXPECT_EQ(q[2].Parameters.Timeout, 300);
   EXPECT_EQ(q[2].Caption, "Request #3");
-  EXPECT_EQ(q.listen_only, 2);
+  EXPECT_EQ(q.listen_only, 3);
 }
 
 TEST(ReadQueryConfig, GroupsFollowTheRequestElement) {

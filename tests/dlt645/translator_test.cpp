@@ -201,6 +201,29 @@ TEST(LanguageFile, CodePagesAndByteOrderMarks) {
                                 24),
                     "EN", "DE", &u);
   EXPECT_EQ(u.Translations["A"], platform::Utf8ToAnsi("\xC3\xA4"));
+
+  // A UTF-16 file that says so in its header stays decoded.
+  const platform::WString wide = platform::Utf8ToWide(
+      "Encoding=unicode\n\nEN:>Price\nDE:>\xE2\x82\xAC 5 \xE2\x80\x9Cok\xE2\x80\x9D\n");
+  for (bool big_endian : {false, true}) {
+    std::string file = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const auto c : wide) {
+      const char lo = static_cast<char>(c & 0xFF), hi = static_cast<char>((c >> 8) & 0xFF);
+      file += big_endian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    TLanguageData w;
+    ParseLanguageFile(file, "EN", "DE", &w);
+    EXPECT_EQ(w.Translations["Price"],
+              platform::Utf8ToAnsi("\xE2\x82\xAC 5 \xE2\x80\x9Cok\xE2\x80\x9D"));
+  }
+
+  // Windows-1252 is not Latin-1: 0x80..0x9F hold the euro sign, quotes and dashes.
+  TLanguageData c;
+  ParseLanguageFile("Charset=windows-1252\n\nEN:>Price\nDE:>\x80 5 \x93ok\x94 \x96 \xE4\n", "EN",
+                    "DE", &c);
+  EXPECT_EQ(
+      c.Translations["Price"],
+      platform::Utf8ToAnsi("\xE2\x82\xAC 5 \xE2\x80\x9Cok\xE2\x80\x9D \xE2\x80\x93 \xC3\xA4"));
 }
 
 TEST(LanguageFile, AnyBytesParseWithoutHarm) {

@@ -471,9 +471,10 @@ TEST_F(E2ePolling, UnknownFunctionsAreSkippedAndRatesOutOfRangeAreRefusedByTheMe
                       "<MethodOnce>1</MethodOnce>")));
   s.Run(1000);
   const std::vector<MeterLine::Request> requests = s.Line().Requests();
-  ASSERT_EQ(requests.size(), 1u);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].id, 0x00000000u);  // total combined active energy is a register
   // 300 modulo 256 is 44: rate 44 is asked for, and the meter has four.
-  EXPECT_EQ(requests[0].id, 0x00012C00u);
+  EXPECT_EQ(requests[1].id, 0x00012C00u);
   const std::string log = s.TakeLog();
   EXPECT_NE(log.find("Received message from 000000000001 with error code on request function "
                      "209 [Exceed rate number]"),

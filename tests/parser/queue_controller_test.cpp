@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "paramlist/params_list.h"
+#include "parser/cron/queue_schedule.h"
+#include "parser/cron/schedule.h"
 #include "sched_test_support.h"
 
 namespace {
@@ -88,18 +90,41 @@ TEST_F(QueueTest, AnAnswerTimeOutOfZeroNeverWaits) {
   EXPECT_FALSE(state.Awaited());
 }
 
-TEST_F(QueueTest, TheRotationWaitsForLaterItemsUntilItIsReset) {
+TEST_F(QueueTest, ItemsAfterThePositionGoFirstThenTheVisitWraps) {
   answer_timeout = 300;
   Add(Item("A", kMethodPoll, 100));
-  Add(Item("B", kMethodPoll, 10000));
+  Add(Item("B", kMethodPoll, 1000));
   queue.Restart();
-  Run(5000);
-  // A is ready every 100 ms but waits behind B, the item after it.
-  EXPECT_EQ(Captions(), (std::vector<std::string>{"A", "B", "A"}));
-  queue.UpdateTimer(true);
-  Run(60);
-  EXPECT_EQ(Captions().back(), "A");
-  EXPECT_EQ(sent.size(), 4u);
+  Run(1300);
+  // A keeps its 100 ms period behind the slow B; B goes first when both are
+  // ready because it comes after the last item sent.
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"A", "B", "A", "A", "A", "A", "A", "A", "A", "A",
+                                                  "A", "A", "B", "A", "A"}));
+  EXPECT_EQ(sent[12], "B@1100");
+}
+
+TEST_F(QueueTest, AMinutePollInFrontOfAnHourlyCronItemIsNeverHeldUp) {
+  Add(Item("reading", kMethodPoll, 60000));
+  Add(Item("energy", kMethodCron));
+  queue.Restart();
+  for (int hour = 0; hour < 2; ++hour) {
+    Run(3600000, 1000);
+    queue.LockState().Items()[1]->Due = true;  // what its scheduled event does
+  }
+  Run(1000, 1000);
+  std::vector<uint64_t> readings;
+  std::vector<std::string> energy;
+  for (const std::string& s : sent) {
+    const uint64_t at = std::stoull(s.substr(s.find('@') + 1));
+    if (s.rfind("reading@", 0) == 0)
+      readings.push_back(at);
+    else
+      energy.push_back(s);
+  }
+  EXPECT_EQ(energy, (std::vector<std::string>{"energy@3601000", "energy@7201000"}));
+  ASSERT_GE(readings.size(), 120u);
+  for (size_t i = 1; i < readings.size(); ++i)
+    EXPECT_LE(readings[i] - readings[i - 1], 61000u) << i;
 }
 
 TEST_F(QueueTest, ItemsAfterThePositionThatCanNeverGoDoNotStopPolling) {
@@ -136,6 +161,42 @@ TEST_F(QueueTest, ASilentRequestIsSentMaxAttemptsTimesEachAfterItsTimeOut) {
   EXPECT_EQ(state.Pending(), nullptr);
   EXPECT_EQ(state.Items()[0]->Attempts, 0);
   EXPECT_FALSE(state.Items()[0]->Busy);
+}
+
+TEST_F(QueueTest, ASilentOnceRequestGivesUpUntilEveryItemStartsAgain) {
+  answer_at_once = false;
+  answer_timeout = 200;
+  Add(Item("once", kMethodOnce, 1000, true, 3));
+  queue.Restart();
+  Run(5000);
+  EXPECT_EQ(sent, (std::vector<std::string>{"once@50", "once@250", "once@450"}));
+  queue.FireEvent("PORT-OPEN", true, nullptr);
+  Run(5000);
+  EXPECT_EQ(sent.size(), 6u);
+}
+
+TEST_F(QueueTest, ACronMomentWhoseTimerFiresLateIsStillSentOnce) {
+  answer_at_once = false;
+  answer_timeout = 10000;
+  auto cron = Item("cron", kMethodCron);
+  cron->Mode.MethodText = "*/2 * * * * *";  // the clock starts at 12:00:00.000
+  SplitCronParams(cron->Mode.MethodText, &cron->Mode.CronParams);
+  TBasicRequestItem& item = *cron;
+  Add(std::move(cron));
+  AddTimeEvents(queue, item);
+  queue.Restart();
+  Run(2000);
+  // A busy thread: the timer of the 12:00:04 moment fires at 12:00:05.990,
+  // just before the 12:00:06 moment, while a request is still awaited. Each
+  // moment still gets its request.
+  Run(3990, 3990);
+  Run(100);
+  for (int i = 0; i < 3; ++i) {
+    queue.LockState().EndPending(1);
+    Run(100);
+  }
+  Run(2000);
+  EXPECT_EQ(sent, (std::vector<std::string>{"cron@2000", "cron@6140", "cron@6240", "cron@8000"}));
 }
 
 TEST_F(QueueTest, ARetryWaitsForTheMinimumIntervalAndGoesFirst) {

@@ -84,7 +84,7 @@ TEST_F(RequestItemLoad, MethodPrecedence) {
   EXPECT_EQ(Load("<MethodEvent>1</MethodEvent><MethodOnce>1</MethodOnce>").Method, kMethodOnce);
 }
 
-TEST_F(RequestItemLoad, PollUnitsAreCaseSensitive) {
+TEST_F(RequestItemLoad, PollUnitsInAnyLetterCase) {
   struct Case {
     const char* body;
     int32_t ms;
@@ -93,7 +93,10 @@ TEST_F(RequestItemLoad, PollUnitsAreCaseSensitive) {
       {"<PollInterval>5</PollInterval><PollUnits>M</PollUnits>", 300000},
       {"<PollInterval>5</PollInterval><PollUnits>H</PollUnits>", 18000000},
       {"<PollInterval>5</PollInterval><PollUnits>MS</PollUnits>", 5},
-      {"<PollInterval>5</PollInterval><PollUnits>m</PollUnits>", 5},
+      {"<PollInterval>5</PollInterval><PollUnits>m</PollUnits>", 300000},
+      {"<PollInterval>2</PollInterval><PollUnits>s</PollUnits>", 2000},
+      {"<PollInterval>5</PollInterval><PollUnits>Ms</PollUnits>", 5},
+      {"<PollInterval>5</PollInterval><PollUnits>sec</PollUnits>", 5},
       {"<PollInterval>5</PollInterval><PollUnits/>", 5},
       {"<PollInterval>5</PollInterval>", 5},
       {"<PollInterval>$10</PollInterval><PollUnits>S</PollUnits>", 16000},

@@ -40,6 +40,22 @@ std::string Utf16ToUtf8(std::string_view bytes, bool big_endian) {
   return platform::WideToUtf8(w);
 }
 
+// Windows-1252 differs from Latin-1 in 0x80..0x9F: euro sign, quotes,
+// dashes. Unassigned bytes keep their Latin-1 meaning, as on Windows.
+constexpr uint16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::string Cp1252ToUtf8(std::string_view text) {
+  platform::WString w;
+  for (char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    w.push_back(static_cast<platform::WChar>(b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : b));
+  }
+  return platform::WideToUtf8(w);
+}
+
 std::vector<std::string> Candidates(const std::string& files) {
   std::vector<std::string> out;
   size_t start = 0;
@@ -83,13 +99,15 @@ bool IsTextKind(TTypeKind k) {
 }
 
 // A header line of the first lines of a file; false when the line is none.
-bool HeaderLine(std::string_view line, TLanguageData* data, bool* utf8, uint32_t* code_page) {
+// utf16: the file came with a UTF-16 byte-order mark and is read as UTF-8.
+bool HeaderLine(std::string_view line, TLanguageData* data, bool utf16, bool* utf8,
+                uint32_t* code_page) {
   if (StartsWithText(line, "Encoding=")) {
     const std::string_view v = TrimBlanks(line.substr(9));
     if (platform::SameTextAscii(v, "utf-8"))
       *utf8 = true;
     else if (platform::SameTextAscii(v, "utf-16") || platform::SameTextAscii(v, "unicode"))
-      *utf8 = false;
+      *utf8 = utf16;  // a UTF-16 file has already become UTF-8
     else
       return false;
     return true;
@@ -140,6 +158,8 @@ bool HeaderLine(std::string_view line, TLanguageData* data, bool* utf8, uint32_t
 void ParseLanguageFile(std::string_view raw, const std::string& source_language,
                        const std::string& target_language, TLanguageData* data) {
   bool utf8 = false;
+  const bool utf16 =
+      raw.size() >= 2 && (raw.substr(0, 2) == "\xFF\xFE" || raw.substr(0, 2) == "\xFE\xFF");
   const std::string bytes = WithoutBom(std::string(raw), &utf8);
   uint32_t code_page = 0;
   const std::string src_prefix = source_language + ":>", dst_prefix = target_language + ":>";
@@ -150,8 +170,9 @@ void ParseLanguageFile(std::string_view raw, const std::string& source_language,
     if (has_src && has_dst && !src.empty() && !dst.empty()) {
       std::string text = dst;
       bool ok = false;
-      if (utf8) {
-        text = platform::Utf8ToAnsi(dst, &ok);
+      if (utf8 || code_page == 1252) {
+        // 1252 by its own table: the system's may be plain Latin-1.
+        text = platform::Utf8ToAnsi(utf8 ? dst : Cp1252ToUtf8(dst), &ok);
         if (!ok) text = dst;
       } else if (code_page != 0 && !platform::CodePageToAnsi(code_page, dst, &text)) {
         text = dst;
@@ -178,7 +199,7 @@ void ParseLanguageFile(std::string_view raw, const std::string& source_language,
       end_block();
       continue;
     }
-    if (header_zone && HeaderLine(line, data, &utf8, &code_page)) continue;
+    if (header_zone && HeaderLine(line, data, utf16, &utf8, &code_page)) continue;
     if (line.size() >= 2 && line[0] == '/' && line[1] == '/') continue;
     if (!has_src && StartsWithText(line, src_prefix)) {
       src = std::string(line.substr(src_prefix.size()));
