@@ -152,7 +152,7 @@ int ReadQueryConfig(std::string_view text, TObjectList<TBasicRequestItem>& list,
     const std::string units = ReadCfgText(request, "PollUnits", "");
     const std::string known = platform::AsciiUpperCase(units);
     if (!units.empty() && known != "MS" && known != "S" && known != "M" && known != "H")
-      LogLoad(log, TLogLevel::Error,
+      LogLoad(log, TLogLevel::Warning,
               request_template.Caption + ": unknown poll unit \"" + units +
                   "\"; the interval is taken in milliseconds");
     const std::vector<std::string> devices = RequestDevices(request, request_template.Caption, log);

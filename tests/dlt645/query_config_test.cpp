@@ -170,7 +170,7 @@ TEST(ReadQueryConfig, MethodsIntervalsAndTimeouts) {
   EXPECT_EQ(q[2].PollInterval, 2);
   EXPECT_EQ(q.log,
             std::vector<std::string>{
-                "0 Request #3: unknown poll unit \"sec\"; the interval is taken in milliseconds"});
+                "1 Request #3: unknown poll unit \"sec\"; the interval is taken in milliseconds"});
   EXPECT_TRUE(q[0].Enabled);
   EXPECT_EQ(q[0].Caption, "Main");
   EXPECT_EQ(q[0].Method, kMethodPoll);
