@@ -526,22 +526,24 @@ std::vector<Record> Rows(size_t count, ItemOf&& item_of) {
 }  // namespace
 
 std::vector<Record> ReadRecords(IListA* list) {
+  // A list of the plug-in's is read through its slots by position, as a host
+  // in another language reads it: its class is none of this kit's.
   if (!list) return {};
-  const int32_t count = list->GetCount();
+  const int32_t count = Slot<int32_t>(list, 3);  // GetCount
   return Rows(count > 0 ? static_cast<size_t>(count) : 0, [list](size_t i, Field* f, bool* sep) {
     IListItemA* item = nullptr;
-    if (list->GetItem(static_cast<int32_t>(i), &item) != kOk || !item)
+    if (Slot<HRESULT>(list, 12, static_cast<int32_t>(i), &item) != kOk || !item)  // GetItem
       throw std::runtime_error("the list refused an item");
     struct Releaser {
       IListItemA* p;
-      ~Releaser() { p->Release(); }
+      ~Releaser() { Slot<uint32_t>(p, 2); }  // Release
     } release{item};
-    *sep = item->IsNewRow();
+    *sep = Slot<bool>(item, 13);  // IsNewRow
     if (*sep) return;
-    const char* name = item->GetName();
+    const char* name = Slot<const char*>(item, 12);  // GetName
     f->name = name ? name : "";
-    f->data_type = item->GetDataType();
-    if (item->GetValue(f->value.out()) != kOk)
+    f->data_type = Slot<int32_t>(item, 7);               // GetDataType
+    if (Slot<HRESULT>(item, 10, f->value.out()) != kOk)  // GetValue
       throw std::runtime_error("the list refused the value of " + f->name);
   });
 }
