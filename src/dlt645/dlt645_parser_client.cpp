@@ -186,6 +186,7 @@ class TDlt645ParserClient::TFrameSearch {
     if (!pending || !Covers(pending->Parameters, address)) return;
     const bool complete = IsLastOfGroupIn(st.Items(), pending);
     st.EndPending(kDoneErrorAnswer, pending);
+    c_.SetSilent(pending->Parameters.Address12, false);
     if (complete && !record_ && c_.Accumulated->Count() > 0) record_ = c_.TakeAccumulated();
   }
 
@@ -377,6 +378,10 @@ bool TDlt645ParserClient::OnSendRequest(TBasicRequestItem& item, uint32_t& timeo
 
 void TDlt645ParserClient::OnRequestTimeout(TBasicRequestItem& item, bool& retry) {
   auto st = Queue->LockState();
+  const std::string& address = static_cast<const TRequestItem&>(item).Parameters.Address12;
+  // A device that stayed silent last time gets no retries until it answers;
+  // a Once request keeps its attempts (it is sent once only).
+  if (retry && item.Method != kMethodOnce && IsSilent(address)) retry = false;
   if (!retry) {
     // A device that let a request go unanswered to its last attempt is not
     // asked for the rest of its group this round: a dead meter would hold up
@@ -388,11 +393,27 @@ void TDlt645ParserClient::OnRequestTimeout(TBasicRequestItem& item, bool& retry)
   std::string line = RequestLabel(&item);
   if (!item.Caption.empty()) line += ". " + item.Caption;
   Log(TLogLevel::Warning, line + ". " + Texts().RequestTimeout());
+  if (!retry && item.Method != kMethodOnce && !IsSilent(address)) {
+    SetSilent(address, true);
+    Log(TLogLevel::Warning, line + ". No answer after " + std::to_string(item.MaxAttempts) +
+                                " attempts: one attempt a request until the device answers");
+  }
   if (!retry && item.Method == kMethodOnce)
     Log(TLogLevel::Warning,
         line + ". Given up after " + std::to_string(item.MaxAttempts) + " attempts");
   WakeUpSent = false;
   st.EndPending(kDoneTimeout, &item);
+}
+
+bool TDlt645ParserClient::IsSilent(const std::string& address) const {
+  return std::find(silent_devices_.begin(), silent_devices_.end(), address) !=
+         silent_devices_.end();
+}
+
+void TDlt645ParserClient::SetSilent(const std::string& address, bool silent) {
+  auto it = std::find(silent_devices_.begin(), silent_devices_.end(), address);
+  if (silent && it == silent_devices_.end()) silent_devices_.push_back(address);
+  if (!silent && it != silent_devices_.end()) silent_devices_.erase(it);
 }
 
 void TDlt645ParserClient::SkipRestOfGroup(const TObjectList<TBasicRequestItem>& items,
@@ -456,6 +477,7 @@ int TDlt645ParserClient::ParseFrame(TParsedDataList& list) {
     if (!request || !StillAnswers(st, request)) return -1;
     const bool complete = IsLastOfGroupIn(st.Items(), request);
     st.EndPending(kDoneAnswered, request);
+    SetSilent(request->Parameters.Address12, false);
 
     // A record holds one group, and each name once.
     const TRequestParameters& p = request->Parameters;

@@ -90,6 +90,12 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   TDlt645Port* const port_;  // null when the owner is another kind of data source
   // The request the last search took a frame for (under the state lock).
   TRequestItem* matched_ = nullptr;
+  // Devices whose last request went unanswered to its last attempt: they get
+  // one attempt a request until they answer again, so that a dead meter
+  // costs its line one time-out a round (under the state lock).
+  std::vector<std::string> silent_devices_;
+  bool IsSilent(const std::string& address) const;
+  void SetSilent(const std::string& address, bool silent);
   // The group Accumulated belongs to (under the state lock).
   uintptr_t accumulated_group_ = 0;
   std::string accumulated_address_;
