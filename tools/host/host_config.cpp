@@ -268,9 +268,11 @@ bool CheckQueryConfig(const std::string& utf8_text, ConfigCheck* check, std::str
     }
     int items = 0;
     for (size_t k = 0; k < response->ChildCount(); ++k) {
-      const std::string fn = ReadCfgText(response->Child(k), "Function", "00000000");
+      const std::string fn = ReadCfgText(response->Child(k), "Function", "");
       uint32_t code = 0;
-      if (!ParseFunctionCode(fn, &code) || code == 0) {
+      // As the plug-in reads it: code 0 is the total combined active energy
+      // only when written out as eight zeros.
+      if (!ParseFunctionCode(fn, &code) || (code == 0 && fn != "00000000")) {
         c.warnings.push_back(caption + ": function '" + fn + "' is not a function code, skipped");
         continue;
       }

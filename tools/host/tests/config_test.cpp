@@ -44,6 +44,8 @@ const char* const kQuery =
     "<Item><Function>8000B611</Function></Item></Response>\r\n"
     "  </Request>\r\n"
     "  <Request><Device>3</Device></Request>\r\n"
+    "  <Request><Response><Item><Function>00000000</Function></Item>"
+    "<Item><Rate>1</Rate></Item><Item><Function>0</Function></Item></Response></Request>\r\n"
     "  <Request><Response><Item><Function>0201FF99</Function></Item>"
     "<Item><Function>zz</Function></Item></Response></Request>\r\n"
     "</DL_T645_2007_QUERY>\r\n";
@@ -52,11 +54,15 @@ TEST(HostQueryConfig, CountsWhatThePluginWillLoadAndWarnsAboutTheRest) {
   ConfigCheck c;
   std::string e;
   ASSERT_TRUE(CheckQueryConfig(std::string("\xEF\xBB\xBF") + kQuery, &c, &e)) << e;
-  EXPECT_EQ(c.requests, 1);
-  ASSERT_EQ(c.warnings.size(), 4u);
+  // 00000000 written out is the total combined active energy; a missing
+  // function or a bare 0 configures nothing.
+  EXPECT_EQ(c.requests, 2);
+  ASSERT_EQ(c.warnings.size(), 6u);
   EXPECT_NE(c.warnings[0].find("Request #2: no <Response>"), std::string::npos);
-  EXPECT_NE(c.warnings[1].find("0201FF99"), std::string::npos);
-  EXPECT_NE(c.warnings[2].find("'zz'"), std::string::npos);
+  EXPECT_NE(c.warnings[1].find("''"), std::string::npos);
+  EXPECT_NE(c.warnings[2].find("'0'"), std::string::npos);
+  EXPECT_NE(c.warnings[3].find("0201FF99"), std::string::npos);
+  EXPECT_NE(c.warnings[4].find("'zz'"), std::string::npos);
   EXPECT_EQ(c.xml.compare(0, 5, "<DL_T"), 0);  // the BOM is gone
 }
 
