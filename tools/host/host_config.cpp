@@ -174,11 +174,16 @@ class SyntaxCheck {
     p_ = semi;
     return true;
   }
-  size_t LineOf(size_t pos) const {
-    size_t line = 1;
-    for (size_t i = 0; i < pos && i < t_.size(); ++i)
-      if (t_[i] == '\n') ++line;
-    return line;
+  // Counted as the check goes, so that a text of many elements costs one
+  // pass (positions only grow; an earlier one starts the count again).
+  size_t LineOf(size_t pos) {
+    if (pos < counted_to_) {
+      counted_to_ = 0;
+      counted_line_ = 1;
+    }
+    for (; counted_to_ < pos && counted_to_ < t_.size(); ++counted_to_)
+      if (t_[counted_to_] == '\n') ++counted_line_;
+    return counted_line_;
   }
   std::string At(size_t pos, const std::string& message) const {
     size_t line = 1;
@@ -197,15 +202,28 @@ class SyntaxCheck {
   const std::string& t_;
   size_t p_ = 0;
   std::string error_;
+  size_t counted_to_ = 0;
+  size_t counted_line_ = 1;
 };
 
-bool ReadWholeFile(const std::string& path, std::string* out) {
+// Read in pieces up to the limit, so that a device or a runaway file never
+// fills the memory.
+bool ReadWholeFile(const std::string& path, std::string* out, bool* too_large) {
+  *too_large = false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  *out = s.str();
-  return !in.bad();
+  std::string data;
+  char piece[65536];
+  while (in.read(piece, sizeof piece) || in.gcount() > 0) {
+    data.append(piece, static_cast<size_t>(in.gcount()));
+    if (data.size() > kMaxConfigFileBytes) {
+      *too_large = true;
+      return false;
+    }
+  }
+  if (in.bad()) return false;
+  *out = std::move(data);
+  return true;
 }
 
 bool ParseFunctionCode(const std::string& text, uint32_t* code) {
@@ -305,8 +323,11 @@ bool CheckQueryConfig(const std::string& utf8_text, ConfigCheck* check, std::str
 
 bool ReadQueryConfigFile(const std::string& path, ConfigCheck* check, std::string* error) {
   std::string text;
-  if (!ReadWholeFile(path, &text)) {
-    *error = path + ": cannot be read";
+  bool too_large = false;
+  if (!ReadWholeFile(path, &text, &too_large)) {
+    *error = path + (too_large ? ": larger than " + std::to_string(kMaxConfigFileBytes >> 20) +
+                                     " MB, not a query configuration"
+                               : ": cannot be read");
     return false;
   }
   std::string e;

@@ -2,6 +2,7 @@
 // The user's query configuration on its way to the plug-in: read and checked
 // (well-formed XML with the root DL_T645_2007_QUERY), then written into the
 // INI settings file in the form the plug-in's settings store reads.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@ std::string XmlSyntaxError(const std::string& text);
 
 // Checks a configuration text (UTF-8, a BOM allowed); false with a message.
 bool CheckQueryConfig(const std::string& utf8_text, ConfigCheck* check, std::string* error);
+// A configuration file larger than this is refused unread.
+constexpr size_t kMaxConfigFileBytes = size_t{64} << 20;
 bool ReadQueryConfigFile(const std::string& path, ConfigCheck* check, std::string* error);
 
 // The INI section and key under which the plug-in keeps the configuration.

@@ -146,6 +146,21 @@ TEST_F(HostSettingsFile, ConfigurationFileErrorsNameTheFile) {
             path_ + ":3:1: closing tag </DL_T645_2007_QUERY> does not match <Request> of line 2");
   EXPECT_FALSE(ReadQueryConfigFile(path_ + ".none", &c, &e));
   EXPECT_NE(e.find("cannot be read"), std::string::npos);
+#ifndef _WIN32
+  // A device that never ends is refused at the limit, not read to exhaustion.
+  EXPECT_FALSE(ReadQueryConfigFile("/dev/zero", &c, &e));
+  EXPECT_EQ(e, "/dev/zero: larger than 64 MB, not a query configuration");
+#endif
+}
+
+TEST(HostXmlSyntax, LinesAreCountedRightDeepIntoALongText) {
+  // Line numbers are counted as the check goes; an element opened far down
+  // and never closed still names its own line.
+  std::string text = "<A>\n";
+  for (int i = 0; i < 20000; ++i)
+    text += "  <B x=\"1\">v</B>\n";
+  text += "  <C>\n</A>";
+  EXPECT_EQ(XmlSyntaxError(text), "20003:1: closing tag </A> does not match <C> of line 20002");
 }
 
 }  // namespace
