@@ -381,7 +381,8 @@ void TDlt645ParserClient::OnRequestTimeout(TBasicRequestItem& item, bool& retry)
   const std::string& address = static_cast<const TRequestItem&>(item).Parameters.Address12;
   // A device that stayed silent last time gets no retries until it answers;
   // a Once request keeps its attempts (it is sent once only).
-  if (retry && item.Method != kMethodOnce && IsSilent(address)) retry = false;
+  const bool was_silent = IsSilent(address);
+  if (retry && item.Method != kMethodOnce && was_silent) retry = false;
   if (!retry) {
     // A device that let a request go unanswered to its last attempt is not
     // asked for the rest of its group this round: a dead meter would hold up
@@ -393,7 +394,7 @@ void TDlt645ParserClient::OnRequestTimeout(TBasicRequestItem& item, bool& retry)
   std::string line = RequestLabel(&item);
   if (!item.Caption.empty()) line += ". " + item.Caption;
   Log(TLogLevel::Warning, line + ". " + Texts().RequestTimeout());
-  if (!retry && item.Method != kMethodOnce && !IsSilent(address)) {
+  if (!retry && item.Method != kMethodOnce && !was_silent) {
     SetSilent(address, true);
     Log(TLogLevel::Warning, line + ". No answer after " + std::to_string(item.MaxAttempts) +
                                 " attempts: one attempt a request until the device answers");
