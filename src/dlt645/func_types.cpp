@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <utility>
+
+#include "dlt645/load_values.h"
 
 namespace {
 
@@ -254,6 +257,10 @@ bool IsFuncType1997(const TRequestFuncType* row) {
   return row >= kTable1997.data() && row < kTable1997.data() + kTable1997.size();
 }
 
+bool IsLoadProfileRow(const TRequestFuncType* row) {
+  return row && !IsFuncType1997(row) && (row->Id >> 24) == 0x06;
+}
+
 uint32_t FuncTypeCode(const TRequestFuncType& row) {
   return IsFuncType1997(&row) ? (row.Id | kFuncCode1997) : row.Id;
 }
@@ -288,6 +295,22 @@ const std::string& FuncTypeListText(bool is1997) {
 }
 
 std::vector<TFuncTypeColumn> RegisterFuncTypeColumns(const TRequestFuncType& row) {
+  if (IsLoadProfileRow(&row)) {
+    // Class 0 (all classes) offers every value.
+    const uint8_t load_class = static_cast<uint8_t>(row.Id >> 16);
+    std::vector<TFuncTypeColumn> columns;
+    const std::string prefix = std::string(row.DisplayName) + ": ";
+    columns.push_back({"RECORD_TIME", prefix + "record time", "", 11});
+    for (const dlt645::TLoadValueInfo& value : dlt645::kLoadValues) {
+      if (load_class != 0 && value.LoadClass != load_class) continue;
+      // "LP_PF_TOTAL" reads "pf total".
+      std::string caption = prefix + std::string(value.Name.substr(3));
+      for (size_t i = prefix.size(); i < caption.size(); ++i)
+        caption[i] = caption[i] == '_' ? ' ' : static_cast<char>(std::tolower(caption[i]));
+      columns.push_back({std::string(value.Name), caption});
+    }
+    return columns;
+  }
   int n = row.ValueCount > 1 ? row.ValueCount : row.RateCount > 1 ? row.RateCount : 1;
   // An answer may hold up to 63 values; the host is offered the first three.
   n = std::min(n, 3);

@@ -21,6 +21,10 @@ struct TRequestFuncType {
   std::string_view DisplayName;
 };
 
+// The load-profile rows (06cc00bb): their answers are interval records,
+// decoded by the record walker rather than by Format.
+bool IsLoadProfileRow(const TRequestFuncType* row);
+
 // Bit 31 of a configured function code selects the 1997 table.
 constexpr uint32_t kFuncCode1997 = 0x80000000u;
 
@@ -63,7 +67,8 @@ struct TFuncTypeColumn {
   std::string DefaultValue = "0";
   int ColumnType = 5;
 };
-// The columns one row offers (at most three).
+// The columns one row offers: at most three values, or for a load-profile
+// row the record's time and the values of its classes.
 std::vector<TFuncTypeColumn> RegisterFuncTypeColumns(const TRequestFuncType& row);
 // The columns of every row of a table, in row order, repeats included.
 std::vector<TFuncTypeColumn> RegisterFuncTypeColumns(bool is1997);

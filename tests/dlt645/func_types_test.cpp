@@ -196,8 +196,21 @@ TEST(FuncTypeColumns, CountFollowsValuesThenRates) {
   EXPECT_EQ(RegisterFuncTypeColumns(*FindFuncType(0x9010, true)).size(), 3u);
   EXPECT_EQ(RegisterFuncTypeColumns(*FindFuncType(0xA010, true)).size(), 1u);
 
+  // A load-profile row offers the record's time and the values of its
+  // class (all of them for class 0).
+  const auto all = RegisterFuncTypeColumns(Row2007(0x06000002));
+  ASSERT_EQ(all.size(), 30u);
+  EXPECT_EQ(all[0].Name, "RECORD_TIME");
+  EXPECT_EQ(all[0].ColumnType, 11);
+  EXPECT_EQ(all[1].Name, "LP_VOLTAGE_A");
+  EXPECT_EQ(all[1].Caption, "Load profile 1: voltage a");
+  EXPECT_EQ(all[29].Name, "LP_REACTIVE_DEMAND");
+  const auto powers = RegisterFuncTypeColumns(Row2007(0x06020002));
+  ASSERT_EQ(powers.size(), 9u);
+  EXPECT_EQ(powers[1].Name, "LP_ACTIVE_POWER_TOTAL");
+
   // Whole tables, repeats included.
-  EXPECT_EQ(RegisterFuncTypeColumns(false).size(), 149u);
+  EXPECT_EQ(RegisterFuncTypeColumns(false).size(), 197u);
   EXPECT_EQ(RegisterFuncTypeColumns(true).size(), 122u);
 }
 
