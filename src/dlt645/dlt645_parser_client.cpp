@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -12,6 +13,7 @@
 #include "dlt645/dlt645_context.h"
 #include "dlt645/frame_scanner.h"
 #include "dlt645/func_types.h"
+#include "dlt645/load_profile.h"
 #include "dlt645/request_item.h"
 #include "dlt645/text_resources.h"
 #include "dlt645/value_decoder.h"
@@ -19,6 +21,7 @@
 #include "parser/data_source.h"
 #include "parser/parser_module.h"
 #include "parser/queue_controller.h"
+#include "platform/tick.h"
 
 using dlt645::TAddressChars;
 using dlt645::TFrameClass;
@@ -42,6 +45,9 @@ constexpr int32_t kDoneErrorAnswer = 7;
 
 constexpr char kCloseConnection[] = "<<CLOSE>>";
 
+constexpr std::string_view kIncomplete = "incomplete";
+constexpr std::string_view kError = "error";
+
 // Long enough for every field name of the tables and a number.
 using TNameText = std::array<char, 96>;
 
@@ -63,6 +69,20 @@ bool Covers(const TRequestParameters& p, const TAddressChars& address) {
 bool Fits(const TRequestItem& request, const TFrameView& frame, const TAddressChars& address) {
   const TRequestParameters& p = request.Parameters;
   return Covers(p, address) && dlt645::FrameCarriesId(frame, p.Is1997, p.Id);
+}
+
+// A 2007 answer that announces follow-up frames (1997 ones are taken whole).
+bool StartsFollowUp(const TFrameView& frame, const TRequestItem& request) {
+  return dlt645::HasFollowUp(frame.Control()) && !request.Parameters.Is1997;
+}
+
+// The time of a load-profile request for the block at a time: minutes from
+// now or from 00:00 today.
+bool LoadRequestTime(const TRequestParameters& p, dlt645::TLoadTime* at) {
+  double from = platform::LocalNow();
+  if (p.LoadFromToday) from = std::floor(from);
+  const int64_t seconds = std::llround(from * 86400.0) + static_cast<int64_t>(p.LoadOffset) * 60;
+  return dlt645::LoadTimeFromSeconds(seconds, at);
 }
 
 TRequestItem* AsRequest(TBasicRequestItem* item) {
@@ -102,6 +122,33 @@ std::string RequestLabel(const TBasicRequestItem* item) {
   return "[" + request->Parameters.DeviceText + "/" + request->Parameters.FuncName + "] ";
 }
 
+// ---- follow-up frames ------------------------------------------------------
+
+struct TDlt645ParserClient::TFollowUp {
+  // A first answer and 255 follow-up frames at most.
+  static constexpr size_t kCapacity = (dlt645::kMaxFollowUpSeq + 1) * 255;
+
+  TFollowUp() : Storage(kCapacity), Join(Storage) {}
+
+  TRequestItem* Request = nullptr;  // none: no follow-up in progress
+  // A listen-only request: another master asks for the frames.
+  bool Listening = false;
+  // Listening: how long the next frame is waited for.
+  TqonTimeout Wait;
+  std::vector<uint8_t> First;  // the first answer
+  std::vector<uint8_t> Storage;
+  dlt645::TAnswerJoin Join;
+
+  dlt645::TWireAddress Meter() const {
+    dlt645::TWireAddress address{};
+    std::copy_n(First.begin() + 1, address.size(), address.begin());
+    return address;
+  }
+  size_t BuildRequest(std::span<uint8_t, dlt645::kFollowUpRequestLength> out) const {
+    return dlt645::BuildFollowUpRequest(Meter(), Join.Id(), Join.NextSeq(), out);
+  }
+};
+
 // ---- frame search ----------------------------------------------------------
 
 // The visitor of one search over the receive buffer. The queue's state is
@@ -123,6 +170,10 @@ class TDlt645ParserClient::TFrameSearch {
       c_.HasLearnedAddress = true;
     }
     const TAddressChars address = dlt645::AddressChars(frame.Address());
+    if (c_.follow_ && c_.follow_->Request) {
+      TScanStep step = TScanStep::Next;
+      if (FollowUpFrame(st, frame, address, &step)) return step;
+    }
     switch (frame.Class()) {
       case TFrameClass::Unsolicited:
         dlt645::BuildUnsolicitedReply(frame.Address(), reply_);
@@ -164,6 +215,12 @@ class TDlt645ParserClient::TFrameSearch {
       plugin->WriteData(c_.DataSourceNo, c_.ClientId, reply_.data(),
                         static_cast<int32_t>(reply_.size()));
     if (plugin && close_) plugin->WriteText(c_.DataSourceNo, c_.ClientId, kCloseConnection);
+    // A failed write is asked again when the time-out comes.
+    if (plugin && ask_length_ > 0)
+      plugin->WriteData(c_.DataSourceNo, c_.ClientId, ask_.data(),
+                        static_cast<int32_t>(ask_length_));
+    for (auto& record : outputs_)
+      c_.Output(std::move(record));
     c_.Output(std::move(record_));
   }
 
@@ -190,9 +247,124 @@ class TDlt645ParserClient::TFrameSearch {
     if (complete && !record_ && c_.Accumulated->Count() > 0) record_ = c_.TakeAccumulated();
   }
 
+  // A frame seen while a long answer is followed. True when the frame is
+  // the follow-up's business (*step says what the scan does with it).
+  bool FollowUpFrame(TQueueState& st, const TFrameView& frame, const TAddressChars& address,
+                     TScanStep* step) {
+    TFollowUp& f = *c_.follow_;
+    TRequestItem* const request = f.Request;
+    // The queue moved on (a reload, a closed port): the answer went with it.
+    if (f.Listening ? st.Items().IndexOf(request) < 0 : request != st.Pending()) {
+      f.Request = nullptr;
+      return false;
+    }
+    if (f.Listening && f.Wait.ElapsedNow()) {
+      c_.EndFollowUp(st, kIncomplete, "the follow-up frames were not seen", kDoneAnswered,
+                     &outputs_);
+      return false;
+    }
+    const uint8_t control = frame.Control();
+    // Requests, ours or another master's, change nothing.
+    if ((control & dlt645::kControlFromMeter) == 0) return false;
+    const bool same_meter = std::equal(frame.Address(), frame.Address() + 6, f.First.begin() + 1);
+    const dlt645::TJoinStep joined =
+        same_meter && (control & dlt645::kFunctionMask) == dlt645::kFunctionReadFollowUp
+            ? f.Join.Add(frame)
+            : dlt645::TJoinStep::Foreign;
+    switch (joined) {
+      case dlt645::TJoinStep::More:
+        if (f.Listening) {
+          f.Wait.StartWith(WaitOf(*request));
+        } else {
+          AskNext(st, f);
+        }
+        *step = TScanStep::Answered;
+        return true;
+      case dlt645::TJoinStep::Done:
+        c_.joined_.assign(f.Join.Data().begin(), f.Join.Data().end());
+        c_.has_joined_ = true;
+        c_.FrameCopy = f.First;
+        c_.matched_ = request;
+        f.Request = nullptr;
+        if (f.Listening && !st.Awaited()) c_.Queue->Pending = request;
+        *step = TScanStep::Match;
+        return true;
+      case dlt645::TJoinStep::ErrorAnswer:
+        LogErrorFrame(frame, address);
+        c_.EndFollowUp(st, kError, dlt645::ErrorBitsText(f.Join.ErrorByte()), kDoneErrorAnswer,
+                       &outputs_);
+        *step = TScanStep::Answered;
+        return true;
+      case dlt645::TJoinStep::Repeated:
+        *step = TScanStep::Next;
+        return true;
+      case dlt645::TJoinStep::OutOfOrder:
+        c_.Log(TLogLevel::Warning, RequestLabel(request) + "Follow-up frame out of order, " +
+                                       "frame " + std::to_string(f.Join.NextSeq()) +
+                                       " awaited; ignored");
+        *step = TScanStep::Next;
+        return true;
+      case dlt645::TJoinStep::Overflow:
+        c_.EndFollowUp(st, kIncomplete, "the answer does not fit the client's storage",
+                       kDoneAnswered, &outputs_);
+        *step = TScanStep::Answered;
+        return true;
+      case dlt645::TJoinStep::TooManyFrames:
+        c_.EndFollowUp(st, kIncomplete, "frame 255 still announced more", kDoneAnswered, &outputs_);
+        *step = TScanStep::Answered;
+        return true;
+      case dlt645::TJoinStep::Foreign:
+        break;
+    }
+    // The first answer once more (a repeat on the line) changes nothing.
+    if (same_meter && Fits(*request, frame, address)) {
+      *step = TScanStep::Next;
+      return true;
+    }
+    if (!f.Listening && same_meter && frame.Class() == TFrameClass::ErrorAnswer) {
+      LogErrorFrame(frame, address);
+      c_.EndFollowUp(st, kError, dlt645::FrameErrorText(frame), kDoneErrorAnswer, &outputs_);
+      *step = TScanStep::Answered;
+      return true;
+    }
+    // Another meter's frame: the master that asked for the rest moved on.
+    if (f.Listening && frame.Class() != TFrameClass::Unsolicited)
+      c_.EndFollowUp(st, kIncomplete, "the follow-up frames were not seen", kDoneAnswered,
+                     &outputs_);
+    return false;
+  }
+
+  static uint32_t WaitOf(const TRequestItem& request) {
+    return static_cast<uint32_t>(std::max<int32_t>(request.Parameters.Timeout, 0));
+  }
+
+  // The request waits for the next frame with its time-out and attempts.
+  void AskNext(TQueueState& st, TFollowUp& f) {
+    f.Request->Attempts = 1;
+    if (const uint32_t wait = WaitOf(*f.Request); wait > 0) st.Queue().AnswerTimer.StartWith(wait);
+    ask_length_ = f.BuildRequest(ask_);
+  }
+
+  TScanStep StartFollowUp(TQueueState& st, const TFrameView& frame, TRequestItem* request) {
+    if (!c_.follow_) c_.follow_ = std::make_unique<TFollowUp>();
+    TFollowUp& f = *c_.follow_;
+    f.Request = request;
+    f.Listening = !request->Enabled;
+    f.First.assign(frame.Bytes, frame.Bytes + frame.Length);
+    f.Join.Start(frame, request->Parameters.Id);
+    c_.SetSilent(request->Parameters.Address12, false);
+    if (f.Listening)
+      f.Wait.StartWith(WaitOf(*request));
+    else
+      AskNext(st, f);
+    return TScanStep::Answered;
+  }
+
   TScanStep Match(TQueueState& st, const TFrameView& frame, const TAddressChars& address) {
     TRequestItem* pending = AsRequest(st.Pending());
-    if (pending && Fits(*pending, frame, address)) return Take(frame, pending);
+    if (pending && Fits(*pending, frame, address))
+      return StartsFollowUp(frame, *pending) ? StartFollowUp(st, frame, pending)
+                                             : Take(frame, pending);
     // An awaited request is the only candidate; otherwise (nothing pending,
     // or its wait ended) the listen-only requests decode what passes by.
     const bool awaited = pending && st.Awaited();
@@ -201,6 +373,7 @@ class TDlt645ParserClient::TFrameSearch {
         if (item->Enabled || item == pending) continue;
         TRequestItem* request = AsRequest(item);
         if (!Fits(*request, frame, address)) continue;
+        if (StartsFollowUp(frame, *request)) return StartFollowUp(st, frame, request);
         c_.Queue->Pending = request;
         return Take(frame, request);
       }
@@ -219,6 +392,7 @@ class TDlt645ParserClient::TFrameSearch {
 
   TScanStep Take(const TFrameView& frame, TRequestItem* request) {
     c_.FrameCopy.assign(frame.Bytes, frame.Bytes + frame.Length);
+    c_.has_joined_ = false;
     c_.matched_ = request;
     return TScanStep::Match;
   }
@@ -234,6 +408,9 @@ class TDlt645ParserClient::TFrameSearch {
   std::array<uint8_t, dlt645::kUnsolicitedReplyLength> reply_{};
   bool reply_due_ = false;
   bool close_ = false;
+  std::array<uint8_t, dlt645::kFollowUpRequestLength> ask_{};
+  size_t ask_length_ = 0;
+  TRecords outputs_;
   std::unique_ptr<TParsedDataList> record_;
 };
 
@@ -335,10 +512,27 @@ int32_t TDlt645ParserClient::SendRequest(TRequestItem& item) {
     }
     // Identifier 0 is the 2007 row 00000000; without a row nothing was configured.
     if (p.Id == 0 && !p.FuncType) return -1;
+    const dlt645::TWireAddress address =
+        dlt645::RequestAddress(p.DeviceText, p.Address12, LearnedAddress, HasLearnedAddress);
+    if (IsLoadProfileRow(p.FuncType)) {
+      std::array<uint8_t, dlt645::kMaxLoadProfileRequestLength> frame{};
+      dlt645::TLoadBlock block{};
+      uint8_t load_class = 0;
+      dlt645::TLoadTime at;
+      size_t length = 0;
+      if (dlt645::SplitLoadProfileId(p.Id, &block, &load_class) &&
+          (block != dlt645::TLoadBlock::AtTime || LoadRequestTime(p, &at)))
+        length =
+            dlt645::BuildLoadProfileRequest(address, block, load_class, p.LoadBlocks, &at, frame);
+      if (length == 0) {
+        Log(TLogLevel::Error, RequestLabel(&item) + "No load-profile request can be made of " +
+                                  std::to_string(p.LoadBlocks) + " blocks at that time");
+        return -1;
+      }
+      return plugin->WriteData(DataSourceNo, ClientId, frame.data(), static_cast<int32_t>(length));
+    }
     std::array<uint8_t, dlt645::kMaxReadRequestLength> frame{};
-    const size_t length = dlt645::BuildReadRequest(
-        dlt645::RequestAddress(p.DeviceText, p.Address12, LearnedAddress, HasLearnedAddress), p.Id,
-        p.Is1997, p.FuncType, frame);
+    const size_t length = dlt645::BuildReadRequest(address, p.Id, p.Is1997, p.FuncType, frame);
     return plugin->WriteData(DataSourceNo, ClientId, frame.data(), static_cast<int32_t>(length));
   } catch (const std::exception& e) {
     Log(TLogLevel::Error, RequestLabel(&item) + ": " + e.what());
@@ -349,7 +543,20 @@ int32_t TDlt645ParserClient::SendRequest(TRequestItem& item) {
 bool TDlt645ParserClient::OnSendRequest(TBasicRequestItem& item, uint32_t& timeout,
                                         uint32_t& request_id) {
   auto* request = dynamic_cast<TRequestItem*>(&item);
-  const int32_t result = request ? SendRequest(*request) : -1;
+  // What another master's follow-up frames gave so far is all there is:
+  // this request's answer would end the join anyway.
+  if (follow_ && follow_->Request && follow_->Listening) {
+    auto st = Queue->LockState();
+    TRecords records;
+    EndFollowUp(st, kIncomplete, "the follow-up frames were not seen", kDoneAnswered, &records);
+    for (auto& record : records)
+      Output(std::move(record));
+  }
+  // A follow-up frame that timed out is asked again, not the whole answer.
+  TFollowUp* follow = FollowUpOf(request);
+  const int32_t result = follow    ? WriteFollowUpRequest(*follow)
+                         : request ? SendRequest(*request)
+                                   : -1;
   if (result != Code(TCallResult::PortNotOpen)) {
     HoldFlag = false;
     if (port_) port_->PortNotReady = false;
@@ -378,6 +585,20 @@ bool TDlt645ParserClient::OnSendRequest(TBasicRequestItem& item, uint32_t& timeo
 
 void TDlt645ParserClient::OnRequestTimeout(TBasicRequestItem& item, bool& retry) {
   auto st = Queue->LockState();
+  if (follow_ && follow_->Request == &item && !follow_->Listening) {
+    // The device answered: a lost follow-up frame is asked again, and what
+    // arrived is delivered once the attempts are spent.
+    const std::string frame = "follow-up frame " + std::to_string(follow_->Join.NextSeq());
+    if (retry) {
+      Log(TLogLevel::Warning, RequestLabel(&item) + "No answer to " + frame + "; asked again");
+      return;
+    }
+    TRecords records;
+    EndFollowUp(st, kIncomplete, frame + " not answered", kDoneTimeout, &records);
+    for (auto& record : records)
+      Output(std::move(record));
+    return;
+  }
   const std::string& address = static_cast<const TRequestItem&>(item).Parameters.Address12;
   // A device that stayed silent last time gets no retries until it answers;
   // a Once request keeps its attempts (it is sent once only).
@@ -470,47 +691,69 @@ int TDlt645ParserClient::FindFrame(bool& again) {
 
 int TDlt645ParserClient::ParseFrame(TParsedDataList& list) {
   if (FrameCopy.empty()) return -1;
-  std::unique_ptr<TParsedDataList> earlier;
+  TRecords earlier;
   int handed = -1;
   {
     auto st = Queue->LockState();
     TRequestItem* const request = std::exchange(matched_, nullptr);
     if (!request || !StillAnswers(st, request)) return -1;
-    const bool complete = IsLastOfGroupIn(st.Items(), request);
-    st.EndPending(kDoneAnswered, request);
-    SetSilent(request->Parameters.Address12, false);
-
-    // A record holds one group, and each name once.
-    const TRequestParameters& p = request->Parameters;
-    if (Accumulated->Count() > 0 && (accumulated_group_ != p.GroupKey ||
-                                     accumulated_address_ != p.Address12 || RepeatsName(*request)))
-      earlier = TakeAccumulated();
-    // A group of one answer goes straight into the caller's list.
-    const bool direct = complete && Accumulated->Count() == 0;
-    TParsedDataList& target = direct ? list : *Accumulated;
-    if (!direct && Accumulated->Count() == 0) {
-      accumulated_group_ = p.GroupKey;
-      accumulated_address_ = p.Address12;
-    }
-    try {
-      AddAnswer(target, *request);
-    } catch (const std::exception& e) {
-      // What was decoded before the error is still handed over.
-      Log(TLogLevel::Error, RequestLabel(request) + ": " + e.what());
-    }
-    if (complete && target.Count() > 0) {
-      if (!direct) {
-        list.AddItems(*Accumulated);
-        list.AddText(Accumulated->Text);
-        Accumulated->Clear();
-      }
-      handed = list.Count();
-      list.AddNewRow();
-    }
+    const TFrameView frame{FrameCopy.data(), FrameCopy.size(), 0};
+    TAnswer answer{frame.Whole(), {}, {}, {}};
+    answer.Values = has_joined_ ? std::span<const uint8_t>(joined_)
+                                : dlt645::AnswerValues(frame, request->Parameters.Is1997);
+    handed = Deliver(st, *request, answer, kDoneAnswered, list, &earlier);
   }
-  // The older group reaches the host before the caller hands this one over.
-  Output(std::move(earlier));
+  // The older records reach the host before the caller hands this one over.
+  for (auto& record : earlier)
+    Output(std::move(record));
   return handed;
+}
+
+int TDlt645ParserClient::Deliver(TQueueState& st, TRequestItem& request, const TAnswer& answer,
+                                 int32_t code, TParsedDataList& list, TRecords* earlier) {
+  const bool complete = IsLastOfGroupIn(st.Items(), &request);
+  st.EndPending(code, &request);
+  SetSilent(request.Parameters.Address12, false);
+  const TRequestParameters& p = request.Parameters;
+  if (IsLoadProfileRow(p.FuncType)) {
+    // Interval records stand alone; a group they end is complete.
+    if (complete && Accumulated->Count() > 0) earlier->push_back(TakeAccumulated());
+    return AddLoadRecords(list, request, answer, earlier);
+  }
+
+  // A record holds one group, and each name once.
+  if (Accumulated->Count() > 0 &&
+      (accumulated_group_ != p.GroupKey || accumulated_address_ != p.Address12 ||
+       RepeatsName(request, answer)))
+    earlier->push_back(TakeAccumulated());
+  // A group of one answer goes straight into the caller's list.
+  const bool direct = complete && Accumulated->Count() == 0;
+  TParsedDataList& target = direct ? list : *Accumulated;
+  if (!direct && Accumulated->Count() == 0) {
+    accumulated_group_ = p.GroupKey;
+    accumulated_address_ = p.Address12;
+  }
+  try {
+    AddAnswer(target, request, answer);
+  } catch (const std::exception& e) {
+    // What was decoded before the error is still handed over.
+    Log(TLogLevel::Error, RequestLabel(&request) + ": " + e.what());
+  }
+  if (!complete || target.Count() == 0) return -1;
+  if (!direct) {
+    list.AddItems(*Accumulated);
+    list.AddText(Accumulated->Text);
+    Accumulated->Clear();
+  }
+  const int handed = list.Count();
+  list.AddNewRow();
+  return handed;
+}
+
+void TDlt645ParserClient::DeliverApart(TQueueState& st, TRequestItem& request,
+                                       const TAnswer& answer, int32_t code, TRecords* out) {
+  auto list = std::make_unique<TParsedDataList>();
+  if (Deliver(st, request, answer, code, *list, out) >= 0) out->push_back(std::move(list));
 }
 
 bool TDlt645ParserClient::StillAnswers(TQueueState& st, TRequestItem* request) const {
@@ -523,32 +766,134 @@ bool TDlt645ParserClient::StillAnswers(TQueueState& st, TRequestItem* request) c
   return Fits(*request, frame, dlt645::AddressChars(frame.Address()));
 }
 
-bool TDlt645ParserClient::RepeatsName(const TRequestItem& request) const {
+bool TDlt645ParserClient::RepeatsName(const TRequestItem& request, const TAnswer& answer) const {
   const TRequestParameters& p = request.Parameters;
   if (!p.FuncType) return false;
-  const TFrameView frame{FrameCopy.data(), FrameCopy.size(), 0};
   TNameCheck check(*Accumulated);
-  dlt645::DecodeValuesWith(dlt645::AnswerValues(frame, p.Is1997), *p.FuncType, p.Rate, check);
-  return check.Repeated;
+  dlt645::DecodeValuesWith(answer.Values, *p.FuncType, p.Rate, check);
+  return check.Repeated || (!answer.Quality.empty() && Accumulated->IndexOf("QUALITY") >= 0);
 }
 
-void TDlt645ParserClient::AddAnswer(TParsedDataList& target, const TRequestItem& request) {
+void TDlt645ParserClient::AddHeader(TParsedDataList& target, const TRequestItem& request,
+                                    const TAnswer& answer) {
   const TRequestParameters& p = request.Parameters;
-  const TFrameView frame{FrameCopy.data(), FrameCopy.size(), 0};
-  packet_.assign(reinterpret_cast<const char*>(FrameCopy.data()), FrameCopy.size());
+  packet_.assign(reinterpret_cast<const char*>(answer.Frame.data()), answer.Frame.size());
   target.AddText(packet_);
-  if (target.Count() == 0) {
-    if (IParserModule* plugin = Plugin())
-      plugin->AddStandardFields(&target, packet_, ClientHost, source_->PortInfo, source_->PortName,
-                                ClientId, static_cast<uint32_t>(source_->DataSourceNo), packet_);
-    const TAddressChars address = dlt645::AddressChars(frame.Address());
-    target.Add("DEVICE_ID", OleVariant(AddressView(address)));
-    target.Add("DATA_TYPE_ID_STR", OleVariant(p.FunctionText));
-    target.Add("DATA_TYPE_ID", OleVariant(p.Id));
+  if (target.Count() > 0) return;
+  if (IParserModule* plugin = Plugin())
+    plugin->AddStandardFields(&target, packet_, ClientHost, source_->PortInfo, source_->PortName,
+                              ClientId, static_cast<uint32_t>(source_->DataSourceNo), packet_);
+  const TAddressChars address = dlt645::AddressChars(answer.Frame.data() + 1);
+  target.Add("DEVICE_ID", OleVariant(AddressView(address)));
+  target.Add("DATA_TYPE_ID_STR", OleVariant(p.FunctionText));
+  target.Add("DATA_TYPE_ID", OleVariant(p.Id));
+}
+
+namespace {
+
+void AddQuality(TParsedDataList& target, const std::string_view quality,
+                const std::string& reason) {
+  if (quality.empty()) return;
+  target.Add("QUALITY", OleVariant(quality));
+  target.Add("REASON", OleVariant(reason));
+}
+
+}  // namespace
+
+void TDlt645ParserClient::AddAnswer(TParsedDataList& target, const TRequestItem& request,
+                                    const TAnswer& answer) {
+  AddHeader(target, request, answer);
+  const TRequestParameters& p = request.Parameters;
+  if (p.FuncType) {
+    TRecordSink sink(target, *this);
+    dlt645::DecodeValuesWith(answer.Values, *p.FuncType, p.Rate, sink);
   }
-  if (!p.FuncType) return;
-  TRecordSink sink(target, *this);
-  dlt645::DecodeValuesWith(dlt645::AnswerValues(frame, p.Is1997), *p.FuncType, p.Rate, sink);
+  AddQuality(target, answer.Quality, answer.Reason);
+}
+
+// One record for the host per sound interval record; bad ones are logged.
+class TDlt645ParserClient::TLoadSink final : public dlt645::ILoadRecordSink {
+ public:
+  TLoadSink(TDlt645ParserClient& client, const TRequestItem& request,
+            const TDlt645ParserClient::TAnswer& answer)
+      : client_(client), request_(request), answer_(answer) {}
+
+  void OnRecord(const dlt645::TLoadRecord& record) override {
+    auto list = std::make_unique<TParsedDataList>();
+    client_.AddHeader(*list, request_, answer_);
+    list->Add("RECORD_TIME", OleVariant::FromDate(dlt645::LoadTimeDateTime(record.Time)));
+    for (size_t v = 0; v < dlt645::kLoadValueCount; ++v) {
+      const auto value = static_cast<dlt645::TLoadValue>(v);
+      if (record.Has(value))
+        list->Add(dlt645::kLoadValues[v].Name, OleVariant(record.Value(value)));
+    }
+    AddQuality(*list, answer_.Quality, answer_.Reason);
+    Records.push_back(std::move(list));
+  }
+  void OnSkipped(size_t offset, size_t length, dlt645::TLoadSkip reason) override {
+    client_.Log(TLogLevel::Warning, RequestLabel(&request_) + "Load record skipped (" +
+                                        std::to_string(length) + " bytes at " +
+                                        std::to_string(offset) +
+                                        "): " + std::string(dlt645::LoadSkipText(reason)));
+  }
+
+  TRecords Records;
+
+ private:
+  TDlt645ParserClient& client_;
+  const TRequestItem& request_;
+  const TDlt645ParserClient::TAnswer& answer_;
+};
+
+int TDlt645ParserClient::AddLoadRecords(TParsedDataList& list, const TRequestItem& request,
+                                        const TAnswer& answer, TRecords* earlier) {
+  const TRequestParameters& p = request.Parameters;
+  dlt645::TLoadBlock block{};
+  uint8_t load_class = dlt645::kLoadClassAll;
+  dlt645::SplitLoadProfileId(p.Id, &block, &load_class);
+  TLoadSink sink(*this, request, answer);
+  dlt645::WalkLoadRecords(answer.Values, load_class, sink);
+  if (sink.Records.empty()) {
+    // A failed answer still tells the host why nothing came.
+    if (answer.Quality.empty()) return -1;
+    auto failed = std::make_unique<TParsedDataList>();
+    AddHeader(*failed, request, answer);
+    AddQuality(*failed, answer.Quality, answer.Reason);
+    sink.Records.push_back(std::move(failed));
+  }
+  for (size_t i = 0; i + 1 < sink.Records.size(); ++i) {
+    sink.Records[i]->AddNewRow();
+    earlier->push_back(std::move(sink.Records[i]));
+  }
+  const TParsedDataList& last = *sink.Records.back();
+  list.AddItems(last);
+  list.AddText(last.Text);
+  const int handed = list.Count();
+  list.AddNewRow();
+  return handed;
+}
+
+TDlt645ParserClient::TFollowUp* TDlt645ParserClient::FollowUpOf(const TRequestItem* request) const {
+  if (!request || !follow_ || follow_->Request != request || follow_->Listening) return nullptr;
+  return follow_.get();
+}
+
+void TDlt645ParserClient::EndFollowUp(TQueueState& st, std::string_view quality,
+                                      const std::string& reason, int32_t code, TRecords* out) {
+  TRequestItem* const request = std::exchange(follow_->Request, nullptr);
+  if (!request || st.Items().IndexOf(request) < 0) return;
+  Log(TLogLevel::Warning, RequestLabel(request) + "Answer " + std::string(quality) + ": " + reason);
+  const TFrameView frame{follow_->First.data(), follow_->First.size(), 0};
+  const TAnswer answer{frame.Whole(), follow_->Join.Data(), quality, reason};
+  DeliverApart(st, *request, answer, code, out);
+}
+
+int32_t TDlt645ParserClient::WriteFollowUpRequest(const TFollowUp& follow) {
+  IParserModule* plugin = Plugin();
+  if (!plugin) return -1;
+  std::array<uint8_t, dlt645::kFollowUpRequestLength> frame{};
+  const size_t length = follow.BuildRequest(frame);
+  return plugin->WriteData(DataSourceNo, ClientId, frame.data(), static_cast<int32_t>(length));
 }
 
 std::unique_ptr<TParsedDataList> TDlt645ParserClient::TakeAccumulated() {

@@ -8,11 +8,19 @@
 // the request a search matched are shared by the queue's handlers (the tick)
 // and the receive path; both reach them under the queue's LockState().
 // FrameCopy belongs to the receive path (the buffer's write lock).
+//
+// An answer with the follow-up bit keeps its request pending: the client
+// asks for the next frames (0x12) with the request's time-out and attempts
+// and decodes the joined values as one answer. A listen-only request joins
+// the follow-up answers another master asks for.
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "dlt645/follow_up.h"
 #include "dlt645/frame_codec.h"
 #include "parser/parser_client.h"
 #include "parser/parser_module.h"
@@ -60,6 +68,17 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
  private:
   class TFrameSearch;
   class TRecordSink;
+  class TLoadSink;
+  struct TFollowUp;
+  // One answer to decode: the first frame, the values (joined over
+  // follow-up frames or the frame's own) and, when it is not whole, why.
+  struct TAnswer {
+    std::span<const uint8_t> Frame;
+    std::span<const uint8_t> Values;
+    std::string_view Quality;  // "incomplete", "error"; empty: whole
+    std::string Reason;
+  };
+  using TRecords = std::vector<std::unique_ptr<TParsedDataList>>;
 
   bool OnSendRequest(TBasicRequestItem& item, uint32_t& timeout, uint32_t& request_id);
   void OnRequestTimeout(TBasicRequestItem& item, bool& retry);
@@ -73,9 +92,31 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   // Whether the request the search matched may still take FrameCopy.
   bool StillAnswers(TQueueState& st, TRequestItem* request) const;
   // Whether the answer's values would repeat a name Accumulated holds.
-  bool RepeatsName(const TRequestItem& request) const;
-  // Adds one answer (FrameCopy) of request to target.
-  void AddAnswer(TParsedDataList& target, const TRequestItem& request);
+  bool RepeatsName(const TRequestItem& request, const TAnswer& answer) const;
+  // Ends request with code and decodes its answer, by its group: into list
+  // when the answer completes a record (the result is then the index to hand
+  // over, as ParseFrame's), records due before it into *earlier.
+  int Deliver(TQueueState& st, TRequestItem& request, const TAnswer& answer, int32_t code,
+              TParsedDataList& list, TRecords* earlier);
+  // The same for an answer that is delivered through the output function.
+  void DeliverApart(TQueueState& st, TRequestItem& request, const TAnswer& answer, int32_t code,
+                    TRecords* out);
+  // Adds one answer of request to target.
+  void AddAnswer(TParsedDataList& target, const TRequestItem& request, const TAnswer& answer);
+  void AddHeader(TParsedDataList& target, const TRequestItem& request, const TAnswer& answer);
+  // A load-profile answer: one record per interval record, the last into
+  // list; the result as Deliver's.
+  int AddLoadRecords(TParsedDataList& list, const TRequestItem& request, const TAnswer& answer,
+                     TRecords* earlier);
+
+  // The follow-up in progress for request (awaited or listened to), if any.
+  TFollowUp* FollowUpOf(const TRequestItem* request) const;
+  // Ends the follow-up in progress with what arrived so far, marked with
+  // quality and reason; the records go to *out. Logs why.
+  void EndFollowUp(TQueueState& st, std::string_view quality, const std::string& reason,
+                   int32_t code, TRecords* out);
+  // Writes the 0x12 request for the follow-up's next frame.
+  int32_t WriteFollowUpRequest(const TFollowUp& follow);
   // Accumulated as a closed record of its own; Accumulated is then empty.
   std::unique_ptr<TParsedDataList> TakeAccumulated();
   void Output(std::unique_ptr<TParsedDataList> record);
@@ -100,4 +141,10 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   uintptr_t accumulated_group_ = 0;
   std::string accumulated_address_;
   std::string packet_;  // the frame's bytes as text, reused
+  // The follow-up of a long answer (under the state lock); made when first
+  // needed and kept for the next.
+  std::unique_ptr<TFollowUp> follow_;
+  // A joined answer the search matched, for ParseFrame (receive path).
+  std::vector<uint8_t> joined_;
+  bool has_joined_ = false;
 };

@@ -27,6 +27,12 @@ struct TRequestParameters {
   // Identifies the configured request element; requests with equal GroupKey
   // and Address12 answer into one record.
   uintptr_t GroupKey = 0;
+  // Load-profile reads (identifier 06cc00bb): the blocks asked for (NN) and,
+  // for the block at a time, that time as minutes from now or from 00:00
+  // today.
+  uint8_t LoadBlocks = 1;
+  bool LoadFromToday = false;
+  int32_t LoadOffset = 0;
 
   // Sets DeviceText and Address12 together.
   void SetDevice(std::string_view device_text);
