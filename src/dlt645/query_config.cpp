@@ -12,6 +12,7 @@
 #include "config/xml/read_cfg.h"
 #include "dlt645/frame_codec.h"
 #include "dlt645/func_types.h"
+#include "dlt645/load_profile.h"
 #include "dlt645/request_item.h"
 #include "parser/cron/queue_schedule.h"
 #include "parser/data_source.h"
@@ -99,6 +100,57 @@ bool SelectItem(const TdovXMLNode* item, std::string* function_text, TFuncSelect
   return true;
 }
 
+// What a request asks of load-profile functions; unset parts keep the
+// function's own block and class, so older configurations read as before.
+struct LoadSettings {
+  bool HasBlock = false;
+  dlt645::TLoadBlock Block = dlt645::TLoadBlock::Latest;
+  bool HasClass = false;
+  uint8_t LoadClass = dlt645::kLoadClassAll;
+  uint8_t Blocks = 1;
+  bool FromToday = false;
+  int32_t Offset = 0;  // minutes
+};
+
+LoadSettings ReadLoadSettings(const TdovXMLNode* request, const std::string& caption,
+                              const TQueryLog& log) {
+  LoadSettings out;
+  const std::string block =
+      platform::AsciiUpperCase(TrimControls(ReadCfgText(request, "LoadBlock", "")));
+  if (block == "LATEST" || block == "EARLIEST" || block == "ATTIME") {
+    out.HasBlock = true;
+    out.Block = block == "LATEST"     ? dlt645::TLoadBlock::Latest
+                : block == "EARLIEST" ? dlt645::TLoadBlock::Earliest
+                                      : dlt645::TLoadBlock::AtTime;
+  } else if (!block.empty()) {
+    LogLoad(log, TLogLevel::Warning,
+            caption + ": unknown load-profile block \"" + block + "\"; the function's own is read");
+  }
+  const std::string load_class =
+      platform::AsciiUpperCase(TrimControls(ReadCfgText(request, "LoadClass", "")));
+  if (load_class == "ALL") {
+    out.HasClass = true;
+  } else if (load_class.size() == 1 && load_class[0] >= '0' && load_class[0] <= '6') {
+    out.HasClass = true;
+    out.LoadClass = static_cast<uint8_t>(load_class[0] - '0');
+  } else if (!load_class.empty()) {
+    LogLoad(log, TLogLevel::Warning,
+            caption + ": unknown load-profile class \"" + load_class +
+                "\"; the function's own is read");
+  }
+  const int32_t blocks = ReadCfgInt(request, "LoadBlocks", 1);
+  out.Blocks = static_cast<uint8_t>(std::clamp(blocks, 1, 99));
+  if (blocks != out.Blocks)
+    LogLoad(log, TLogLevel::Warning,
+            caption + ": " + std::to_string(blocks) + " load-profile blocks; " +
+                std::to_string(out.Blocks) + " are read");
+  const std::string from =
+      platform::AsciiUpperCase(TrimControls(ReadCfgText(request, "LoadTimeFrom", "")));
+  out.FromToday = from == "TODAY";
+  out.Offset = ReadCfgInt(request, "LoadTimeOffset", 0);
+  return out;
+}
+
 struct SelectedItem {
   std::string FunctionText;
   TFuncSelection Selection;
@@ -160,6 +212,7 @@ int ReadQueryConfig(std::string_view text, TObjectList<TBasicRequestItem>& list,
         (request_template.Method == kMethodAtTime || request_template.Method == kMethodCron))
       AddTimeEvents(*schedule_queue, request_template);
 
+    const LoadSettings load = ReadLoadSettings(request, request_template.Caption, log);
     selected.clear();
     for (size_t k = 0; k < response->ChildCount(); ++k) {
       SelectedItem s;
@@ -185,6 +238,16 @@ int ReadQueryConfig(std::string_view text, TObjectList<TBasicRequestItem>& list,
         p.FuncType = s.Selection.FuncType;
         p.RequestKind = s.Selection.FuncType->RequestKind;
         p.GroupKey = static_cast<uintptr_t>(position);
+        if (IsLoadProfileRow(p.FuncType)) {
+          dlt645::TLoadBlock block{};
+          uint8_t load_class = 0;
+          dlt645::SplitLoadProfileId(p.Id, &block, &load_class);
+          p.Id = dlt645::LoadProfileId(load.HasBlock ? load.Block : block,
+                                       load.HasClass ? load.LoadClass : load_class);
+          p.LoadBlocks = load.Blocks;
+          p.LoadFromToday = load.FromToday;
+          p.LoadOffset = load.Offset;
+        }
         list.Add(std::move(item));
       }
     }

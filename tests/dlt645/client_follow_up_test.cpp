@@ -6,6 +6,7 @@
 #include "client_test_support.h"
 #include "dlt645/follow_up.h"
 #include "dlt645/load_profile.h"
+#include "platform/datetime.h"
 
 namespace {
 
@@ -162,6 +163,24 @@ TEST_F(ClientFollowUp, LoadProfileAnswerGivesOneRecordPerIntervalAndSkipsBadOnes
   EXPECT_NE(first.Get("RECORD_TIME"), module.Records[1].Get("RECORD_TIME"));
   EXPECT_EQ(first.Via, "output");
   EXPECT_EQ(module.Records[1].Via, "result");
+}
+
+TEST_F(ClientFollowUp, LoadProfileRequestCarriesBlocksAndATimeFromTheClock) {
+  // 2024-05-01 02:07:30; the block 112 minutes earlier is 00:15.
+  int64_t seconds = 0;
+  ASSERT_TRUE(platform::TryEncodeDateTime(2024, 5, 1, 2, 7, 30, &seconds));
+  clock.SetLocalNow(static_cast<double>(seconds) / 86400.0);
+  auto item = MakeRequest({.Device = "123456789012", .Code = 0x06000002, .PollInterval = 600000});
+  item->Parameters.Id = dlt645::LoadProfileId(dlt645::TLoadBlock::AtTime, dlt645::kLoadClassAll);
+  item->Parameters.LoadBlocks = 2;
+  item->Parameters.LoadOffset = -112;
+  source->Queue->ReloadRequests(
+      [&](TObjectList<TBasicRequestItem>& list) { list.Add(std::move(item)); });
+  source->UpdateClientQueues(true, true);
+  PortEvent(kEventPortOpened);
+  RunUntilWrites(2);
+  EXPECT_EQ(module.Writes[1].Bytes,
+            "68 12 90 78 56 34 12 68 11 0A 34 33 33 39 35 48 33 34 38 57 E7 16");
 }
 
 }  // namespace

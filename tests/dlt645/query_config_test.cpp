@@ -279,3 +279,43 @@ TEST_F(ReadQueryConfigSchedule, ABadCronTextIsReportedAndTheRestLoads) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReadQueryConfig, LoadProfileKeysChooseBlockCountClassAndTime) {
+  // Without the keys a load-profile function reads as it always did.
+  const Loaded plain(Query(Request("<Device>1</Device>", {"06010002", "02010100"})));
+  ASSERT_EQ(plain.Count(), 2);
+  EXPECT_EQ(plain[0].Parameters.Id, 0x06010002u);
+  EXPECT_EQ(plain[0].Parameters.LoadBlocks, 1);
+  EXPECT_EQ(plain[0].Parameters.LoadOffset, 0);
+
+  const Loaded set(
+      Query(Request("<Device>1</Device><LoadProfile><LoadBlock>AtTime</LoadBlock>"
+                    "<LoadBlocks>8</LoadBlocks><LoadClass>5</LoadClass>"
+                    "<LoadTimeFrom>today</LoadTimeFrom>"
+                    "<LoadTimeOffset>-120</LoadTimeOffset></LoadProfile>",
+                    {"06000002", "02010100"})));
+  ASSERT_EQ(set.Count(), 2);
+  const TRequestParameters& p = set[0].Parameters;
+  EXPECT_EQ(p.Id, 0x06050001u);
+  EXPECT_EQ(p.LoadBlocks, 8);
+  EXPECT_TRUE(p.LoadFromToday);
+  EXPECT_EQ(p.LoadOffset, -120);
+  // Other functions of the request are untouched.
+  EXPECT_EQ(set[1].Parameters.Id, 0x02010100u);
+
+  const Loaded earliest(
+      Query(Request("<LoadBlock>EARLIEST</LoadBlock><LoadClass>all</LoadClass>", {"06030002"})));
+  EXPECT_EQ(earliest[0].Parameters.Id, 0x06000000u);
+
+  // Wrong values are reported and fall back to the function's own.
+  const Loaded wrong(Query(
+      Request("<LoadBlock>soon</LoadBlock><LoadClass>9</LoadClass><LoadBlocks>300</LoadBlocks>",
+              {"06020002"})));
+  EXPECT_EQ(wrong[0].Parameters.Id, 0x06020002u);
+  EXPECT_EQ(wrong[0].Parameters.LoadBlocks, 99);
+  EXPECT_EQ(wrong.log.size(), 3u);
+}
+
+}  // namespace

@@ -210,6 +210,12 @@ TEST(DialogResources, TheFormHoldsEveryComponentAndProperty) {
       {"MsgResponseItems", "'Response items'"},
       {"MsgResponseItem", "'Value'"},
       {"MsgFuncRate", "'Rate'"},
+      {"MsgLoadProfile", "'Load profile'"},
+      {"MsgLoadBlock", "'Block (LATEST, EARLIEST, ATTIME)'"},
+      {"MsgLoadBlocks", "'Number of blocks'"},
+      {"MsgLoadClass", "'Class (0 all, 1..6; empty: as the function)'"},
+      {"MsgLoadTimeFrom", "'Block time from (NOW, TODAY = 00:00 today)'"},
+      {"MsgLoadTimeOffset", "'Block time offset (minutes)'"},
   };
   ASSERT_EQ(menu.children.size(), items.size());
   for (size_t i = 0; i < items.size(); ++i) {
@@ -239,6 +245,12 @@ const std::vector<std::string> kSchema = {
     "   AtTime~@MsgTime~dtValidChars~0123456789:apm./;~12:00:00",
     "  MethodCron~@MsgCron~dtCheckbox,RadioButton~~0",
     "   CronTime~@MsgCronMask~dtValidChars~*0123456789/ ,-~0 0 12 * * *",
+    " LoadProfile~@MsgLoadProfile~dtCategory,Optional",
+    "  LoadBlock~@MsgLoadBlock~dtValidChars~ABCDEFGHIJKLMNOPQRSTUVWXYZ~LATEST",
+    "  LoadBlocks~@MsgLoadBlocks~dtInteger~1,99~1",
+    "  LoadClass~@MsgLoadClass~dtValidChars~0123456",
+    "  LoadTimeFrom~@MsgLoadTimeFrom~dtValidChars~ABCDEFGHIJKLMNOPQRSTUVWXYZ~NOW",
+    "  LoadTimeOffset~@MsgLoadTimeOffset~dtInteger~-527040,527040~0",
     " Response~@MsgResponseItems~dtCategory,Optional~F0F0F0,000000",
     "  Item~@MsgResponseItem~dtCategory,Editable,Repeatable~F0F0F0,000000",
     "   Function~@MsgFunc~dtComboDropDownValuesList~@FuncTypeList~0",

@@ -32,6 +32,12 @@ const TMenuItem kMenuItems[] = {
     {"MsgResponseItems", "Response items", 0},
     {"MsgResponseItem", "Value", 0},
     {"MsgFuncRate", "Rate", 0},
+    {"MsgLoadProfile", "Load profile", 0},
+    {"MsgLoadBlock", "Block (LATEST, EARLIEST, ATTIME)", 0},
+    {"MsgLoadBlocks", "Number of blocks", 0},
+    {"MsgLoadClass", "Class (0 all, 1..6; empty: as the function)", 0},
+    {"MsgLoadTimeFrom", "Block time from (NOW, TODAY = 00:00 today)", 0},
+    {"MsgLoadTimeOffset", "Block time offset (minutes)", 0},
 };
 const size_t kMenuItemCount = sizeof kMenuItems / sizeof kMenuItems[0];
 
@@ -49,6 +55,13 @@ const TSchemaRow kSchema[] = {
     {3, "AtTime", "MsgTime", "dtValidChars", "0123456789:apm./;", "12:00:00", false},
     {2, "MethodCron", "MsgCron", "dtCheckbox,RadioButton", "", "0", false},
     {3, "CronTime", "MsgCronMask", "dtValidChars", "*0123456789/ ,-", "0 0 12 * * *", false},
+    {1, "LoadProfile", "MsgLoadProfile", "dtCategory,Optional", "", nullptr, false},
+    {2, "LoadBlock", "MsgLoadBlock", "dtValidChars", "ABCDEFGHIJKLMNOPQRSTUVWXYZ", "LATEST", false},
+    {2, "LoadBlocks", "MsgLoadBlocks", "dtInteger", "1,99", "1", false},
+    {2, "LoadClass", "MsgLoadClass", "dtValidChars", "0123456", nullptr, false},
+    {2, "LoadTimeFrom", "MsgLoadTimeFrom", "dtValidChars", "ABCDEFGHIJKLMNOPQRSTUVWXYZ", "NOW",
+     false},
+    {2, "LoadTimeOffset", "MsgLoadTimeOffset", "dtInteger", "-527040,527040", "0", false},
     {1, "Response", "MsgResponseItems", "dtCategory,Optional", "", nullptr, true},
     {2, "Item", "MsgResponseItem", "dtCategory,Editable,Repeatable", "", nullptr, true},
     {3, "Function", "MsgFunc", "dtComboDropDownValuesList", "@FuncTypeList", "0", false},
