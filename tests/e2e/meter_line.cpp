@@ -49,6 +49,11 @@ void MeterLine::MuteId(uint32_t id, bool muted) {
     muted_ids_.erase(id);
 }
 
+void MeterLine::DropNextFollowUp() {
+  std::lock_guard<std::mutex> guard(lock_);
+  drop_next_ = true;
+}
+
 std::vector<MeterLine::Request> MeterLine::Requests() const {
   std::lock_guard<std::mutex> guard(lock_);
   return requests_;
@@ -90,6 +95,35 @@ MeterLine::Answer MeterLine::Read(const std::string& address, uint32_t id, bool 
   return answer;
 }
 
+MeterLine::Answer MeterLine::LoadProfile(const metersim::MeterAddress& meter, uint32_t id,
+                                         unsigned seq, const std::vector<uint8_t>& data) {
+  Answer answer;
+  answer.meter = meter;
+  answer.id = id;
+  LongAnswer& kept = long_answers_[meter];
+  if (seq == 0) {
+    const metersim::SimTime now = metersim::SimTimeFromDateTime(hostos::LocalDateTime());
+    const std::span<const uint8_t> request(data.data() + 4, data.size() - 4);
+    const metersim::SimLoadRead read = metersim::ReadLoadProfile(meter, id, request, now);
+    if (read.error != 0) {
+      const uint8_t error = read.error;
+      answer.bytes = metersim::EncodeFrame(meter, 0xD1, std::span<const uint8_t>(&error, 1));
+      return answer;
+    }
+    kept.id = id;
+    kept.values = metersim::EncodeLoadRecords(read);
+    kept.drop_first = false;
+    if (drop_next_ && metersim::AnswerFrameCount(kept.values.size()) > 1) {
+      kept.drop_first = true;
+      drop_next_ = false;
+    }
+  } else if (kept.id != id || (seq == 1 && kept.drop_first)) {
+    return answer;
+  }
+  answer.bytes = metersim::BuildAnswerPart(meter, id, kept.values, seq);
+  return answer;
+}
+
 bool MeterLine::Responder(const metersim::MeterAddress& address,
                           metersim::MeterAddress* meter) const {
   // Any-device and broadcast addresses reach the line's only meter.
@@ -116,17 +150,25 @@ void MeterLine::OnWrite(const SentData& sent) {
   while (scanner.Next(&frame)) {
     const uint8_t function = frame.control & 0x1F;
     const bool is1997 = function == metersim::kRead1997;
-    if (function != metersim::kRead2007 && !is1997) continue;
+    const bool follow_up = function == metersim::kReadFollowUp && frame.data.size() == 5;
+    if (function != metersim::kRead2007 && !is1997 && !follow_up) continue;
     const size_t id_size = is1997 ? 2 : 4;
     if (frame.data.size() < id_size) continue;
     uint32_t id = 0;
     for (size_t i = 0; i < id_size; ++i)
       id |= static_cast<uint32_t>(frame.data[i]) << (8 * i);
+    const unsigned seq = follow_up ? frame.data[4] : 0;
     requests_.push_back(Request{sent.data_source_no, sent.client_id,
-                                metersim::AddressText(frame.address), id, is1997});
+                                metersim::AddressText(frame.address), id, is1997, seq});
     metersim::MeterAddress meter{};
     if (muted_ids_.count(id) || !Responder(frame.address, &meter)) continue;
-    Answer answer = Read(metersim::AddressText(meter), id, is1997);
+    Answer answer;
+    if (follow_up || (!is1997 && id >> 24 == 0x06)) {
+      answer = LoadProfile(meter, id, seq, frame.data);
+      if (answer.bytes.empty()) continue;
+    } else {
+      answer = Read(metersim::AddressText(meter), id, is1997);
+    }
     answer.data_source_no = sent.data_source_no;
     answer.client_id = sent.client_id;
     answers_.push_back(std::move(answer));

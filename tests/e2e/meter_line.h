@@ -27,6 +27,7 @@ class MeterLine {
     std::string address;  // 12 digits as on the wire
     uint32_t id = 0;
     bool is1997 = false;
+    unsigned seq = 0;  // of a follow-up request (0x12); 0 for a read
   };
   // An answer waiting for delivery, with what it carries.
   struct Answer {
@@ -50,6 +51,9 @@ class MeterLine {
   void Mute(const std::string& address, bool muted);
   // No meter answers reads of that identifier.
   void MuteId(uint32_t id, bool muted);
+  // The next answer that needs follow-up frames never gets its first one:
+  // the meter stays silent to that 0x12 request and its repeats.
+  void DropNextFollowUp();
 
   std::vector<Request> Requests() const;
   // Requests to that address (12 digits) and identifier.
@@ -65,6 +69,10 @@ class MeterLine {
 
  private:
   void OnWrite(const SentData& sent);
+  // The answer to a load-profile read (seq 0) or to its follow-up request
+  // seq; no bytes when the meter stays silent.
+  Answer LoadProfile(const metersim::MeterAddress& meter, uint32_t id, unsigned seq,
+                     const std::vector<uint8_t>& data);
   // The meter that answers a frame's address; false for silence.
   bool Responder(const metersim::MeterAddress& address, metersim::MeterAddress* meter) const;
 
@@ -77,6 +85,15 @@ class MeterLine {
   std::vector<Answer> answers_;
   std::vector<Answer> delivered_;
   std::vector<std::vector<uint8_t>> writes_;
+  // Per meter, the values of its latest load-profile answer, for its
+  // follow-up frames.
+  struct LongAnswer {
+    uint32_t id = 0;
+    std::vector<uint8_t> values;
+    bool drop_first = false;
+  };
+  std::map<metersim::MeterAddress, LongAnswer> long_answers_;
+  bool drop_next_ = false;
 };
 
 }  // namespace host
