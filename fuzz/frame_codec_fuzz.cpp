@@ -1,4 +1,5 @@
-// Random byte streams through frame search and value decoding, fed in
+// Random byte streams through frame search, value decoding, the join of
+// follow-up frames and the load-record walker, fed in
 // random blocks through a bounded receive buffer as the receive path feeds
 // them. Checks that nothing reads outside the data, that every result stays
 // inside the buffer, that the buffer stays bounded, and that the blocks a
@@ -15,9 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "dlt645/follow_up.h"
 #include "dlt645/frame_codec.h"
 #include "dlt645/frame_scanner.h"
 #include "dlt645/func_types.h"
+#include "dlt645/load_profile.h"
 #include "dlt645/value_decoder.h"
 
 namespace {
@@ -73,6 +76,34 @@ class HashSink final : public IValueSink {
   void Mix(uint64_t v) { Hash = (Hash ^ v) * 1099511628211u; }
 };
 
+// Checks every record and skip of a walk against the data walked.
+class LoadSink final : public ILoadRecordSink {
+ public:
+  explicit LoadSink(size_t size) : size_(size) {}
+  uint64_t Hash = 1469598103934665603u;
+
+  void OnRecord(const TLoadRecord& record) override {
+    Check(record.Offset + record.Length <= size_, "record inside the data");
+    Check(IsValidLoadTime(record.Time), "record time");
+    for (size_t v = 0; v < kLoadValueCount; ++v) {
+      const auto value = static_cast<TLoadValue>(v);
+      if (!record.Has(value)) continue;
+      Check(std::isfinite(record.Value(value)), "record value");
+      Mix(static_cast<uint64_t>(static_cast<uint32_t>(record.RawValue(value))));
+    }
+    Mix(record.Offset);
+  }
+  void OnSkipped(size_t offset, size_t length, TLoadSkip reason) override {
+    Check(offset + length <= size_, "skip inside the data");
+    Check(!LoadSkipText(reason).empty(), "skip text");
+    Mix(offset * 16 + static_cast<uint64_t>(reason));
+  }
+
+ private:
+  void Mix(uint64_t v) { Hash = (Hash ^ v) * 1099511628211u; }
+  size_t size_;
+};
+
 // A listening client: takes every answer whose identifier some table row
 // has, answers unsolicited frames, and passes errors and requests by.
 class Client {
@@ -111,6 +142,12 @@ class Client {
     const TAddressChars address = AddressChars(frame.Address());
     Event(1, frame.Offset, frame.Control(),
           Hash(reinterpret_cast<const uint8_t*>(address.data()), address.size()));
+    // Follow-up answers (and their error answers) go to an open join.
+    if (join_open_ && (frame.Control() & kControlFromMeter) != 0 &&
+        (frame.Control() & kFunctionMask) == kFunctionReadFollowUp) {
+      FollowUp(frame);
+      return TScanStep::Next;
+    }
     switch (frame.Class()) {
       case TFrameClass::Unsolicited: {
         std::array<uint8_t, kUnsolicitedReplyLength> reply{};
@@ -195,6 +232,57 @@ class Client {
     const TFrameView request_view{request.data(), request_length, 0};
     Check(FrameCarriesId(request_view, is1997_, id), "request identifier");
     Event(4, n, id, sink.Hash);
+
+    if (!is1997_ && (id >> 24) == 0x06) Walk(values, id);
+    if (!is1997_ && HasFollowUp(frame.Control())) {
+      const TJoinStep step = join_.Start(frame, id);
+      Check(step == TJoinStep::More, "a first answer announcing more");
+      join_open_ = true;
+      AskNext();
+    }
+  }
+
+  void FollowUp(const TFrameView& frame) {
+    const TJoinStep step = join_.Add(frame);
+    Check(join_.Data().size() <= storage_.size(), "join inside its storage");
+    Event(5, static_cast<uint64_t>(step), join_.FollowUps(), join_.Data().size());
+    switch (step) {
+      case TJoinStep::More:
+        AskNext();
+        return;
+      case TJoinStep::Foreign:
+      case TJoinStep::Repeated:
+      case TJoinStep::OutOfOrder:
+        return;
+      case TJoinStep::Done:
+        Check(join_.Complete(), "complete");
+        [[fallthrough]];
+      default:
+        // Whatever arrived is walked, complete or not.
+        join_open_ = false;
+        Walk(join_.Data(), join_.Id());
+        return;
+    }
+  }
+
+  // The request for the frame a join waits for names it and its number.
+  void AskNext() {
+    std::array<uint8_t, kFollowUpRequestLength> ask{};
+    const size_t n = BuildFollowUpRequest(kWildcardAddress, join_.Id(), join_.NextSeq(), ask);
+    Check(n == ask.size() && FrameChecksum(ask.data(), n) == ask[n - 2], "follow-up request");
+    Check(static_cast<uint8_t>(ask[14] - kWireOffset) == join_.NextSeq(), "follow-up number");
+  }
+
+  void Walk(std::span<const uint8_t> values, uint32_t id) {
+    // A copy of exactly the data, so that reading past it is caught.
+    const std::vector<uint8_t> copy(values.begin(), values.end());
+    TLoadBlock block{};
+    uint8_t load_class = kLoadClassAll;
+    SplitLoadProfileId(id, &block, &load_class);
+    LoadSink sink(copy.size());
+    const size_t n = WalkLoadRecords(copy, load_class, sink);
+    Check(n * 8 <= copy.size(), "record count");
+    Event(6, n, id, sink.Hash);
   }
 
   static uint64_t Hash(const uint8_t* p, size_t n) {
@@ -213,6 +301,9 @@ class Client {
   }
 
   std::vector<uint8_t> buffer_;
+  std::vector<uint8_t> storage_ = std::vector<uint8_t>((kMaxFollowUpSeq + 1) * 255);
+  TAnswerJoin join_{storage_};
+  bool join_open_ = false;
   const TRequestFuncType* row_ = nullptr;
   bool is1997_ = false;
 };
