@@ -274,7 +274,8 @@ bool IsRecordField(const std::string& name) {
       "DATA_TYPE_ID",     "DATA_TYPE_ID_STR",      "DATA_TYPE_NAME"};
   for (const char* own : kOwn)
     if (name == own) return true;
-  return false;
+  // A record's quality and an interval record's own time.
+  return name == "RECORD_TIME" || name == "QUALITY" || name == "REASON";
 }
 
 std::vector<std::string> CsvColumns(const std::string& items_text,
@@ -307,7 +308,7 @@ std::vector<std::string> CsvColumns(const std::string& items_text,
     const TRequestFuncType* row = FindFuncType(f.code & ~kFuncCode1997, is1997);
     if (!row) continue;
     std::vector<std::string> names;
-    if (row->ValueCount > 1) {
+    if (row->ValueCount > 1 || IsLoadProfileRow(row)) {
       for (const TFuncTypeColumn& c : RegisterFuncTypeColumns(*row))
         names.push_back(c.Name);
     } else {
