@@ -135,6 +135,8 @@ struct TDlt645ParserClient::TFollowUp {
   bool Listening = false;
   // Listening: how long the next frame is waited for.
   TqonTimeout Wait;
+  // The time-out decided to ask for the awaited frame again.
+  bool RetryDue = false;
   std::vector<uint8_t> First;  // the first answer
   std::vector<uint8_t> Storage;
   dlt645::TAnswerJoin Join;
@@ -353,6 +355,7 @@ class TDlt645ParserClient::TFrameSearch {
     f.First.assign(frame.Bytes, frame.Bytes + frame.Length);
     f.Join.Start(frame, request->Parameters.Id);
     c_.SetSilent(request->Parameters.Address12, false);
+    f.RetryDue = false;
     if (f.Listening)
       f.Wait.StartWith(WaitOf(*request));
     else
@@ -485,7 +488,11 @@ bool TDlt645ParserClient::ListensToOthers() const {
 
 void TDlt645ParserClient::SetActive(bool value) {
   TCustomParserScheduledClient::SetActive(value);
-  if (!value) Queue->LockState().EndPending(kDonePortClosed);
+  if (!value) {
+    auto st = Queue->LockState();
+    st.EndPending(kDonePortClosed);
+    if (follow_) follow_->Request = nullptr;
+  }
 }
 
 std::unique_ptr<TBasicRequestItem> TDlt645ParserClient::CreateRequestItem() {
@@ -591,6 +598,7 @@ void TDlt645ParserClient::OnRequestTimeout(TBasicRequestItem& item, bool& retry)
     const std::string frame = "follow-up frame " + std::to_string(follow_->Join.NextSeq());
     if (retry) {
       Log(TLogLevel::Warning, RequestLabel(&item) + "No answer to " + frame + "; asked again");
+      follow_->RetryDue = true;
       return;
     }
     TRecords records;
@@ -873,8 +881,14 @@ int TDlt645ParserClient::AddLoadRecords(TParsedDataList& list, const TRequestIte
   return handed;
 }
 
-TDlt645ParserClient::TFollowUp* TDlt645ParserClient::FollowUpOf(const TRequestItem* request) const {
-  if (!request || !follow_ || follow_->Request != request || follow_->Listening) return nullptr;
+TDlt645ParserClient::TFollowUp* TDlt645ParserClient::FollowUpOf(const TRequestItem* request) {
+  if (!follow_ || !follow_->Request || follow_->Listening) return nullptr;
+  // Anything but the retry the time-out asked for means the follow-up is
+  // over (the port closed, the list was reloaded).
+  if (follow_->Request != request || !std::exchange(follow_->RetryDue, false)) {
+    follow_->Request = nullptr;
+    return nullptr;
+  }
   return follow_.get();
 }
 

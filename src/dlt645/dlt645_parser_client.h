@@ -109,8 +109,9 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   int AddLoadRecords(TParsedDataList& list, const TRequestItem& request, const TAnswer& answer,
                      TRecords* earlier);
 
-  // The follow-up in progress for request (awaited or listened to), if any.
-  TFollowUp* FollowUpOf(const TRequestItem* request) const;
+  // The follow-up whose awaited frame request's retry asks for again, if
+  // any; a follow-up the queue has moved past ends here.
+  TFollowUp* FollowUpOf(const TRequestItem* request);
   // Ends the follow-up in progress with what arrived so far, marked with
   // quality and reason; the records go to *out. Logs why.
   void EndFollowUp(TQueueState& st, std::string_view quality, const std::string& reason,

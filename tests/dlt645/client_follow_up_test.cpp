@@ -98,6 +98,19 @@ TEST_F(ClientFollowUp, LostFollowUpIsAskedWithTheRequestsAttemptsThenDeliveredIn
   EXPECT_EQ(LinesWith("Request timeout"), 0u);
 }
 
+TEST_F(ClientFollowUp, AClosedPortEndsTheFollowUpAndTheNextRoundReadsAgain) {
+  Start({.Code = kAllRates, .Timeout = 500});
+  Feed(Part(kAllRates, {0x00, 0x00, 0x01, 0x00}, 0, true));
+  ASSERT_EQ(module.Writes.size(), 3u);
+  PortEvent(kEventPortClosed);
+  PortEvent(kEventPortOpened);
+  RunUntilWrites(5);
+  // The read itself (after its preamble), not the follow-up request.
+  const std::string& next = module.Writes.back().Bytes;
+  ASSERT_GT(next.size(), 26u);
+  EXPECT_EQ(next.substr(24, 2), "11");
+}
+
 TEST_F(ClientFollowUp, ErrorAnswerToAFollowUpEndsTheRequestWithItsMessage) {
   Start({.Code = kAllRates});
   Feed(Part(kAllRates, {0x00, 0x00, 0x01, 0x00}, 0, true));
