@@ -1,5 +1,6 @@
 #include "host_mqtt.h"
 
+#include <condition_variable>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -332,7 +333,9 @@ struct MqttPublisher::Impl {
   LogFn log;
   Outbox outbox;
   mosquitto* client = nullptr;
-  bool started = false;
+  std::thread thread;  // the client's: connects, reads, writes, connects again
+  std::condition_variable wake;
+  bool closing = false;  // under mutex: no more connecting
 
   // Between the client's thread (its callbacks) and the host's.
   std::mutex mutex;
@@ -388,6 +391,39 @@ struct MqttPublisher::Impl {
     std::lock_guard<std::mutex> lock(impl->mutex);
     impl->acknowledged.push_back(mid);
   }
+
+  // The client's thread. The library's own loop does not try again when the
+  // first connection fails, so the retries (1 s doubling up to the most)
+  // are done here.
+  void Run() {
+    int delay_s = 1;
+    bool first = true;
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (closing) return;
+      }
+      const int rc = first ? mosquitto_connect_async(client, settings.url.host.c_str(),
+                                                     settings.url.port, settings.keepalive_s)
+                           : mosquitto_reconnect_async(client);
+      first = false;
+      if (rc == MOSQ_ERR_SUCCESS) {
+        for (;;) {
+          if (mosquitto_loop(client, 100, 1) != MOSQ_ERR_SUCCESS) break;
+          std::lock_guard<std::mutex> lock(mutex);
+          if (connected) delay_s = 1;
+          if (closing && !connected) break;
+        }
+      } else {
+        std::lock_guard<std::mutex> lock(mutex);
+        Trouble(rc == MOSQ_ERR_ERRNO ? std::string("cannot connect") : mosquitto_strerror(rc));
+      }
+      std::unique_lock<std::mutex> lock(mutex);
+      connected = false;
+      wake.wait_for(lock, std::chrono::seconds(delay_s), [this] { return closing; });
+      delay_s = std::min(delay_s * 2, settings.reconnect_max_s);
+    }
+  }
 };
 
 MqttPublisher::MqttPublisher(MqttSettings settings, LogFn log)
@@ -416,7 +452,7 @@ bool MqttPublisher::Open() {
   mosquitto_connect_callback_set(d.client, &Impl::OnConnect);
   mosquitto_disconnect_callback_set(d.client, &Impl::OnDisconnect);
   mosquitto_publish_callback_set(d.client, &Impl::OnPublish);
-  mosquitto_reconnect_delay_set(d.client, 1, static_cast<unsigned>(s.reconnect_max_s), true);
+  mosquitto_threaded_set(d.client, true);
   mosquitto_max_inflight_messages_set(d.client, static_cast<unsigned>(s.window));
   const std::string status = StatusTopic(s);
   int rc = mosquitto_will_set(d.client, status.c_str(), 7, "offline", kQos, true);
@@ -433,19 +469,7 @@ bool MqttPublisher::Open() {
     d.client = nullptr;
     return false;
   }
-  // A broker that is not there yet is tried again by the client's thread.
-  rc = mosquitto_connect_async(d.client, s.url.host.c_str(), s.url.port, s.keepalive_s);
-  if (rc != MOSQ_ERR_SUCCESS) {
-    std::lock_guard<std::mutex> lock(d.mutex);
-    d.Trouble(rc == MOSQ_ERR_ERRNO ? "cannot connect" : mosquitto_strerror(rc));
-  }
-  if (mosquitto_loop_start(d.client) != MOSQ_ERR_SUCCESS) {
-    d.log(0, "mqtt: cannot start the client's thread");
-    mosquitto_destroy(d.client);
-    d.client = nullptr;
-    return false;
-  }
-  d.started = true;
+  d.thread = std::thread([&d] { d.Run(); });
   if (d.outbox.Waiting() > 0)
     d.log(2, "mqtt: " + std::to_string(d.outbox.Waiting()) + " records wait in " + s.outbox);
   return true;
@@ -548,7 +572,12 @@ void MqttPublisher::Close(std::chrono::milliseconds grace) {
     }
     mosquitto_disconnect(d.client);
   }
-  if (d.started) mosquitto_loop_stop(d.client, !connected);
+  {
+    std::lock_guard<std::mutex> lock(d.mutex);
+    d.closing = true;
+  }
+  d.wake.notify_all();
+  if (d.thread.joinable()) d.thread.join();
   mosquitto_destroy(d.client);
   d.client = nullptr;
   std::string error;
