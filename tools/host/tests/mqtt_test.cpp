@@ -430,3 +430,66 @@ TEST(MqttMessage, TopicAndPayloadCarryMeterFunctionQualityAndValues) {
 }
 
 }  // namespace
+
+#ifdef DLT645_HOST_MQTT
+namespace {
+
+// The outbox on its own: order, its bound, and what it keeps across runs.
+TEST(MqttOutbox, KeepsOrderDropsTheOldestPastItsSizeAndRemembers) {
+  std::random_device rd;
+  const auto dir = std::filesystem::temp_directory_path() / ("outbox-" + std::to_string(rd()));
+  std::filesystem::create_directories(dir);
+  const std::string path = (dir / "o.db").string();
+  const std::string payload(79, 'x');  // 100 bytes a message with topic and upkeep
+  std::string error;
+  {
+    host::Outbox box(path, 4000);
+    ASSERT_TRUE(box.Open(&error)) << error;
+    for (int i = 0; i < 30; ++i)
+      ASSERT_TRUE(box.Append("t/a/b", payload, &error));
+    ASSERT_TRUE(box.Commit(&error));
+    EXPECT_EQ(box.Trim(0), 0u);  // 3000 bytes fit
+    const auto first = box.After(0, 2);
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[0].id, 1);
+    EXPECT_EQ(first[1].id, 2);
+    box.Remove({1});
+    for (int i = 0; i < 20; ++i)
+      ASSERT_TRUE(box.Append("t/a/b", payload, &error));
+    // 49 messages, 4900 bytes: down to nine tenths; message 2 is out with
+    // the client and stays, the oldest after it go.
+    EXPECT_EQ(box.Trim(2), 13u);
+    EXPECT_EQ(box.Waiting(), 36u);
+    const auto left = box.After(0, 3);
+    ASSERT_EQ(left.size(), 3u);
+    EXPECT_EQ(left[0].id, 2);
+    EXPECT_EQ(left[1].id, 16);
+    EXPECT_EQ(left[2].id, 17);
+  }
+  {
+    host::Outbox box(path, 4000);
+    ASSERT_TRUE(box.Open(&error)) << error;
+    EXPECT_EQ(box.Waiting(), 36u);
+    EXPECT_EQ(box.Dropped(), 13u);
+    std::vector<int64_t> all;
+    for (const auto& m : box.After(0, 100))
+      all.push_back(m.id);
+    box.Remove(all);
+    EXPECT_EQ(box.Waiting(), 0u);
+    EXPECT_EQ(box.Bytes(), 0u);
+    // Sequence numbers never come again, also from an empty outbox.
+    ASSERT_TRUE(box.Append("t", "{}", &error));
+    ASSERT_TRUE(box.Commit(&error));
+    EXPECT_EQ(box.After(0, 1).at(0).id, 51);
+  }
+  // A file that is not a database.
+  std::ofstream((dir / "bad.db").string(), std::ios::binary) << std::string(4096, 'x');
+  host::Outbox bad((dir / "bad.db").string(), 4000);
+  EXPECT_FALSE(bad.Open(&error));
+  EXPECT_NE(error.find("not a database"), std::string::npos) << error;
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+}
+
+}  // namespace
+#endif
