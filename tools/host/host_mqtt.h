@@ -72,7 +72,7 @@ struct MqttSettings {
   std::string outbox;
   uint64_t outbox_bytes = uint64_t{64} << 20;
   int keepalive_s = 30;
-  size_t window = 200;  // messages handed to the client, not yet acknowledged
+  size_t window = 1000;  // messages handed to the client, not yet acknowledged
   int reconnect_max_s = 10;
 };
 MqttSettings MqttSettingsOf(const HostOptions& options);
