@@ -1,5 +1,6 @@
 #include "host_app.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -128,6 +129,7 @@ bool Host::Start(const std::string& library, const std::string& settings_file) {
   }
   if (options_.format == OutputFormat::kCsv) FixCsvColumns(functions);
   if (!options_.store.empty()) OpenStore(functions);
+  OpenGateway();
 
   std::string sources;
   for (size_t i = 0; i < options_.ports.size(); ++i)
@@ -226,6 +228,7 @@ void Host::Loop() {
     if (now >= next_log) {
       DrainLog();
       TickStore();
+      TickGateway();
       next_log = now + kLogEvery;
     }
     // Nothing to do now: wait for the network a little; the plug-in's
@@ -315,6 +318,7 @@ void Host::Shutdown() {
   }
   instance_.reset();
   CloseStore();
+  CloseGateway();
   ports_.clear();
   io_.restart();
   io_.poll();
@@ -376,6 +380,8 @@ void Host::WriteRecords(const std::vector<Record>& records) {
   for (const Record& r : records) {
     writer_.Write(r);
     if (store_) store_->Add(r);
+    if (mqtt_) mqtt_->Add(r);
+    health_.Count(r);
     ++stats_.records;
   }
 }
@@ -403,6 +409,100 @@ void Host::CloseStore() {
   if (store->RowsLost() > 0)
     Log(1, "store " + options_.store + ": " + std::to_string(store->RowsLost()) +
                " values not stored");
+}
+
+void Host::OpenGateway() {
+  if (!options_.mqtt.empty()) {
+    // The client speaks while the host holds the output lock: its lines wait.
+    auto mqtt = std::make_unique<MqttPublisher>(
+        MqttSettingsOf(options_), [this](int level, const std::string& text) {
+          std::lock_guard<std::mutex> lock(store_log_mutex_);
+          store_log_.emplace_back(level, text);
+        });
+    const bool open = mqtt->Open();
+    FlushStoreLog();
+    if (open) {
+      std::lock_guard<std::mutex> lock(out_mutex_);
+      mqtt_ = std::move(mqtt);
+    }
+  }
+  MetricsTarget target;
+  if (options_.metrics.empty() || !ParseMetricsTarget(options_.metrics, &target)) return;
+  if (!target.host.empty()) {
+    metrics_server_ = std::make_unique<MetricsServer>(io_, [this] { return MetricsText(); });
+    std::string error;
+    if (metrics_server_->Open(target.host, target.port, &error)) {
+      Log(2, "metrics at http://" + metrics_server_->LocalAddress() + "/metrics");
+    } else {
+      Log(0, error);
+      metrics_server_.reset();
+    }
+  }
+}
+
+std::string Host::MetricsText() {
+  std::lock_guard<std::mutex> lock(out_mutex_);
+  std::string host;
+  const auto metric = [&host](const char* name, const char* type, const char* help,
+                              uint64_t value) {
+    host += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n" +
+            name + " " + std::to_string(value) + "\n";
+  };
+  metric("dlt645_host_records_total", "counter", "Records the plug-in handed over.",
+         stats_.records);
+  if (store_)
+    metric("dlt645_store_values_total", "counter", "Values committed to the store.",
+           store_->RowsStored());
+  if (mqtt_) {
+    const MqttCounters c = mqtt_->Counters();
+    metric("dlt645_mqtt_connected", "gauge", "Whether the broker is connected.",
+           c.connected ? 1 : 0);
+    metric("dlt645_mqtt_published_total", "counter", "Records the broker acknowledged.",
+           c.published);
+    metric("dlt645_mqtt_waiting", "gauge", "Records waiting in the outbox.", c.waiting);
+    metric("dlt645_mqtt_dropped_total", "counter", "Oldest records dropped from a full outbox.",
+           c.dropped);
+  }
+  return health_.Exposition(host);
+}
+
+void Host::TickGateway() {
+  {
+    std::lock_guard<std::mutex> lock(out_mutex_);
+    if (mqtt_) {
+      mqtt_->Tick();
+      stats_.mqtt = mqtt_->Counters();
+    }
+  }
+  FlushStoreLog();
+  MetricsTarget target;
+  if (options_.metrics.empty() || !ParseMetricsTarget(options_.metrics, &target) ||
+      target.file.empty())
+    return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now < next_metrics_file_) return;
+  next_metrics_file_ = now + std::chrono::seconds(10);
+  if (!WriteFileAtomically(target.file, MetricsText()))
+    Log(0, "metrics: cannot write " + target.file);
+}
+
+void Host::CloseGateway() {
+  MetricsTarget target;
+  if (!options_.metrics.empty() && ParseMetricsTarget(options_.metrics, &target) &&
+      !target.file.empty()) {
+    next_metrics_file_ = {};
+    TickGateway();
+  }
+  metrics_server_.reset();
+  std::unique_ptr<MqttPublisher> mqtt;
+  {
+    std::lock_guard<std::mutex> lock(out_mutex_);
+    mqtt = std::move(mqtt_);
+  }
+  if (!mqtt) return;
+  mqtt->Close(std::chrono::seconds(2));
+  stats_.mqtt = mqtt->Counters();
+  FlushStoreLog();
 }
 
 void Host::Deliver(const PluginInstance::Block& block) {
@@ -465,7 +565,24 @@ void Host::ArmStats() {
                   static_cast<unsigned long long>(stats_.writes_refused));
     std::string text = line;
     if (!options_.store.empty()) text += ", " + std::to_string(stats_.stored) + " values stored";
+    std::string meters;
+    {
+      std::lock_guard<std::mutex> lock(out_mutex_);
+      if (mqtt_) stats_.mqtt = mqtt_->Counters();
+      meters = health_.Lines();
+    }
+    if (!options_.mqtt.empty())
+      text += ", mqtt " + std::string(stats_.mqtt.connected ? "connected" : "not connected") +
+              ": " + std::to_string(stats_.mqtt.published) + " published, " +
+              std::to_string(stats_.mqtt.waiting) + " waiting, " +
+              std::to_string(stats_.mqtt.dropped) + " dropped";
     Log(kAlways, text);
+    size_t from = 0;
+    while (from < meters.size()) {
+      const size_t end = std::min(meters.find('\n', from), meters.size());
+      Log(kAlways, "stats: " + meters.substr(from, end - from));
+      from = end + 1;
+    }
     ArmStats();
   });
 }

@@ -12,6 +12,8 @@
 
 #include <asio.hpp>
 
+#include "host_metrics.h"
+#include "host_mqtt.h"
 #include "host_options.h"
 #include "host_ports.h"
 #include "host_records.h"
@@ -33,6 +35,7 @@ struct HostStats {
   uint64_t writes_refused = 0;  // output for a client that is not open
   uint64_t connections = 0;     // accepted over the run
   uint64_t stored = 0;          // values committed to the store
+  MqttCounters mqtt;
 };
 
 class Host final : public PortListener {
@@ -94,6 +97,11 @@ class Host final : public PortListener {
   void TickStore();
   void FlushStoreLog();
   void CloseStore();
+  // The gateway's outputs: MQTT and the health exposition.
+  void OpenGateway();
+  void TickGateway();
+  void CloseGateway();
+  std::string MetricsText();
   Port* PortOf(uint32_t data_source_no);
 
   const HostOptions& options_;
@@ -104,7 +112,11 @@ class Host final : public PortListener {
   RecordWriter writer_;
   std::unique_ptr<RecordStore> store_;  // under out_mutex_
   std::mutex store_log_mutex_;
-  std::vector<std::pair<int, std::string>> store_log_;
+  std::vector<std::pair<int, std::string>> store_log_;  // also the MQTT client's
+  std::unique_ptr<MqttPublisher> mqtt_;                 // under out_mutex_
+  HealthCounters health_;                               // under out_mutex_
+  std::unique_ptr<MetricsServer> metrics_server_;
+  std::chrono::steady_clock::time_point next_metrics_file_;
 
   asio::io_context io_;
   std::thread::id loop_thread_;

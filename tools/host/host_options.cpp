@@ -98,7 +98,141 @@ bool ParseSerialOptions(const std::string& query, PortSpec* definition, std::str
   return true;
 }
 
+// "64M", "500K", "1G", "4096": bytes.
+bool ParseSize(const std::string& text, uint64_t* out) {
+  if (text.empty()) return false;
+  uint64_t unit = 1;
+  std::string digits = text;
+  switch (text.back()) {
+    case 'K':
+    case 'k':
+      unit = uint64_t{1} << 10;
+      break;
+    case 'M':
+    case 'm':
+      unit = uint64_t{1} << 20;
+      break;
+    case 'G':
+    case 'g':
+      unit = uint64_t{1} << 30;
+      break;
+    default:
+      break;
+  }
+  if (unit != 1) digits.pop_back();
+  uint64_t n = 0;
+  if (!ParseUint(digits, (uint64_t{1} << 50) / unit, &n) || n == 0) return false;
+  *out = n * unit;
+  return true;
+}
+
+// The gateway's options; 1 taken, 0 not one of them, -1 refused.
+int ParseGatewayOption(const std::vector<std::string>& args, size_t* i, HostOptions* o,
+                       std::string* error) {
+  const std::string& a = args[*i];
+  static const char* const kNames[] = {
+      "--mqtt",    "--mqtt-client-id", "--mqtt-user",        "--mqtt-password",
+      "--mqtt-ca", "--mqtt-outbox",    "--mqtt-outbox-size", "--metrics"};
+  bool known = false;
+  for (const char* n : kNames)
+    known = known || a == n;
+  if (!known) return 0;
+  if (*i + 1 >= args.size()) {
+    *error = "option " + a + " needs a value";
+    return -1;
+  }
+  const std::string& v = args[++*i];
+  if (a == "--mqtt") {
+    MqttUrl url;
+    if (!ParseMqttUrl(v, &url, error)) return -1;
+    o->mqtt = v;
+  } else if (a == "--mqtt-client-id") {
+    o->mqtt_client_id = v;
+  } else if (a == "--mqtt-user") {
+    o->mqtt_user = v;
+  } else if (a == "--mqtt-password") {
+    o->mqtt_password = v;
+  } else if (a == "--mqtt-ca") {
+    o->mqtt_ca = v;
+  } else if (a == "--mqtt-outbox") {
+    o->mqtt_outbox = v;
+  } else if (a == "--mqtt-outbox-size") {
+    if (!ParseSize(v, &o->mqtt_outbox_bytes) || o->mqtt_outbox_bytes < 4096) {
+      *error = "--mqtt-outbox-size '" + v + "' is not a size of 4K or more (K, M, G)";
+      return -1;
+    }
+  } else {
+    MetricsTarget t;
+    if (!ParseMetricsTarget(v, &t)) {
+      *error = "--metrics '" + v + "' is neither ADDR:PORT nor a file";
+      return -1;
+    }
+    o->metrics = v;
+  }
+  return 1;
+}
+
 }  // namespace
+
+bool ParseMqttUrl(const std::string& text, MqttUrl* url, std::string* error) {
+  MqttUrl u;
+  std::string rest;
+  if (text.rfind("mqtt://", 0) == 0) {
+    rest = text.substr(7);
+  } else if (text.rfind("mqtts://", 0) == 0) {
+    rest = text.substr(8);
+    u.tls = true;
+    u.port = 8883;
+  } else {
+    *error = "--mqtt '" + text + "' is not mqtt://HOST[:PORT][/PREFIX] or mqtts://...";
+    return false;
+  }
+  const size_t slash = rest.find('/');
+  if (slash != std::string::npos) {
+    u.prefix = rest.substr(slash + 1);
+    rest.resize(slash);
+    while (!u.prefix.empty() && u.prefix.back() == '/')
+      u.prefix.pop_back();
+    if (u.prefix.empty() || u.prefix.find_first_of("+#") != std::string::npos) {
+      *error = "--mqtt '" + text + "': the topic prefix is empty or holds + or #";
+      return false;
+    }
+  }
+  const bool bracketed = !rest.empty() && rest[0] == '[';
+  const size_t colon = rest.rfind(':');
+  if (colon != std::string::npos && (!bracketed || rest.find(']') < colon)) {
+    if (!SplitHostPort(rest, &u.host, &u.port) || u.port == 0) {
+      *error = "--mqtt '" + text + "': expected HOST:PORT";
+      return false;
+    }
+  } else {
+    u.host = bracketed && rest.size() > 2 ? rest.substr(1, rest.size() - 2) : rest;
+  }
+  if (u.host.empty()) {
+    *error = "--mqtt '" + text + "': no broker host";
+    return false;
+  }
+  *url = u;
+  return true;
+}
+
+bool ParseMetricsTarget(const std::string& text, MetricsTarget* target) {
+  MetricsTarget t;
+  uint64_t port = 0;
+  if (text.empty()) return false;
+  if (ParseUint(text, 65535, &port) && port > 0) {
+    t.host = "127.0.0.1";
+    t.port = static_cast<uint16_t>(port);
+  } else if (text.find('/') == std::string::npos && text.find('\\') == std::string::npos &&
+             SplitHostPort(text, &t.host, &t.port)) {
+    if (t.port == 0) return false;
+  } else {
+    t.host.clear();
+    t.file = text;
+  }
+  *target = t;
+  return true;
+}
 
 bool ParsePortSpec(const std::string& text, PortSpec* definition, std::string* error) {
   PortSpec s;
@@ -150,6 +284,9 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
       return true;
     };
     std::string v;
+    const int gateway = ParseGatewayOption(args, &i, &o, error);
+    if (gateway < 0) return false;
+    if (gateway > 0) continue;
     if (a == "--help" || a == "-h") {
       o.help = true;
     } else if (a == "--version") {
@@ -298,7 +435,24 @@ const char* HostUsage() {
          "      --event NAME       send the host event NAME once the ports are open (repeatable)\n"
          "      --event-every S    ... and again every S seconds\n"
          "      --connect-attempts N  give up a network port after N failed attempts (0: never)\n"
-         "      --stats S          log connections, records and bytes every S seconds\n"
+         "      --stats S          log connections, records and bytes, and each meter's\n"
+         "                         health, every S seconds\n"
+         "\n"
+         "Gateway (MQTT is Linux-only; the Windows build has no client library):\n"
+         "      --mqtt mqtt://HOST[:PORT][/PREFIX]  publish every record at QoS 1 on\n"
+         "                         PREFIX/METER/FUNCTION (JSON; PREFIX default dlt645) and\n"
+         "                         PREFIX/status/CLIENT-ID \"online\"/\"offline\" (retained);\n"
+         "                         mqtts:// with TLS (port 8883)\n"
+         "      --mqtt-client-id ID  default dlt645-host-<host name>\n"
+         "      --mqtt-user USER, --mqtt-password PASSWORD  (or DLT645_MQTT_PASSWORD)\n"
+         "      --mqtt-ca FILE     TLS: CA certificates (PEM); default the system's\n"
+         "      --mqtt-outbox FILE records wait here (SQLite) until the broker has them\n"
+         "                         (default dlt645-outbox.db in the working folder)\n"
+         "      --mqtt-outbox-size SIZE  most the outbox holds (default 64M); past it the\n"
+         "                         oldest records are dropped and counted\n"
+         "      --metrics ADDR:PORT|PORT|FILE  each meter's health in Prometheus text:\n"
+         "                         served at /metrics (a bare port: on 127.0.0.1), or\n"
+         "                         written to FILE every 10 s (textfile collector)\n"
          "  -v, --verbose          log the host's own traffic\n"
          "      --version, -h, --help\n"
          "\n"

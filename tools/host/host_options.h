@@ -42,6 +42,15 @@ struct HostOptions {
   double event_every_s = 0;       // 0: each event once, after the ports opened
   uint32_t connect_attempts = 0;  // network ports; 0: retry for ever
   double stats_every_s = 0;       // 0: no statistics lines
+  // The gateway's outputs: MQTT (Linux) and the health exposition.
+  std::string mqtt;            // --mqtt mqtt://HOST:PORT[/PREFIX], mqtts:// with TLS
+  std::string mqtt_client_id;  // empty: dlt645-host-<host name>
+  std::string mqtt_user;
+  std::string mqtt_password;  // else DLT645_MQTT_PASSWORD from the environment
+  std::string mqtt_ca;        // TLS: the CA certificates (PEM); empty: the system's
+  std::string mqtt_outbox = "dlt645-outbox.db";
+  uint64_t mqtt_outbox_bytes = uint64_t{64} << 20;
+  std::string metrics;  // --metrics ADDR:PORT (serving /metrics) or FILE
   bool verbose = false;
   bool help = false;
   bool version = false;
@@ -52,6 +61,22 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
                       std::string* error);
 bool ParsePortSpec(const std::string& text, PortSpec* definition, std::string* error);
 const char* HostUsage();
+
+// mqtt://HOST[:PORT][/PREFIX] (port 1883) or mqtts:// (TLS, port 8883).
+struct MqttUrl {
+  bool tls = false;
+  std::string host;
+  uint16_t port = 1883;
+  std::string prefix = "dlt645";
+};
+bool ParseMqttUrl(const std::string& text, MqttUrl* url, std::string* error);
+// --metrics: an address to serve on (a bare port is on loopback), or a file.
+struct MetricsTarget {
+  std::string host;  // empty: a file
+  uint16_t port = 0;
+  std::string file;
+};
+bool ParseMetricsTarget(const std::string& text, MetricsTarget* target);
 
 // The module names of the variants and the identifier the plug-in finds
 // them by: CRC-32 (reflected 0xEDB88320, start 0xFFFFFFFF) without the final

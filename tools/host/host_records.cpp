@@ -269,9 +269,11 @@ std::string FieldText(const Field& field) {
 
 bool IsRecordField(const std::string& name) {
   static const char* const kOwn[] = {
-      "FULL_DATA_PACKET", "DATA_PACKET",           "DATE_TIME_STAMP", "DATA_SOURCE_ID",
-      "DATA_SOURCE_NAME", "DATA_SOURCE_FULL_NAME", "CLIENTID",        "DEVICE_ID",
-      "DATA_TYPE_ID",     "DATA_TYPE_ID_STR",      "DATA_TYPE_NAME"};
+      "FULL_DATA_PACKET", "DATA_PACKET",      "DATE_TIME_STAMP",
+      "DATA_SOURCE_ID",   "DATA_SOURCE_NAME", "DATA_SOURCE_FULL_NAME",
+      "CLIENTID",         "DEVICE_ID",        "DATA_TYPE_ID",
+      "DATA_TYPE_ID_STR", "DATA_TYPE_NAME",   "QUALITY",
+      "REASON",           "RECORD_TIME"};
   for (const char* own : kOwn)
     if (name == own) return true;
   // A record's quality and an interval record's own time.

@@ -12,6 +12,36 @@
 
 namespace host {
 
+namespace {
+
+const Field* FindField(const Record& record, const char* name) {
+  for (const Field& f : record)
+    if (f.name == name) return &f;
+  return nullptr;
+}
+
+}  // namespace
+
+// Unix milliseconds and the local ISO text with zone of a record's stamp
+// (local days), or of now.
+void RecordStamp(const Record& record, int64_t* ms, std::string* text) {
+  const Field* f = FindField(record, "DATE_TIME_STAMP");
+  if (!f || f->value.get().vt != platform::VT_DATE) {
+    *text = IsoNowWithZone();
+    *ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+              std::chrono::system_clock::now().time_since_epoch())
+              .count();
+    return;
+  }
+  const double days = f->value.get().date;
+  const int64_t local_ms = platform::DateTimeToMs(days) - int64_t{25569} * 86400 * 1000;
+  const int offset = ZoneOffsetMinutes(local_ms / 1000);
+  *ms = local_ms - int64_t{offset} * 60000;
+  std::string iso = IsoDateTime(days);
+  if (iso.size() == 19) iso += ".000";
+  *text = iso + ZoneText(offset);
+}
+
 #ifdef DLT645_HOST_STORE
 
 namespace {
@@ -30,7 +60,7 @@ constexpr const char* kSchema =
 
 constexpr const char* kInsert =
     "INSERT INTO reading(ts, time, port, client, meter, function, function_name, field, value,"
-    " type, quality) VALUES(?,?,?,?,?,?,?,?,?,?,'good')";
+    " type, quality) VALUES(?,?,?,?,?,?,?,?,?,?,?)";
 
 constexpr auto kRetryAfter = std::chrono::seconds(5);
 constexpr auto kPruneEvery = std::chrono::minutes(10);
@@ -44,26 +74,6 @@ const Field* Find(const Record& record, const char* name) {
 std::string Text(const Record& record, const char* name) {
   const Field* f = Find(record, name);
   return f ? FieldText(*f) : std::string();
-}
-
-// Unix milliseconds and the local ISO text with zone of a record's stamp
-// (local days), or of now.
-void Stamp(const Record& record, int64_t* ms, std::string* text) {
-  const Field* f = Find(record, "DATE_TIME_STAMP");
-  if (!f || f->value.get().vt != platform::VT_DATE) {
-    *text = IsoNowWithZone();
-    *ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-              std::chrono::system_clock::now().time_since_epoch())
-              .count();
-    return;
-  }
-  const double days = f->value.get().date;
-  const int64_t local_ms = platform::DateTimeToMs(days) - int64_t{25569} * 86400 * 1000;
-  const int offset = ZoneOffsetMinutes(local_ms / 1000);
-  *ms = local_ms - int64_t{offset} * 60000;
-  std::string iso = IsoDateTime(days);
-  if (iso.size() == 19) iso += ".000";
-  *text = iso + ZoneText(offset);
 }
 
 }  // namespace
@@ -165,10 +175,22 @@ void RecordStore::SetFunctions(const std::vector<ConfiguredFunction>& functions)
 
 void RecordStore::Add(const Record& record) {
   if (!db_) return;
+  std::string quality = Text(record, "QUALITY");
+  if (quality.empty()) quality = "good";
   size_t values = 0;
   for (const Field& f : record)
     values += IsRecordField(f.name) ? 0 : 1;
-  if (values == 0) return;
+  // A request that failed leaves a row of its own: which meter and
+  // function, the quality and why, in the field REASON.
+  Record failed;
+  if (values == 0) {
+    if (quality == "good") return;
+    Field reason;
+    reason.name = "REASON";
+    reason.value = Value::Text(Text(record, "REASON"));
+    failed.push_back(std::move(reason));
+    values = 1;
+  }
   const auto now = std::chrono::steady_clock::now();
   if (failed_ && now < retry_at_) {
     lost_ += values;
@@ -183,7 +205,7 @@ void RecordStore::Add(const Record& record) {
   }
   int64_t ms = 0;
   std::string time;
-  Stamp(record, &ms, &time);
+  RecordStamp(record, &ms, &time);
   const std::string port = Text(record, "DATA_SOURCE_NAME");
   const Field* client = Find(record, "CLIENTID");
   const std::string meter = Text(record, "DEVICE_ID");
@@ -191,8 +213,8 @@ void RecordStore::Add(const Record& record) {
   const std::string function_name = Text(record, "DATA_TYPE_NAME");
   sqlite3_stmt* st = impl_->insert;
   size_t added = 0;
-  for (const Field& f : record) {
-    if (IsRecordField(f.name)) continue;
+  for (const Field& f : failed.empty() ? record : failed) {
+    if (failed.empty() && IsRecordField(f.name)) continue;
     sqlite3_reset(st);
     sqlite3_clear_bindings(st);
     sqlite3_bind_int64(st, 1, ms);
@@ -245,6 +267,7 @@ void RecordStore::Add(const Record& record) {
       }
     }
     sqlite3_bind_text(st, 10, type, -1, SQLITE_STATIC);
+    sqlite3_bind_text(st, 11, quality.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(st) != SQLITE_DONE) {
       const std::string error = sqlite3_errmsg(db_);
       sqlite3_reset(st);

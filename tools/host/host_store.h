@@ -17,6 +17,10 @@ struct sqlite3;
 
 namespace host {
 
+// Unix milliseconds and the local ISO text with zone of a record's time
+// stamp (DATE_TIME_STAMP, local), or of now when it has none.
+void RecordStamp(const Record& record, int64_t* ms, std::string* text);
+
 // Whether this build has the store (SQLite was found at build time).
 bool StoreAvailable();
 

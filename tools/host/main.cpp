@@ -8,6 +8,7 @@
 
 #include "host_app.h"
 #include "host_config.h"
+#include "host_mqtt.h"
 #include "host_options.h"
 #include "host_platform.h"
 #include "host_records.h"
@@ -65,6 +66,8 @@ int main(int argc, char** argv) {
 
   if (!options.store.empty() && !StoreAvailable())
     return Usage("--store: this build has no store (no SQLite for it)");
+  if (!options.mqtt.empty() && !MqttAvailable())
+    return Usage("--mqtt: this build has no MQTT client (Linux with libmosquitto only)");
 
   FileCloser records_file;
   FileCloser log_file;
@@ -108,6 +111,12 @@ int main(int argc, char** argv) {
   if (library.empty()) {
     const std::filesystem::path program(platform::ProgramFileName());
     library = (program.parent_path() / DefaultLibraryFile()).string();
+    // Installed: the plug-in in lib/dlt645 beside bin.
+    const auto installed =
+        program.parent_path().parent_path() / "lib" / "dlt645" / DefaultLibraryFile();
+    std::error_code ec;
+    if (!std::filesystem::exists(library, ec) && std::filesystem::exists(installed, ec))
+      library = installed.string();
   }
 
   // A listen port holds a descriptor per connection.

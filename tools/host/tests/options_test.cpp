@@ -99,3 +99,54 @@ TEST(HostOptions, ConfigIdsOfTheModuleNames) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HostOptions, GatewayBrokerMetricsAndOutbox) {
+  MqttUrl u;
+  std::string e;
+  ASSERT_TRUE(ParseMqttUrl("mqtt://broker.lan", &u, &e)) << e;
+  EXPECT_EQ(u.host, "broker.lan");
+  EXPECT_EQ(u.port, 1883);
+  EXPECT_EQ(u.prefix, "dlt645");
+  EXPECT_FALSE(u.tls);
+  ASSERT_TRUE(ParseMqttUrl("mqtts://[::1]:9883/site/a/", &u, &e)) << e;
+  EXPECT_EQ(u.host, "::1");
+  EXPECT_EQ(u.port, 9883);
+  EXPECT_EQ(u.prefix, "site/a");
+  EXPECT_TRUE(u.tls);
+  ASSERT_TRUE(ParseMqttUrl("mqtts://h/p", &u, &e)) << e;
+  EXPECT_EQ(u.port, 8883);
+  for (const char* bad :
+       {"tcp://h:1", "mqtt://", "mqtt://h:0", "mqtt://h:x", "mqtt://h/#", "mqtt://h/"})
+    EXPECT_FALSE(ParseMqttUrl(bad, &u, &e)) << bad;
+
+  MetricsTarget t;
+  ASSERT_TRUE(ParseMetricsTarget("9108", &t));
+  EXPECT_EQ(t.host, "127.0.0.1");
+  EXPECT_EQ(t.port, 9108);
+  ASSERT_TRUE(ParseMetricsTarget("0.0.0.0:9108", &t));
+  EXPECT_EQ(t.host, "0.0.0.0");
+  ASSERT_TRUE(ParseMetricsTarget("/var/lib/node/dlt645.prom", &t));
+  EXPECT_EQ(t.file, "/var/lib/node/dlt645.prom");
+  EXPECT_TRUE(t.host.empty());
+
+  const HostOptions o = Parse({"--settings", "s.ini", "--mqtt", "mqtt://h/p", "--mqtt-outbox-size",
+                               "8M", "--mqtt-user", "u", "--metrics", "9108", "tcp://h:1"});
+  EXPECT_EQ(o.mqtt, "mqtt://h/p");
+  EXPECT_EQ(o.mqtt_outbox_bytes, uint64_t{8} << 20);
+  EXPECT_EQ(o.mqtt_user, "u");
+  EXPECT_EQ(o.metrics, "9108");
+  for (auto bad : std::vector<std::vector<std::string>>{{"--mqtt", "http://h"},
+                                                        {"--mqtt-outbox-size", "1K"},
+                                                        {"--mqtt-outbox-size", "x"},
+                                                        {"--metrics", "h:0"},
+                                                        {"--mqtt"}}) {
+    std::string error;
+    bad.insert(bad.begin(), {"--settings", "s.ini", "tcp://h:1"});
+    Parse(bad, &error);
+    EXPECT_FALSE(error.empty()) << bad[3];
+  }
+}
+
+}  // namespace

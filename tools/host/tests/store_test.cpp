@@ -120,6 +120,24 @@ TEST_F(Store, EveryValueIsARowWithItsTypeFunctionAndTime) {
       "'____-__-__T__:__:__.___-__:__')");
   EXPECT_EQ(same, "4\n");
   EXPECT_EQ(Query("PRAGMA journal_mode"), "wal\n");
+
+  // A record's quality goes with its values; a request that failed leaves
+  // one row saying why.
+  Record part = Reading("000000000002", days, 230);
+  part.resize(8);
+  part.push_back(F("QUALITY", Value::Text("incomplete")));
+  store->Add(part);
+  Record silent;
+  for (const Field& f : Reading("000000000003", days, 0))
+    if (IsRecordField(f.name)) silent.push_back(f);
+  silent.push_back(F("QUALITY", Value::Text("timeout")));
+  silent.push_back(F("REASON", Value::Text("no answer after 3 attempts")));
+  store->Add(silent);
+  store->Commit();
+  EXPECT_EQ(Query("SELECT meter, field, value, quality FROM reading WHERE meter <> "
+                  "'000000000001' ORDER BY id"),
+            "000000000002|VOLTAGE1|230.0|incomplete\n"
+            "000000000003|REASON|no answer after 3 attempts|timeout\n");
 }
 
 TEST_F(Store, TheTwoQueriesOfTheReadmeUseTheIndexes) {
