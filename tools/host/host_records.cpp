@@ -276,8 +276,7 @@ bool IsRecordField(const std::string& name) {
       "REASON",           "RECORD_TIME"};
   for (const char* own : kOwn)
     if (name == own) return true;
-  // A record's quality and an interval record's own time.
-  return name == "RECORD_TIME" || name == "QUALITY" || name == "REASON";
+  return false;
 }
 
 std::vector<std::string> CsvColumns(const std::string& items_text,
