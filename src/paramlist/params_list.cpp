@@ -74,8 +74,11 @@ void TqonParamsListItem::Renew(std::string_view name, OleVariant value) {
     anchor_->item = nullptr;
     anchor_.reset();
   }
-  Name.assign(name);
-  MakeKeyInto(Name, &Key);
+  // A refilled list mostly gives an item the name it had.
+  if (Name != name) {
+    Name.assign(name);
+    MakeKeyInto(Name, &Key);
+  }
   DataType = 0;
   Flags = 0;
   Value = std::move(value);
