@@ -47,8 +47,8 @@ namespace {
 
 class BenchModule : public IParserModule {
  public:
-  bool RoleEnabled(int role) const override { return role <= 1; }
-  void Log(int, const std::string&, bool) override {}
+  bool RoleEnabled(TRole role) const override { return static_cast<int>(role) <= 1; }
+  void Log(TLogLevel, const std::string&, bool) override {}
   void AppendResult(TPluginCallRec*, TqonParamsList*, const std::string&, bool) override {}
   void OutputList(uint32_t, uintptr_t, TParsedDataList*) override {}
   int32_t WriteData(uint32_t, uintptr_t, const uint8_t*, int32_t count) override { return count; }

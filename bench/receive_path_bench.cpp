@@ -1,16 +1,22 @@
 // The whole receive path on the reference corpus: host data blocks through
-// TSerialPortDM::ProcessBlock, the DL/T 645 client's frame search and
-// decoding, and every record through AppendResult into the data call's
-// answer list, as the plug-in module copies it into the host's list. The
-// corpus's five identifiers are listen-only requests for its one meter.
+// the data source's frame search and decoding, and every record handed to
+// the host. Two ways:
+// - BM_ReceivePath*: the data source's ProcessBlock, every record copied
+//   into one answer list of the library's own kind, as the module's
+//   AppendResult copies it into the host's (the plug-in's share of the work);
+// - BM_DataCall*: a host's data call, ProcessData of the plug-in module with
+//   the host kit's own list for the answer, every record through the
+//   module's AppendResult into it (what a host sees, its list's copies
+//   included).
+// The corpus's five identifiers are listen-only requests for its one meter.
 //
 // clean.bin goes in blocks of 1024 bytes, dirty.bin in the chunks of
 // dirty_chunks.bin. Before timing, every record of both streams is checked
 // against expected.txt.
 //
 // Counters: answers/s; heap blocks per answer, all of them ("allocs") and
-// those made while the answer list copied the record ("copy allocs"), which
-// the host's own list would make instead.
+// those made while a record was handed over ("edge allocs"; in a data call
+// mostly the host list's own copies).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -31,13 +37,12 @@
 #include "dlt645/request_item.h"
 #include "dlt645/serial_port_dm.h"
 #include "dlt645/text_resources.h"
+#include "hostkit/params_list.h"
 #include "paramlist/parsed_data_list.h"
 #include "paramlist/plugin_records.h"
-#include "parser/parser_module.h"
 #include "parser/queue_controller.h"
-#include "parser/standard_fields.h"
 #include "platform/datetime.h"
-#include "platform/tick.h"
+#include "plugin/qon_plugin.h"
 
 // Every heap block of the process is counted here: strings handed across
 // the edge (BSTRs) come from malloc, not from operator new.
@@ -82,50 +87,41 @@ using corpus::Expected;
 using corpus::ReadExpected;
 using corpus::ReadFile;
 
-// The module's side: the answer list of the current data call, filled as
-// the plug-in module fills the host's, and the standard header fields as
-// the module adds them.
-class BenchModule final : public IParserModule {
+// The plug-in module of the data call, with the records checked on their
+// way to the host.
+class BenchModule final : public TqonPlugin {
  public:
-  TParsedDataList Answer;
+  BenchModule() : TqonPlugin(nullptr, 0) {
+    AfterConstruction();
+    SetRoleEnabled(TRole::Request, true);
+    SetRoleEnabled(TRole::Parsing, true);
+  }
+
   size_t Records = 0;
   size_t LogLines = 0;
-  size_t Outputs = 0;
-  size_t CopyAllocations = 0;
-  bool Copy = true;  // false: the host's list is not filled (the plug-in's share alone)
+  size_t EdgeAllocations = 0;
+  // Set: records go into Answer instead of the data call's output list.
+  bool Direct = false;
+  TParsedDataList Answer;
   const std::vector<Expected>* Expect = nullptr;
   size_t Mismatches = 0;
 
-  bool RoleEnabled(int role) const override { return role <= 1; }
-  void Log(int, const std::string&, bool) override { ++LogLines; }
+  void Log(TLogLevel, const std::string&, bool) override { ++LogLines; }
   void AppendResult(TPluginCallRec* rec, TqonParamsList* list, const std::string& text,
                     bool append) override {
     if (Expect) Check(*list);
-    ++rec->Output.Count;
     ++Records;
-    if (!Copy) return;
     const size_t before = g_allocations;
-    if (!append) Answer.Clear();
-    Answer.AddText(text);
-    Answer.AddItems(*list);
-    CopyAllocations += g_allocations - before;
+    if (Direct) {
+      ++rec->Output.Count;
+      if (!append) Answer.Clear();
+      Answer.AddText(text);
+      Answer.AddItems(*list);
+    } else {
+      TqonPlugin::AppendResult(rec, list, text, append);
+    }
+    EdgeAllocations += g_allocations - before;
   }
-  void OutputList(uint32_t, uintptr_t, TParsedDataList*) override { ++Outputs; }
-  int32_t WriteData(uint32_t, uintptr_t, const uint8_t*, int32_t count) override { return count; }
-  int32_t WriteText(uint32_t, uintptr_t, const std::string& text) override {
-    return static_cast<int32_t>(text.size());
-  }
-  int AddStandardFields(TqonParamsList* list, const std::string& full_packet,
-                        const std::string& client_name, const std::string& full_name,
-                        const std::string& short_name, uintptr_t client_id, uint32_t data_source_no,
-                        const std::string& packet) override {
-    return AddStandardRecordFields(list, full_packet, client_name, full_name, short_name, client_id,
-                                   data_source_no, packet);
-  }
-  uintptr_t InstanceHandle() const override { return 1; }
-  std::vector<TConfigDataSource> ConfiguredDataSources() const override { return {}; }
-  bool TemporaryLoad() const override { return false; }
-  std::vector<TDataSourceScheduled*> DataSources() const override { return {}; }
 
  private:
   void Check(const TqonParamsList& list) {
@@ -175,9 +171,14 @@ const Corpus& TheCorpus() {
 // One data source with the five listen-only requests and its module.
 class Path {
  public:
-  Path() {
+  explicit Path(bool data_call) : data_call_(data_call) {
+    Module.Direct = !data_call;
     context_.TextResources = &texts_;
     source_ = std::make_unique<TSerialPortDM>(&Module, &context_);
+    Module.Events.OnProcessData = [this](TqonPlugin&, TPluginCallRec* rec, int32_t& result) {
+      source_->ProcessBlock(*rec);
+      result = static_cast<int32_t>(rec->Output.Count);
+    };
     source_->DataSourceNo = 1;
     source_->PortName = "COM1";
     source_->PortInfo = "COM1 9600 8N1";
@@ -205,20 +206,28 @@ class Path {
     context_.ListenOnlyCount = static_cast<int>(kFunctions.size());
   }
 
-  // One data call of the host: the block goes through the receive path,
-  // then the host takes the answer list.
+  // One data call of the host: the block goes through the receive path
+  // into the host's answer list, then the host takes the answer.
   void Block(const uint8_t* data, size_t n) {
     TPluginCallRec block{};
     block.Size = kCallRecSize;
     block.DataSourceNo = 1;
     block.ClientId = 1;
     block.Roles = 2;
+    block.Params = params_->InterfaceVariable();
     std::memcpy(block.ClientName, "COM1", 4);
     block.Input.Kind = 0;
     block.Input.Data = reinterpret_cast<uintptr_t>(data);
     block.Input.Size = static_cast<uint32_t>(n);
-    source_->ProcessBlock(block);
-    Module.Answer.Clear();
+    if (!data_call_) {
+      source_->ProcessBlock(block);
+      Module.Answer.Clear();
+      return;
+    }
+    block.Output.Kind = kKindListIntf;
+    block.Output.Data = answer_->InterfaceVariable();
+    Module.ProcessDataCall(&block);
+    answer_->Clear();
   }
 
   void FeedBlocks(const std::vector<uint8_t>& stream, size_t size) {
@@ -236,15 +245,18 @@ class Path {
   BenchModule Module;
 
  private:
+  bool data_call_;
+  host::ListPtr params_ = host::MakeList();
+  host::ListPtr answer_ = host::MakeList();
   TTextResources texts_{nullptr};
   TDlt645Context context_;
   std::unique_ptr<TSerialPortDM> source_;
 };
 
 void Verify(const char* name, const BenchModule& module) {
-  if (module.Records != kAnswers || module.Mismatches != 0 || module.Outputs != 0) {
-    std::fprintf(stderr, "%s: %zu records, %zu differ from expected.txt, %zu outside a data call\n",
-                 name, module.Records, module.Mismatches, module.Outputs);
+  if (module.Records != kAnswers || module.Mismatches != 0) {
+    std::fprintf(stderr, "%s: %zu records, %zu differ from expected.txt\n", name, module.Records,
+                 module.Mismatches);
     Fail("the receive path decodes the corpus wrongly");
   }
 }
@@ -253,34 +265,36 @@ void Verify(const char* name, const BenchModule& module) {
 void VerifyAll() {
   const Corpus& c = TheCorpus();
   if (c.Answers.size() != kAnswers) Fail("expected.txt does not hold 100000 answers");
-  {
-    Path path;
-    path.Module.Expect = &c.Answers;
-    path.FeedBlocks(c.Clean, 1024);
-    Verify("clean.bin in blocks of 1024", path.Module);
-  }
-  {
-    Path path;
-    path.Module.Expect = &c.Answers;
-    path.FeedChunks(c.Dirty, c.Chunks);
-    Verify("dirty.bin in its chunks", path.Module);
-    std::fprintf(stderr, "dirty.bin: %zu log lines (checksum errors)\n", path.Module.LogLines);
+  for (bool data_call : {false, true}) {
+    {
+      Path path(data_call);
+      path.Module.Expect = &c.Answers;
+      path.FeedBlocks(c.Clean, 1024);
+      Verify("clean.bin in blocks of 1024", path.Module);
+    }
+    {
+      Path path(data_call);
+      path.Module.Expect = &c.Answers;
+      path.FeedChunks(c.Dirty, c.Chunks);
+      Verify("dirty.bin in its chunks", path.Module);
+      if (data_call)
+        std::fprintf(stderr, "dirty.bin: %zu log lines (checksum errors)\n", path.Module.LogLines);
+    }
   }
 }
 
 template <class Feed>
-void Measure(benchmark::State& state, Feed feed, bool copy = true) {
+void Measure(benchmark::State& state, bool data_call, Feed feed) {
   size_t allocations = 0;
-  size_t copy_allocations = 0;
+  size_t edge_allocations = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    auto path = std::make_unique<Path>();
-    path->Module.Copy = copy;
+    auto path = std::make_unique<Path>(data_call);
     state.ResumeTiming();
     const size_t before = g_allocations;
     feed(*path);
     allocations += g_allocations - before;
-    copy_allocations += path->Module.CopyAllocations;
+    edge_allocations += path->Module.EdgeAllocations;
     if (path->Module.Records != kAnswers) state.SkipWithError("answers lost");
     state.PauseTiming();
     path.reset();
@@ -290,7 +304,7 @@ void Measure(benchmark::State& state, Feed feed, bool copy = true) {
   state.SetItemsProcessed(static_cast<int64_t>(answers));
   state.counters["answers/s"] = benchmark::Counter(answers, benchmark::Counter::kIsRate);
   state.counters["allocs"] = static_cast<double>(allocations) / answers;
-  state.counters["copy allocs"] = static_cast<double>(copy_allocations) / answers;
+  state.counters["edge allocs"] = static_cast<double>(edge_allocations) / answers;
 }
 
 // On a shared machine the fastest of several runs tells the code's own speed.
@@ -300,25 +314,32 @@ void WithBest(benchmark::internal::Benchmark* b) {
   });
 }
 
+void Clean(Path& path) {
+  path.FeedBlocks(TheCorpus().Clean, 1024);
+}
+void Dirty(Path& path) {
+  path.FeedChunks(TheCorpus().Dirty, TheCorpus().Chunks);
+}
+
 void BM_ReceivePathClean(benchmark::State& state) {
-  const Corpus& c = TheCorpus();
-  Measure(state, [&c](Path& path) { path.FeedBlocks(c.Clean, 1024); });
+  Measure(state, false, Clean);
 }
 BENCHMARK(BM_ReceivePathClean)->Unit(benchmark::kMillisecond)->Apply(WithBest);
 
 void BM_ReceivePathDirty(benchmark::State& state) {
-  const Corpus& c = TheCorpus();
-  Measure(state, [&c](Path& path) { path.FeedChunks(c.Dirty, c.Chunks); });
+  Measure(state, false, Dirty);
 }
 BENCHMARK(BM_ReceivePathDirty)->Unit(benchmark::kMillisecond)->Apply(WithBest);
 
-// The same without filling the host's list: what the plug-in itself spends.
-void BM_ReceivePathCleanNoHostCopy(benchmark::State& state) {
-  const Corpus& c = TheCorpus();
-  Measure(
-      state, [&c](Path& path) { path.FeedBlocks(c.Clean, 1024); }, false);
+void BM_DataCallClean(benchmark::State& state) {
+  Measure(state, true, Clean);
 }
-BENCHMARK(BM_ReceivePathCleanNoHostCopy)->Unit(benchmark::kMillisecond)->Apply(WithBest);
+BENCHMARK(BM_DataCallClean)->Unit(benchmark::kMillisecond)->Apply(WithBest);
+
+void BM_DataCallDirty(benchmark::State& state) {
+  Measure(state, true, Dirty);
+}
+BENCHMARK(BM_DataCallDirty)->Unit(benchmark::kMillisecond)->Apply(WithBest);
 
 }  // namespace
 

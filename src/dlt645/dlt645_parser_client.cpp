@@ -792,8 +792,8 @@ void TDlt645ParserClient::AddHeader(TParsedDataList& target, const TRequestItem&
     plugin->AddStandardFields(&target, packet_, ClientHost, source_->PortInfo, source_->PortName,
                               ClientId, static_cast<uint32_t>(source_->DataSourceNo), packet_);
   const TAddressChars address = dlt645::AddressChars(answer.Frame.data() + 1);
-  target.Add("DEVICE_ID", OleVariant(AddressView(address)));
-  target.Add("DATA_TYPE_ID_STR", OleVariant(p.FunctionText));
+  target.AddString("DEVICE_ID", AddressView(address));
+  target.AddString("DATA_TYPE_ID_STR", p.FunctionText);
   target.Add("DATA_TYPE_ID", OleVariant(p.Id));
 }
 

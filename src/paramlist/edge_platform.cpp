@@ -11,6 +11,7 @@ void DefaultSink(std::string_view text) {
 }
 
 std::atomic<ParamsListDebugSink> g_sink{&DefaultSink};
+thread_local uint64_t t_edge_reads = 0;
 
 }  // namespace
 
@@ -23,9 +24,15 @@ void ParamsListDebugOutput(std::string_view text) {
 }
 
 bool EdgeReadU32(const void* address, uint32_t* value) {
+  ++t_edge_reads;
   return platform::SafeReadU32(address, value);
 }
 
 bool EdgeReadPointer(const void* address, uintptr_t* value) {
+  ++t_edge_reads;
   return platform::SafeReadPointer(address, value);
+}
+
+uint64_t EdgeReadCount() {
+  return t_edge_reads;
 }

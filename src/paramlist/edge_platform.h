@@ -11,6 +11,9 @@ using ParamsListDebugSink = void (*)(std::string_view text);
 ParamsListDebugSink SetParamsListDebugSink(ParamsListDebugSink sink);
 void ParamsListDebugOutput(std::string_view text);
 
-// Fault-safe reads of foreign memory (pointers a host hands in).
+// Fault-safe reads of foreign memory (pointers a host hands in). Each costs
+// a system call on some platforms.
 bool EdgeReadU32(const void* address, uint32_t* value);
 bool EdgeReadPointer(const void* address, uintptr_t* value);
+// How many such reads the calling thread has made (for tests).
+uint64_t EdgeReadCount();

@@ -261,6 +261,25 @@ OleVariant::OleVariant(std::string_view text) {
   v_.vt = platform::VT_BSTR;
 }
 
+bool OleVariant::IsAsciiText(std::string_view text) const noexcept {
+  if (v_.vt != platform::VT_BSTR || !v_.bstrVal) return false;
+  if (platform::SysStringLen(v_.bstrVal) != text.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80 || v_.bstrVal[i] != c) return false;
+  }
+  return true;
+}
+
+bool OleVariant::IsSameString(const OleVariant& other) const noexcept {
+  if (v_.vt != platform::VT_BSTR || other.v_.vt != platform::VT_BSTR || !v_.bstrVal ||
+      !other.v_.bstrVal)
+    return false;
+  const uint32_t n = platform::SysStringLen(v_.bstrVal);
+  return n == platform::SysStringLen(other.v_.bstrVal) &&
+         std::memcmp(v_.bstrVal, other.v_.bstrVal, n * sizeof(platform::WChar)) == 0;
+}
+
 OleVariant OleVariant::Null() noexcept {
   OleVariant v;
   v.v_.vt = platform::VT_NULL;

@@ -69,6 +69,11 @@ class OleVariant {
   bool IsNull() const noexcept { return v_.vt == platform::VT_NULL; }
   bool IsEmptyOrNull() const noexcept { return IsEmpty() || IsNull(); }
   bool IsString() const noexcept { return v_.vt == platform::VT_BSTR; }
+  // A string of exactly this ASCII text (false for any other text: the
+  // answer only spares building the same string again).
+  bool IsAsciiText(std::string_view text) const noexcept;
+  // A string of the same length as `other`'s and the same code units.
+  bool IsSameString(const OleVariant& other) const noexcept;
 
   // Conversions. The To forms raise EConvertError; the Try forms answer false.
   // Text: integers in decimal, doubles with "." and round-trip precision,

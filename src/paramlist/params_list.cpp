@@ -74,8 +74,11 @@ void TqonParamsListItem::Renew(std::string_view name, OleVariant value) {
     anchor_->item = nullptr;
     anchor_.reset();
   }
-  Name.assign(name);
-  MakeKeyInto(Name, &Key);
+  // A refilled list mostly gives an item the name it had.
+  if (Name != name) {
+    Name.assign(name);
+    MakeKeyInto(Name, &Key);
+  }
   DataType = 0;
   Flags = 0;
   Value = std::move(value);
@@ -112,23 +115,28 @@ int TqonParamsList::LastIndex(int to) const noexcept {
   return (to < 0 || to > last) ? last : to;
 }
 
-std::unique_ptr<TqonParamsListItem> TqonParamsList::NewItem(std::string name, OleVariant value) {
+std::unique_ptr<TqonParamsListItem> TqonParamsList::NewItem(std::string_view name,
+                                                            OleVariant value) {
   if (!spare_.empty()) {
     std::unique_ptr<TqonParamsListItem> item = std::move(spare_.back());
     spare_.pop_back();
     item->Renew(name, std::move(value));
     return item;
   }
-  auto item = std::make_unique<TqonParamsListItem>(std::move(name), std::move(value));
+  auto item = std::make_unique<TqonParamsListItem>(std::string(name), std::move(value));
   item->recyclable_ = true;
   return item;
 }
 
 void TqonParamsList::Release(std::unique_ptr<TqonParamsListItem> item) {
   constexpr size_t kMaxSpare = 1024;
+  // Short strings stay for AddString; other values go now: they may hold a
+  // host's interface or a large text.
+  constexpr uint32_t kKeptStringLength = 32;
   if (!item || !item->recyclable_ || spare_.size() >= kMaxSpare) return;  // freed here
-  // The value goes now: it may hold a host's interface or a large text.
-  item->Value.Clear();
+  const platform::VARIANT& v = item->Value.Raw();
+  if (v.vt != platform::VT_BSTR || platform::SysStringLen(v.bstrVal) > kKeptStringLength)
+    item->Value.Clear();
   if (item->anchor_) {
     item->anchor_->item = nullptr;
     item->anchor_.reset();
@@ -151,9 +159,21 @@ TqonParamsListItem* TqonParamsList::Insert(int index, std::string_view name, Ole
   CheckSignature();
   if (index < 0 || index > Count()) ThrowIndex(index);
   if (TrimControls(name).empty()) return nullptr;
-  auto item = NewItem(std::string(name), std::move(value));
+  auto item = NewItem(name, std::move(value));
   item->Flags = kAddedItemFlags;
   return Append(std::move(item), index);
+}
+
+TqonParamsListItem* TqonParamsList::AddString(std::string_view name, std::string_view text) {
+  if (spare_.empty() || !spare_.back()->Value.IsAsciiText(text)) return Add(name, OleVariant(text));
+  CheckSignature();
+  if (TrimControls(name).empty()) return nullptr;
+  std::unique_ptr<TqonParamsListItem> item = std::move(spare_.back());
+  spare_.pop_back();
+  OleVariant same = std::move(item->Value);
+  item->Renew(name, std::move(same));
+  item->Flags = kAddedItemFlags;
+  return Append(std::move(item), Count());
 }
 
 int TqonParamsList::IndexOf(std::string_view name, int from, int to) const {
@@ -214,8 +234,8 @@ void TqonParamsList::Delete(int index) {
 }
 
 void TqonParamsList::Clear() {
-  for (auto& item : items_)
-    Release(std::move(item));
+  for (auto it = items_.rbegin(); it != items_.rend(); ++it)
+    Release(std::move(*it));
   items_.clear();
 }
 
@@ -286,7 +306,7 @@ TqonParamsListItem* TqonParamsList::AddItemCopy(const TqonParamsListItem& item) 
     // A spare item takes the copy whole: the source's key is this list's key.
     std::unique_ptr<TqonParamsListItem> copy = std::move(spare_.back());
     spare_.pop_back();
-    copy->Value = item.Value;
+    if (!copy->Value.IsSameString(item.Value)) copy->Value = item.Value;
     copy->Assign(item);
     return Append(std::move(copy), Count());
   }

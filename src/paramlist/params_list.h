@@ -84,6 +84,10 @@ class TqonParamsList {
   // nullptr when the name is blank; the name is kept exactly as given.
   TqonParamsListItem* Add(std::string_view name, OleVariant value);
   TqonParamsListItem* Insert(int index, std::string_view name, OleVariant value);
+  // Add with a string value (ANSI). A list refilled with the same fields
+  // record after record keeps the string the item held last time when the
+  // text is the same, instead of building it again.
+  TqonParamsListItem* AddString(std::string_view name, std::string_view text);
 
   int IndexOf(std::string_view name, int from = 0, int to = -1) const;
   TqonParamsListItem* FindItem(std::string_view name, int from = 0, int to = -1) const;
@@ -122,7 +126,7 @@ class TqonParamsList {
 
  protected:
   // The class of the items the list creates.
-  virtual std::unique_ptr<TqonParamsListItem> NewItem(std::string name, OleVariant value);
+  virtual std::unique_ptr<TqonParamsListItem> NewItem(std::string_view name, OleVariant value);
 
  private:
   TqonParamsListItem* Append(std::unique_ptr<TqonParamsListItem> item, int index);
@@ -130,7 +134,9 @@ class TqonParamsList {
   void Release(std::unique_ptr<TqonParamsListItem> item);
 
   std::vector<std::unique_ptr<TqonParamsListItem>> items_;
-  // Items of cleared rows kept for the next ones: a list refilled record
-  // after record (the receive path's) then allocates almost nothing.
+  // Items of cleared rows kept for the next ones, the first item last: a
+  // list refilled record after record (the receive path's) then allocates
+  // almost nothing, and each item comes back in its old place with its
+  // short string value kept for AddString.
   std::vector<std::unique_ptr<TqonParamsListItem>> spare_;
 };

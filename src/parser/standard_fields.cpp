@@ -10,21 +10,21 @@ int AddStandardRecordFields(TqonParamsList* list, const std::string& full_packet
   if (!list) return 0;
   int added = 0;
   if (!full_packet.empty()) {
-    list->Add("FULL_DATA_PACKET", full_packet);
+    list->AddString("FULL_DATA_PACKET", full_packet);
     ++added;
   }
   if (!packet.empty()) {
-    list->Add("DATA_PACKET", packet);
+    list->AddString("DATA_PACKET", packet);
     ++added;
   }
   list->Add("DATE_TIME_STAMP", OleVariant::FromDate(platform::LocalNow()));
   list->Add("DATA_SOURCE_ID", static_cast<int32_t>(data_source_no));
-  list->Add("DATA_SOURCE_FULL_NAME", full_name);
+  list->AddString("DATA_SOURCE_FULL_NAME", full_name);
   if (client_id != 0) {
     list->Add("CLIENTID", static_cast<int32_t>(client_id));
-    list->Add("DATA_SOURCE_NAME", client_name);
+    list->AddString("DATA_SOURCE_NAME", client_name);
     return added + 5;
   }
-  list->Add("DATA_SOURCE_NAME", short_name);
+  list->AddString("DATA_SOURCE_NAME", short_name);
   return added + 4;
 }

@@ -26,6 +26,54 @@ class DataCallScope {
   const TqonPlugin* module_;
 };
 
+// The output list of each data call the current thread is inside, innermost
+// first. AppendResult hands a call's records to the list resolved for it
+// (probed once, at entry) instead of probing the host's pointer per record;
+// a descriptor changed within the call is probed once more.
+struct CallOutput {
+  const TqonPlugin* module;
+  const TPluginCallRec* rec;
+  uint8_t kind;
+  uintptr_t data;
+  IntfPtr<IqonParamsListA> list;
+  CallOutput* outer;
+};
+// A plain pointer: nothing to destroy when a thread ends.
+thread_local CallOutput* t_call_output = nullptr;
+
+class CallOutputScope {
+ public:
+  CallOutputScope(const TqonPlugin* module, const TPluginCallRec* rec, IqonParamsListA* list)
+      : output_{
+            module,       rec, rec->Output.Kind, rec->Output.Data, IntfPtr<IqonParamsListA>(list),
+            t_call_output} {
+    t_call_output = &output_;
+  }
+  ~CallOutputScope() { t_call_output = output_.outer; }
+  CallOutputScope(const CallOutputScope&) = delete;
+  CallOutputScope& operator=(const CallOutputScope&) = delete;
+
+ private:
+  CallOutput output_;
+};
+
+// The list the record's Output descriptor holds now; `probed` keeps it
+// when it had to be looked up outside a data call.
+IqonParamsListA* OutputListOf(const TqonPlugin* module, const TPluginCallRec* rec,
+                              IntfPtr<IqonParamsListA>* probed) {
+  for (CallOutput* c = t_call_output; c; c = c->outer) {
+    if (c->module != module || c->rec != rec) continue;
+    if (c->kind != rec->Output.Kind || c->data != rec->Output.Data) {
+      c->list = DescriptorList(rec->Output);
+      c->kind = rec->Output.Kind;
+      c->data = rec->Output.Data;
+    }
+    return c->list.get();
+  }
+  *probed = DescriptorList(rec->Output);
+  return probed->get();
+}
+
 constexpr char kResultSeparator[] = "<{[::]}>";
 constexpr size_t kResultSeparatorLength = sizeof(kResultSeparator) - 1;
 
@@ -83,6 +131,7 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DataCall(TPluginCallRec* rec) {
   } old{text_blocks_, rec, old_block};
 
   TPluginCallRecIntf call(rec);
+  CallOutputScope output(this, rec, call.OutputList());
   const uintptr_t saved = rec->Input.Data;
   int32_t result = 0;
 
@@ -142,7 +191,8 @@ QON_FOREIGN_CALLS int32_t TqonPlugin::DataCall(TPluginCallRec* rec) {
 QON_FOREIGN_CALLS void TqonPlugin::AppendResult(TPluginCallRec* rec, TqonParamsList* list,
                                                 const std::string& text, bool append) {
   if (!rec) return;
-  IntfPtr<IqonParamsListA> out = DescriptorList(rec->Output);
+  IntfPtr<IqonParamsListA> probed;
+  IqonParamsListA* out = OutputListOf(this, rec, &probed);
   if (!out) return;
 
   if (!text.empty()) {

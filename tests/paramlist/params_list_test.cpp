@@ -222,6 +222,46 @@ TEST(ParamsListCopy, AddingAListToItselfDoublesItOnce) {
   EXPECT_EQ(Names(list), (std::vector<std::string>{"a", "b", "a", "b"}));
 }
 
+// A list refilled record after record keeps the strings that repeat; what
+// it answers is never a stale value of the previous record.
+TEST(ParamsListRefill, RepeatedStringsAreKeptChangedOnesReplaced) {
+  TqonParamsList list;
+  auto fill = [&list](const char* device, const char* packet) {
+    list.Clear();
+    list.AddString("DEVICE_ID", device);
+    list.AddString("DATA_PACKET", packet);
+    list.Add("VALUE", 1.5);
+    list.AddString("LONG", std::string(40, 'x'));
+  };
+  fill("112233445566", "68 91");
+  const platform::BSTR device = list.Items(0)->Value.Raw().bstrVal;
+  fill("112233445566", "68 92");
+  EXPECT_EQ(list.Items(0)->Value.Raw().bstrVal, device);  // the same string, kept
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"DEVICE_ID", "DATA_PACKET", "VALUE", "LONG"}));
+  EXPECT_EQ(list.Items(0)->Key, "device_id");
+  EXPECT_EQ(list.Items(0)->Flags, kAddedItemFlags);
+  EXPECT_EQ(list.Items(1)->Value.ToString(), "68 92");
+  EXPECT_EQ(list.Items(3)->Value.ToString(), std::string(40, 'x'));
+  fill("000000000001", "68 92");
+  EXPECT_EQ(list.Items(0)->Value.ToString(), "000000000001");
+  // In another order every field still gets its own value.
+  list.Clear();
+  list.AddString("DATA_PACKET", "112233445566");
+  list.AddString("DEVICE_ID", "");
+  EXPECT_EQ(list.Items(0)->Value.ToString(), "112233445566");
+  EXPECT_EQ(list.Items(1)->Value.ToString(), "");
+  EXPECT_EQ(list.AddString(" ", "x"), nullptr);
+
+  // Copies into a refilled list take the source's strings, the same or not.
+  TqonParamsList copy;
+  copy.AddItems(list);
+  list.Items(0)->Value = "changed";
+  copy.Clear();
+  copy.AddItems(list);
+  EXPECT_EQ(copy.Items(0)->Value.ToString(), "changed");
+  EXPECT_EQ(copy.Items(1)->Value.ToString(), "");
+}
+
 TEST(ParamsListRemove, DeleteBounds) {
   TqonParamsList list;
   list.Add("a", 1);

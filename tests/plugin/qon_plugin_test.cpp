@@ -5,8 +5,10 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "paramlist/edge_platform.h"
 #include "paramlist/params_edge.h"
 #include "paramlist/parsed_data_list.h"
 #include "plugin/host_services.h"
@@ -309,6 +311,53 @@ TEST(QonPluginAppendResult, TextsOfRecordsNeverSeenAgainAreBounded) {
     records.push_back(std::move(d));
   }
   EXPECT_EQ(t.m.OutstandingTextBlocks(), TqonPlugin::kMaxTextBlocks);
+}
+
+// The host's list is probed (a system call on some platforms) once per data
+// call, not per record; a bad pointer is still never followed, also when the
+// descriptor changes within the call.
+TEST(QonPluginAppendResult, TheOutputListIsProbedOncePerCallAndABadOneRefused) {
+  Module t;
+  TParsedDataList record;
+  record.Add("A", 1);
+  int appends = 0;
+  uintptr_t bad_later = 0;
+  t.m.Events.OnProcessData = [&](TqonPlugin&, TPluginCallRec* rec, int32_t&) {
+    for (int i = 0; i < appends; ++i)
+      t.m.AppendResult(rec, &record, "", true);
+    if (!bad_later) return;
+    rec->Output.Data = bad_later;
+    t.m.AppendResult(rec, &record, "", true);
+  };
+  uint8_t bytes[] = {1};
+  for (const uint8_t kind : {kKindListObject2, kKindListIntf}) {
+    SCOPED_TRACE(+kind);
+    TqonParamsList out;
+    ListForHost host(out);
+    auto call = [&](int n, uintptr_t output) {
+      appends = n;
+      DataRec d(2);
+      d.rec.Input = TPluginDataDesc{0, 1, 0, reinterpret_cast<uintptr_t>(bytes)};
+      d.rec.Output = TPluginDataDesc{0, 0, kind, output};
+      const uint64_t before = EdgeReadCount();
+      t.m.DataCall(&d.rec);
+      return std::make_pair(EdgeReadCount() - before, +d.rec.Output.Count);
+    };
+    const uintptr_t good = kind == kKindListIntf ? reinterpret_cast<uintptr_t>(host.IntfRef())
+                                                 : reinterpret_cast<uintptr_t>(&out);
+    const auto one = call(1, good);
+    const auto many = call(50, good);
+    EXPECT_EQ(many.first, one.first);
+    EXPECT_EQ(many.second, 50u);
+    EXPECT_EQ(out.Count(), 51);
+    // Unreadable memory: nothing added, nothing followed.
+    const auto bad = call(3, 0x10);
+    EXPECT_EQ(bad.second, 0u);
+    bad_later = 0x10;
+    EXPECT_EQ(call(2, good).second, 2u);
+    bad_later = 0;
+    EXPECT_EQ(out.Count(), 53);
+  }
 }
 
 TEST(QonPluginAppendResult, NothingWithoutAnOutputList) {
