@@ -403,6 +403,7 @@ void TDlt645ParserClient::OnRequestTimeout(TBasicRequestItem& item, bool& retry)
     Log(TLogLevel::Warning,
         line + ". Given up after " + std::to_string(item.MaxAttempts) + " attempts");
   WakeUpSent = false;
+  stale_until_.store(received_.load());
   st.EndPending(kDoneTimeout, &item);
 }
 
@@ -457,8 +458,21 @@ bool TDlt645ParserClient::IsLastOfGroupIn(const TObjectList<TBasicRequestItem>& 
   return next.Address12 != current.Address12 || next.GroupKey != current.GroupKey;
 }
 
+void TDlt645ParserClient::AddData(const void* data, int32_t length) {
+  if (length > 0 && data) received_.fetch_add(static_cast<uint64_t>(length));
+  TCustomParserScheduledClient::AddData(data, length);
+}
+
 int TDlt645ParserClient::FindFrame(bool& again) {
-  const uint32_t count = Buffer->Count();
+  uint32_t count = Buffer->Count();
+  // The bytes of a timed-out wait that formed no frame are garbage now: a
+  // truncated header must not stay in front of the next answer.
+  const uint64_t first = received_.load() - count;
+  const uint64_t stale = stale_until_.load();
+  if (stale > first) {
+    Buffer->Consume(static_cast<uint32_t>(std::min<uint64_t>(stale - first, count)));
+    count = Buffer->Count();
+  }
   if (count < dlt645::kMinFrameLength) return -1;
   TFrameSearch search(*this);
   const dlt645::TScanResult r = dlt645::ScanFrames({Buffer->Data(), count}, search);

@@ -8,6 +8,7 @@
 // the request a search matched are shared by the queue's handlers (the tick)
 // and the receive path; both reach them under the queue's LockState().
 // FrameCopy belongs to the receive path (the buffer's write lock).
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -39,6 +40,8 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   // Closing the port ends the pending request (code 3).
   void SetActive(bool value) override;
   std::unique_ptr<TBasicRequestItem> CreateRequestItem() override;
+  // Counts the bytes, so that a time-out can mark those it leaves behind.
+  void AddData(const void* data, int32_t length) override;
   int FindFrame(bool& again) override;
   int ParseFrame(TParsedDataList& list) override;
 
@@ -100,4 +103,9 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   uintptr_t accumulated_group_ = 0;
   std::string accumulated_address_;
   std::string packet_;  // the frame's bytes as text, reused
+  // Bytes ever received, and how many of them were there when a request
+  // timed out: what of those is still buffered then could not complete a
+  // frame in time and goes before the next search.
+  std::atomic<uint64_t> received_{0};
+  std::atomic<uint64_t> stale_until_{0};
 };

@@ -255,6 +255,30 @@ TEST_F(ClientRequest, ASilentMeterOnASharedLineDoesNotHoldUpTheOthers) {
   EXPECT_EQ(said, 1u);
 }
 
+TEST_F(ClientRequest, ATruncatedHeaderHidesNoAnswerAndGoesWithTheTimeOut) {
+  Load({{.Timeout = 1000}});
+  PortEvent(kEventPortOpened);
+  RunUntilWrites(2);
+  // A header that promises 255 data bytes, 50 bytes of it, then the answer.
+  Bytes noise = Hex("68 01 00 00 00 00 00 68 91 FF");
+  noise.resize(50, 0x35);
+  Feed(noise);
+  Feed(Answer("000000000001", 0x02010100, {0x32, 0x22}));
+  ASSERT_EQ(module.Records.size(), 1u);
+  EXPECT_EQ(module.Records[0].Get("VOLTAGE_A"), "223.2");
+  EXPECT_EQ(module.Writes.size(), 2u);  // its first attempt
+  EXPECT_EQ(TimeoutLines(), 0u);
+
+  // Left alone, such bytes go when the wait they were part of times out.
+  RunUntilWrites(3);  // the next poll, the meter still awake
+  Feed(noise);
+  for (int i = 0; i < 1000 && TimeoutLines() == 0; ++i)
+    RunFor(10);
+  ASSERT_EQ(TimeoutLines(), 1u);
+  Feed(Hex("FE FE"));
+  EXPECT_EQ(Client()->Buffer->Count(), 2u);
+}
+
 TEST_F(ClientRequest, ClosingThePortEndsThePendingRequest) {
   Load({{.Timeout = 5000}});
   PortEvent(kEventPortOpened);
