@@ -96,8 +96,8 @@ class BenchModule final : public IParserModule {
   const std::vector<Expected>* Expect = nullptr;
   size_t Mismatches = 0;
 
-  bool RoleEnabled(int role) const override { return role <= 1; }
-  void Log(int, const std::string&, bool) override { ++LogLines; }
+  bool RoleEnabled(TRole role) const override { return static_cast<int>(role) <= 1; }
+  void Log(TLogLevel, const std::string&, bool) override { ++LogLines; }
   void AppendResult(TPluginCallRec* rec, TqonParamsList* list, const std::string& text,
                     bool append) override {
     if (Expect) Check(*list);
