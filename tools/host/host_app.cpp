@@ -40,6 +40,13 @@ namespace {
 
 constexpr uint32_t kHostModuleId = 1;
 constexpr auto kLogEvery = std::chrono::milliseconds(100);
+// A turn of the loop serves at most this much of the network before the
+// plug-in's timers get their turn, so a flood on one line cannot starve
+// the polling of the others.
+constexpr size_t kIoHandlersPerTurn = 64;
+constexpr auto kIoSlice = std::chrono::milliseconds(2);
+// The longest wait for the network while nothing is due.
+constexpr auto kIdleWait = std::chrono::milliseconds(5);
 
 std::string Hex(const uint8_t* data, size_t size) {
   return HexBytes(std::string(reinterpret_cast<const char*>(data), size));
@@ -50,6 +57,9 @@ std::string Hex(const uint8_t* data, size_t size) {
 Host::Host(const HostOptions& options, std::FILE* records, std::FILE* log)
     : options_(options), records_out_(records), log_out_(log), writer_(records, options.format) {
   port_settings_.connect_attempts = options.connect_attempts;
+  port_settings_.max_bytes_per_s = options.max_bytes_per_s;
+  port_settings_.idle_timeout_ms = static_cast<uint32_t>(options.idle_timeout_s * 1000);
+  port_settings_.max_connections = options.max_connections;
 }
 
 Host::~Host() {
@@ -220,7 +230,12 @@ void Host::Loop() {
   }
   auto next_log = std::chrono::steady_clock::now();
   while (!stop_) {
-    const size_t handled = io_.poll();
+    size_t handled = 0;
+    const auto slice_end = std::chrono::steady_clock::now() + kIoSlice;
+    while (handled < kIoHandlersPerTurn && io_.poll_one() > 0) {
+      ++handled;
+      if (std::chrono::steady_clock::now() >= slice_end) break;
+    }
     const int pumped = Pump();
     const auto now = std::chrono::steady_clock::now();
     if (now >= next_log) {
@@ -230,7 +245,7 @@ void Host::Loop() {
     }
     // Nothing to do now: wait for the network a little; the plug-in's
     // timers are looked at again after at most this long.
-    if (handled == 0 && pumped == 0 && !stop_) io_.run_one_for(std::chrono::milliseconds(10));
+    if (handled == 0 && pumped == 0 && !stop_) io_.run_one_for(kIdleWait);
   }
   signals.cancel();
 #ifdef SIGHUP
@@ -451,8 +466,11 @@ void Host::ArmStats() {
   stats_timer_.async_wait([this](asio::error_code ec) {
     if (ec || stop_) return;
     size_t open = 0;
-    for (const auto& p : ports_)
+    uint64_t refused = 0;
+    for (const auto& p : ports_) {
       open += p->OpenClients();
+      refused += p->RefusedClients();
+    }
     char line[200];
     std::snprintf(line, sizeof(line),
                   "stats: %zu open, %llu accepted, %llu records, %llu blocks, %llu bytes in, "
@@ -464,6 +482,7 @@ void Host::ArmStats() {
                   static_cast<unsigned long long>(stats_.bytes_out),
                   static_cast<unsigned long long>(stats_.writes_refused));
     std::string text = line;
+    if (refused > 0) text += ", " + std::to_string(refused) + " connections refused";
     if (!options_.store.empty()) text += ", " + std::to_string(stats_.stored) + " values stored";
     Log(kAlways, text);
     ArmStats();

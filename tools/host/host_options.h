@@ -42,6 +42,10 @@ struct HostOptions {
   double event_every_s = 0;       // 0: each event once, after the ports opened
   uint32_t connect_attempts = 0;  // network ports; 0: retry for ever
   double stats_every_s = 0;       // 0: no statistics lines
+  // What one line may cost the host (see PortSettings).
+  uint32_t max_bytes_per_s = 65536;  // --max-rate; 0: no limit
+  double idle_timeout_s = 1800;      // --idle-timeout, listen://; 0: never
+  uint32_t max_connections = 10000;  // --max-connections per listen://; 0: no limit
   bool verbose = false;
   bool help = false;
   bool version = false;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -33,6 +34,7 @@ namespace {
 
 using namespace host;
 using namespace host_test;
+using asio::ip::tcp;
 using metersim::MeterAddress;
 using metersim::SessionEvent;
 
@@ -416,6 +418,52 @@ TEST_F(Loopback, DtusThatDialInAreEachAClientOfTheirOwn) {
   EXPECT_EQ(client_of.size(), 3u);
   EXPECT_NE(client_of[meters[0]], client_of[meters[1]]);
   EXPECT_NE(client_of[meters[1]], client_of[meters[2]]);
+}
+
+TEST_F(Loopback, AFloodingConnectionCostsTheMeterBesideItNoPoll) {
+  const uint16_t port = FreePort();
+  const std::string meter = "000000000011";
+  ASSERT_NO_FATAL_FAILURE(StartSimulator({"--meters", "11:1"}, port));
+  // Wake-up bytes without pause, as fast as the host takes them: no rate
+  // limit, so the loop's fairness alone must keep the meter's period.
+  std::atomic<bool> flooding{true};
+  std::atomic<uint64_t> flooded{0};
+  std::thread flood([&] {
+    asio::io_context io;
+    tcp::socket s(io);
+    asio::error_code ec = asio::error::not_connected;
+    while (ec && flooding) {
+      s.close(ec);
+      s.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port), ec);
+      if (ec) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::vector<uint8_t> wake(65536, 0xFE);
+    while (!ec && flooding)
+      flooded += asio::write(s, asio::buffer(wake), ec);
+  });
+  constexpr int kTimeoutMs = 1000;
+  constexpr int kPollMs = 500;
+  std::vector<std::chrono::steady_clock::time_point> seen;
+  RunHost(Query("999999999999", kItems, kTimeoutMs, kPollMs),
+          {"--settings", "x.ini", "--module", "gprs", "--max-rate", "0",
+           "listen://127.0.0.1:" + std::to_string(port)},
+          [&](const std::vector<Fields>& records) {
+            size_t mine = 0;
+            for (const Fields& r : records)
+              mine += r.count("DEVICE_ID") && r.at("DEVICE_ID") == meter;
+            while (seen.size() < mine)
+              seen.push_back(std::chrono::steady_clock::now());
+            return mine >= 12;
+          });
+  flooding = false;
+  flood.join();
+  StopSimulator();
+  ASSERT_GE(seen.size(), 12u) << log_;
+  ExpectMetersValues(meter, false);
+  // The records are watched every 50 ms.
+  for (size_t i = 1; i < seen.size(); ++i)
+    EXPECT_LE(seen[i] - seen[i - 1], std::chrono::milliseconds(kPollMs + kTimeoutMs + 100)) << i;
+  EXPECT_GT(flooded.load(), 256u * 1024) << log_;
 }
 
 // The two programs as a user runs them, with the library beside the host.
