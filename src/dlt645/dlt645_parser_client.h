@@ -23,6 +23,7 @@ class TParsedDataList;
 class TQueueController;
 class TQueueState;
 class TRequestItem;
+struct TRequestParameters;
 struct TDlt645Port;
 class TTextResources;
 class IParserModule;
@@ -37,8 +38,10 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   TDlt645ParserClient(TDataSourceScheduledWithClients* owner, const TPluginCallRec& block);
   ~TDlt645ParserClient() override;
 
-  // Closing the port ends the pending request (code 3).
+  // Closing the port ends the pending request (code 3), and so does the
+  // client's end; either says so and delivers what its group gave.
   void SetActive(bool value) override;
+  void BeforeDestruction() override;
   std::unique_ptr<TBasicRequestItem> CreateRequestItem() override;
   // Counts the bytes, so that a time-out can mark those it leaves behind.
   void AddData(const void* data, int32_t length) override;
@@ -82,6 +85,17 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   // Accumulated as a closed record of its own; Accumulated is then empty.
   std::unique_ptr<TParsedDataList> TakeAccumulated();
   void Output(std::unique_ptr<TParsedDataList> record);
+
+  // Ends the pending request for a reason other than its answer or its
+  // time-out: logged when it was awaited; what its group gave is delivered.
+  void EndInFlight(const char* why);
+  // " (client ID NAME, address A)": the connection and the address a
+  // request actually went to, for the lines that say it went unanswered.
+  std::string WhereText(const TRequestParameters& p) const;
+  // A record saying that request finally failed (quality "timeout" or
+  // "error"), when the host asked for them; else null.
+  std::unique_ptr<TParsedDataList> QualityRecord(const TRequestItem& request, const char* quality,
+                                                 const std::string& reason);
 
   IParserModule* Plugin() const;
   const TTextResources& Texts() const;

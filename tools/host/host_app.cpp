@@ -127,6 +127,13 @@ bool Host::Start(const std::string& library, const std::string& settings_file) {
     return false;
   }
   loaded_ = true;
+  // A request that finally fails is printed as a record of its own, with
+  // "QUALITY" and "REASON", so that every poll leaves a trace in the output.
+  ListPtr quality = MakeList();
+  quality->Put("PARAM", Value::Text("QualityRecords"));
+  quality->Put("VALUE", Value::Int(1));
+  if (instance_->Command("SET-MODULE-PARAMETER", *quality) != 0)
+    Log(1, "the plug-in does not hand over failed requests as records");
   // What the configuration asks, for the outputs' columns and functions.
   std::vector<ConfiguredFunction> functions;
   {
