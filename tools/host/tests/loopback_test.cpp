@@ -363,6 +363,56 @@ TEST_F(Loopback, ASilentMeterIsAskedThreeTimesAndTheOthersGoOn) {
   EXPECT_TRUE(LogHas(". Loop. Request timeout")) << log_;
 }
 
+// Every request the host wrote ends in an answer taken into a record, a
+// logged time-out, or a line saying it was still open at the end, and each
+// of those lines names the meter's address.
+TEST_F(Loopback, EveryPollEndsInARecordOrALoggedReason) {
+  const std::string silent = "000000000003";
+  ASSERT_NO_FATAL_FAILURE(
+      StartSimulator({"--meter", kTwo[0], "--meter", kTwo[1], "--meter", silent, "--silent", silent,
+                      "--noise", "0.01", "--split", "--duplicate"}));
+  RunHost(Query("1;2;3", kItems), {"--settings", "x.ini", "--verbose", converter_},
+          [&](const auto& records) {
+            return AtLeast(6, kTwo)(records) && AtLeast(2, {silent})(records);
+          });
+  StopSimulator();
+  std::vector<std::string> lines;
+  {
+    std::istringstream in(log_);
+    for (std::string line; std::getline(in, line);)
+      lines.push_back(line);
+  }
+  const auto count = [&](const std::string& a, const std::string& b) {
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const auto& l) {
+      return l.find(a) != std::string::npos && l.find(b) != std::string::npos;
+    }));
+  };
+  for (const std::string& meter : {kTwo[0], kTwo[1], silent}) {
+    const std::string wire = " >> 68 0" + meter.substr(11) + " 00 00 00 00 00 68 ";
+    const size_t written = count(wire, "");
+    size_t taken = 0, failed = 0;
+    for (const Fields& r : Of(meter)) {
+      if (r.count("QUALITY")) {
+        EXPECT_EQ(r.at("QUALITY"), "timeout") << meter;
+        EXPECT_NE(r.at("REASON").find("no answer after"), std::string::npos);
+        ++failed;
+        continue;
+      }
+      for (const char* value : {"VOLTAGE1", "TOTAL_POSITIVE_ACTIVE1", "PHASE_A_VOLTAGE"})
+        taken += r.count(value);
+    }
+    const std::string where = "address " + meter + ")";
+    const size_t timeouts = count("Request timeout (client", where);
+    const size_t open = count("Not answered: ", where);
+    EXPECT_GT(written, 0u) << meter;
+    EXPECT_EQ(written, taken + timeouts + open) << meter << "\n" << log_;
+    if (meter == silent) {
+      EXPECT_EQ(taken, 0u);
+      EXPECT_GE(failed, 2u);
+    }
+  }
+}
+
 TEST_F(Loopback, ErrorAnswersAreLoggedAndTheRestOfTheRoundArrives) {
   ASSERT_NO_FATAL_FAILURE(StartSimulator({"--meter", kTwo[0]}));
   // The meters keep four rates: rate 5 is refused.
