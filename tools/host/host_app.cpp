@@ -320,7 +320,18 @@ int Host::Pump() {
 void Host::Shutdown() {
   event_timer_.cancel();
   stats_timer_.cancel();
-  // Ports report their open connections closed while the plug-in is loaded.
+  // A line of its own is closed for the plug-in too, so that what it still
+  // awaits there is ended and said while its log is read; listen ports
+  // report each connection closed while the plug-in is loaded.
+  for (auto& p : ports_) {
+    if (p->Definition().kind == PortKind::kListen || p->OpenClients() == 0) continue;
+    PluginInstance::Block b;
+    b.data_source_no = p->DataSourceNo();
+    b.client_name = p->Definition().text;
+    b.is_event = true;
+    b.event_code = kEventClosed;
+    Deliver(b);
+  }
   for (auto& p : ports_)
     p->Stop();
   io_.restart();
