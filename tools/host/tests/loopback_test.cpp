@@ -596,19 +596,30 @@ TEST_F(Loopback, CsvIsOneTableWithTheConfiguredColumns) {
   };
   EXPECT_EQ(header.back(), "OTHER_FIELDS");
   EXPECT_EQ(column("VOLTAGE_A"), header.size()) << "a function not configured";
-  std::map<std::string, int> rows;
+  std::vector<std::vector<std::string>> table;
+  std::map<std::string, size_t> last_row;
   while (std::getline(lines, line)) {
-    const std::vector<std::string> cells = CsvCells(line);
-    ASSERT_EQ(cells.size(), header.size()) << line;
+    table.push_back(CsvCells(line));
+    ASSERT_EQ(table.back().size(), header.size()) << line;
+    last_row[table.back().at(column("DEVICE_ID"))] = table.size() - 1;
+  }
+  std::map<std::string, int> rows;
+  for (size_t row = 0; row < table.size(); ++row) {
+    const std::vector<std::string>& cells = table[row];
     const std::string meter = cells.at(column("DEVICE_ID"));
     ++rows[meter];
     for (const auto& [name, value] : Expected(meter)) {
       const size_t at = column(name);
       // The energy block has more values than the plug-in registers.
-      if (at == header.size())
-        EXPECT_NE(cells.back().find(name + "="), std::string::npos) << name;
-      else
-        EXPECT_DOUBLE_EQ(std::stod(cells[at]), value) << meter << " " << name;
+      // A round open at the end is delivered as far as it got.
+      const bool open_round = row == last_row[meter];
+      if (at == header.size()) {
+        const bool there = cells.back().find(name + "=") != std::string::npos;
+        EXPECT_TRUE(there || open_round) << name;
+        continue;
+      }
+      if (cells[at].empty() && open_round) continue;
+      EXPECT_DOUBLE_EQ(std::stod(cells[at]), value) << meter << " " << name;
     }
   }
   for (const std::string& meter : kTwo)
