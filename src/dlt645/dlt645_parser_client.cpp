@@ -188,8 +188,8 @@ class TDlt645ParserClient::TFrameSearch {
         return TScanStep::Next;
       case TFrameClass::ErrorAnswer:
         LogErrorFrame(frame, address);
-        EndOnErrorAnswer(st, address);
-        return record_ ? TScanStep::Answered : TScanStep::Next;
+        EndOnErrorAnswer(st, frame, address);
+        return record_ || quality_ ? TScanStep::Answered : TScanStep::Next;
       case TFrameClass::Answer:
         return Match(st, frame, address);
     }
@@ -224,6 +224,7 @@ class TDlt645ParserClient::TFrameSearch {
     for (auto& record : outputs_)
       c_.Output(std::move(record));
     c_.Output(std::move(record_));
+    c_.Output(std::move(quality_));
   }
 
  private:
@@ -240,13 +241,14 @@ class TDlt645ParserClient::TFrameSearch {
   // An error answer is the pending request's only when its device sent it.
   // The request has then failed: a group it completes is handed over as a
   // time-out would.
-  void EndOnErrorAnswer(TQueueState& st, const TAddressChars& address) {
+  void EndOnErrorAnswer(TQueueState& st, const TFrameView& frame, const TAddressChars& address) {
     TRequestItem* pending = AsRequest(st.Pending());
     if (!pending || !Covers(pending->Parameters, address)) return;
     const bool complete = IsLastOfGroupIn(st.Items(), pending);
     st.EndPending(kDoneErrorAnswer, pending);
     c_.SetSilent(pending->Parameters.Address12, false);
     if (complete && !record_ && c_.Accumulated->Count() > 0) record_ = c_.TakeAccumulated();
+    if (!quality_) quality_ = c_.QualityRecord(*pending, "error", dlt645::FrameErrorText(frame));
   }
 
   // A frame seen while a long answer is followed. True when the frame is
@@ -415,6 +417,7 @@ class TDlt645ParserClient::TFrameSearch {
   size_t ask_length_ = 0;
   TRecords outputs_;
   std::unique_ptr<TParsedDataList> record_;
+  std::unique_ptr<TParsedDataList> quality_;
 };
 
 // Adds decoded values to a record.
@@ -488,11 +491,56 @@ bool TDlt645ParserClient::ListensToOthers() const {
 
 void TDlt645ParserClient::SetActive(bool value) {
   TCustomParserScheduledClient::SetActive(value);
-  if (!value) {
-    auto st = Queue->LockState();
-    st.EndPending(kDonePortClosed);
-    if (follow_) follow_->Request = nullptr;
+  if (!value) EndInFlight("the connection closed");
+}
+
+void TDlt645ParserClient::BeforeDestruction() {
+  if (Queue) EndInFlight("the client ends");
+  TCustomParserScheduledClient::BeforeDestruction();
+}
+
+void TDlt645ParserClient::EndInFlight(const char* why) {
+  auto st = Queue->LockState();
+  TBasicRequestItem* pending = st.Pending();
+  if (pending && st.Awaited()) {
+    std::string line = RequestLabel(pending);
+    if (!pending->Caption.empty()) line += ". " + pending->Caption;
+    Log(TLogLevel::Warning, line + ". Not answered: " + why +
+                                WhereText(static_cast<const TRequestItem*>(pending)->Parameters));
   }
+  st.EndPending(kDonePortClosed);
+  if (follow_) follow_->Request = nullptr;
+  // An answer that came before the end is not lost with its unfinished group.
+  if (Accumulated->Count() > 0) Output(TakeAccumulated());
+}
+
+std::string TDlt645ParserClient::WhereText(const TRequestParameters& p) const {
+  const dlt645::TWireAddress used =
+      dlt645::RequestAddress(p.DeviceText, p.Address12, LearnedAddress, HasLearnedAddress);
+  std::string text = " (client " + std::to_string(ClientId);
+  if (!ClientName.empty()) text += " " + ClientName;
+  return text + ", address " + dlt645::AddressText(used.data()) + ")";
+}
+
+std::unique_ptr<TParsedDataList> TDlt645ParserClient::QualityRecord(const TRequestItem& request,
+                                                                    const char* quality,
+                                                                    const std::string& reason) {
+  IParserModule* plugin = Plugin();
+  if (!plugin || !plugin->QualityRecords()) return nullptr;
+  const TRequestParameters& p = request.Parameters;
+  auto record = std::make_unique<TParsedDataList>();
+  plugin->AddStandardFields(record.get(), std::string(), ClientHost, source_->PortInfo,
+                            source_->PortName, ClientId,
+                            static_cast<uint32_t>(source_->DataSourceNo), std::string());
+  const dlt645::TWireAddress used =
+      dlt645::RequestAddress(p.DeviceText, p.Address12, LearnedAddress, HasLearnedAddress);
+  record->Add("DEVICE_ID", OleVariant(dlt645::AddressText(used.data())));
+  record->Add("DATA_TYPE_ID_STR", OleVariant(p.FunctionText));
+  record->Add("DATA_TYPE_ID", OleVariant(p.Id));
+  record->Add("QUALITY", OleVariant(std::string(quality)));
+  record->Add("REASON", OleVariant(reason));
+  record->AddNewRow();
+  return record;
 }
 
 std::unique_ptr<TBasicRequestItem> TDlt645ParserClient::CreateRequestItem() {
@@ -622,16 +670,26 @@ void TDlt645ParserClient::OnRequestTimeout(TBasicRequestItem& item, bool& retry)
   }
   std::string line = RequestLabel(&item);
   if (!item.Caption.empty()) line += ". " + item.Caption;
-  Log(TLogLevel::Warning, line + ". " + Texts().RequestTimeout());
+  const TRequestItem& request = static_cast<const TRequestItem&>(item);
+  const std::string where = WhereText(request.Parameters);
+  Log(TLogLevel::Warning, line + ". " + Texts().RequestTimeout() + where);
   if (!retry && item.Method != kMethodOnce && !was_silent) {
     SetSilent(address, true);
     Log(TLogLevel::Warning, line + ". No answer after " + std::to_string(item.MaxAttempts) +
-                                " attempts: one attempt a request until the device answers");
+                                " attempts: one attempt a request until the device answers" +
+                                where);
   }
   if (!retry && item.Method == kMethodOnce)
     Log(TLogLevel::Warning,
-        line + ". Given up after " + std::to_string(item.MaxAttempts) + " attempts");
+        line + ". Given up after " + std::to_string(item.MaxAttempts) + " attempts" + where);
+  if (!retry) {
+    const int attempts = was_silent && item.Method != kMethodOnce ? 1 : item.MaxAttempts;
+    Output(QualityRecord(request, "timeout",
+                         "no answer after " + std::to_string(attempts) +
+                             (attempts == 1 ? " attempt" : " attempts")));
+  }
   WakeUpSent = false;
+  stale_until_.store(received_.load());
   st.EndPending(kDoneTimeout, &item);
 }
 
@@ -686,8 +744,21 @@ bool TDlt645ParserClient::IsLastOfGroupIn(const TObjectList<TBasicRequestItem>& 
   return next.Address12 != current.Address12 || next.GroupKey != current.GroupKey;
 }
 
+void TDlt645ParserClient::AddData(const void* data, int32_t length) {
+  if (length > 0 && data) received_.fetch_add(static_cast<uint64_t>(length));
+  TCustomParserScheduledClient::AddData(data, length);
+}
+
 int TDlt645ParserClient::FindFrame(bool& again) {
-  const uint32_t count = Buffer->Count();
+  uint32_t count = Buffer->Count();
+  // The bytes of a timed-out wait that formed no frame are garbage now: a
+  // truncated header must not stay in front of the next answer.
+  const uint64_t first = received_.load() - count;
+  const uint64_t stale = stale_until_.load();
+  if (stale > first) {
+    Buffer->Consume(static_cast<uint32_t>(std::min<uint64_t>(stale - first, count)));
+    count = Buffer->Count();
+  }
   if (count < dlt645::kMinFrameLength) return -1;
   TFrameSearch search(*this);
   const dlt645::TScanResult r = dlt645::ScanFrames({Buffer->Data(), count}, search);

@@ -13,6 +13,7 @@
 // asks for the next frames (0x12) with the request's time-out and attempts
 // and decodes the joined values as one answer. A listen-only request joins
 // the follow-up answers another master asks for.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -30,6 +31,7 @@ class TParsedDataList;
 class TQueueController;
 class TQueueState;
 class TRequestItem;
+struct TRequestParameters;
 struct TDlt645Port;
 class TTextResources;
 class IParserModule;
@@ -44,9 +46,13 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   TDlt645ParserClient(TDataSourceScheduledWithClients* owner, const TPluginCallRec& block);
   ~TDlt645ParserClient() override;
 
-  // Closing the port ends the pending request (code 3).
+  // Closing the port ends the pending request (code 3), and so does the
+  // client's end; either says so and delivers what its group gave.
   void SetActive(bool value) override;
+  void BeforeDestruction() override;
   std::unique_ptr<TBasicRequestItem> CreateRequestItem() override;
+  // Counts the bytes, so that a time-out can mark those it leaves behind.
+  void AddData(const void* data, int32_t length) override;
   int FindFrame(bool& again) override;
   int ParseFrame(TParsedDataList& list) override;
 
@@ -122,6 +128,17 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   std::unique_ptr<TParsedDataList> TakeAccumulated();
   void Output(std::unique_ptr<TParsedDataList> record);
 
+  // Ends the pending request for a reason other than its answer or its
+  // time-out: logged when it was awaited; what its group gave is delivered.
+  void EndInFlight(const char* why);
+  // " (client ID NAME, address A)": the connection and the address a
+  // request actually went to, for the lines that say it went unanswered.
+  std::string WhereText(const TRequestParameters& p) const;
+  // A record saying that request finally failed (quality "timeout" or
+  // "error"), when the host asked for them; else null.
+  std::unique_ptr<TParsedDataList> QualityRecord(const TRequestItem& request, const char* quality,
+                                                 const std::string& reason);
+
   IParserModule* Plugin() const;
   const TTextResources& Texts() const;
   void Log(TLogLevel level, const std::string& text) const;
@@ -148,4 +165,9 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   // A joined answer the search matched, for ParseFrame (receive path).
   std::vector<uint8_t> joined_;
   bool has_joined_ = false;
+  // Bytes ever received, and how many of them were there when a request
+  // timed out: what of those is still buffered then could not complete a
+  // frame in time and goes before the next search.
+  std::atomic<uint64_t> received_{0};
+  std::atomic<uint64_t> stale_until_{0};
 };

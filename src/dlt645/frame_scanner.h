@@ -67,12 +67,34 @@ inline size_t FindFrameStart(const uint8_t* data, size_t from, size_t last) {
 
 }  // namespace detail
 
+namespace detail {
+
+// Whether a sound frame (both start bytes, end byte, checksum) lies wholly
+// in [from, end).
+inline bool SoundFrameWithin(const uint8_t* data, size_t from, size_t end) {
+  if (end < from + kMinFrameLength) return false;
+  const size_t last = end - kMinFrameLength;
+  for (size_t k = from;; ++k) {
+    k = FindFrameStart(data, k, last);
+    if (k > last) return false;
+    if (data[k + 7] != kFrameStart) continue;
+    const size_t length = size_t{data[k + 9]} + kFrameOverhead;
+    if (length > end - k || data[k + length - 1] != kFrameEnd) continue;
+    if (FrameChecksum(data + k, length) == data[k + length - 2]) return true;
+  }
+}
+
+}  // namespace detail
+
 // Fewer than 12 bytes give nothing. A candidate needs 0x68 at i and i+7 and
-// 0x16 at its announced end; one whose length runs past the buffer stops the
-// scan, so it and everything after it stay for the next block. Bytes before
-// a candidate are garbage; a checksum mismatch costs one byte, so a frame
-// starting inside the broken one is still found. Nothing outside buffer is
-// read.
+// 0x16 at its announced end. Frames do not interleave: a candidate with a
+// sound frame wholly inside it (before its last byte) is garbage, whether
+// it runs past the buffer or not, so a length byte in noise hides no answer
+// behind it, and the outcome does not depend on where the blocks were cut.
+// Otherwise a candidate that runs past the buffer stops the scan: it and
+// everything after it stay for the next block. Bytes before a candidate are
+// garbage; a checksum mismatch costs one byte, so a frame starting inside
+// the broken one is still found. Nothing outside buffer is read.
 template <class Visitor>
 TScanResult ScanFrames(std::span<const uint8_t> buffer, Visitor& visitor) {
   TScanResult result;
@@ -90,8 +112,13 @@ TScanResult ScanFrames(std::span<const uint8_t> buffer, Visitor& visitor) {
       continue;
     }
     const size_t length = size_t{data[i + 9]} + kFrameOverhead;
-    if (length > size - i) break;
-    if (data[i + length - 1] != kFrameEnd) {
+    if (length > size - i) {
+      if (!detail::SoundFrameWithin(data, i + 1, size)) break;
+      ++i;
+      continue;
+    }
+    if (data[i + length - 1] != kFrameEnd ||
+        detail::SoundFrameWithin(data, i + 1, i + length - 1)) {
       ++i;
       continue;
     }

@@ -81,4 +81,7 @@ class IParserModule {
   virtual bool TemporaryLoad() const = 0;
   // The module's data sources, in creation order (FindDataSource searches from the end).
   virtual std::vector<TDataSourceScheduled*> DataSources() const = 0;
+  // Whether a request that finally fails reaches the host as a record of its
+  // own, with "QUALITY" and "REASON"; off unless the host asks for it.
+  virtual bool QualityRecords() const { return false; }
 };

@@ -113,6 +113,7 @@ OleVariant TqonPlugin::GetModuleParameter(const std::string& name) {
   }
   if (is("DataSourceLoadFor")) return OleVariant(State.DataSourceLoadFor);
   if (is("TerminateNow")) return OleVariant(Host.Unloaded.load());
+  if (is("QualityRecords")) return OleVariant(Host.QualityRecords.load());
   if (is("IsTemporaryLoad")) return OleVariant(TemporaryLoad());
   if (is("ParentApp")) return HandleValue(Host.HostModule.load());
   if (is("OWNER-FORM")) return HandleValue(Host.OwnerForm.load());
@@ -149,6 +150,10 @@ bool TqonPlugin::SetModuleParameter(const std::string& name, const OleVariant& v
   } else if (is("SUBSCRIBE-FOR-DATA")) {
     bool on = false;
     if (value.TryToBool(&on)) Host.SubscribeForData = on;
+  } else if (is("QualityRecords")) {
+    bool on = false;
+    if (!value.TryToBool(&on)) return false;
+    Host.QualityRecords = on;
   } else if (is("TranslatorComponentProperties")) {
     std::lock_guard<std::mutex> guard(language_lock_);
     if (Translation.Translator) {

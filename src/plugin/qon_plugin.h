@@ -87,6 +87,7 @@ class TqonPlugin : public TComponent, public IParserModule {
   std::vector<TConfigDataSource> ConfiguredDataSources() const override;
   bool TemporaryLoad() const override { return temporary_load_; }
   std::vector<TDataSourceScheduled*> DataSources() const override { return {}; }
+  bool QualityRecords() const override { return Host.QualityRecords.load(); }
 
   void SetTemporaryLoad(bool value) { temporary_load_ = value; }
 

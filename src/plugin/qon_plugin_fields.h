@@ -56,6 +56,8 @@ struct THostLink {
   TLockedString ApplicationName;
   std::atomic<uint32_t> ConfigId{0};
   std::atomic<bool> SubscribeForData{false};
+  // "QualityRecords": failed requests reach the host as records.
+  std::atomic<bool> QualityRecords{false};
 };
 
 // Where the module's settings are.

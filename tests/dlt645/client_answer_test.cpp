@@ -193,6 +193,19 @@ TEST_F(ClientAnswer, ErrorAnswerToTheLastRequestOfAGroupDeliversTheGroup) {
   ASSERT_EQ(module.Records.size(), 1u);
   EXPECT_EQ(module.Records[0].Via, "output");
   EXPECT_EQ(module.Records[0].Get("VOLTAGE_A"), "223.2");
+
+  // With quality records asked for, the refusal follows as one of its own.
+  module.Quality = true;
+  RunFor(600000);
+  RunUntilWrites(5);
+  Feed(Answer(kDev1, 0x02010100, {0x32, 0x22}));
+  RunUntilWrites(6);
+  Feed(dlt645::testing::MakeFrame(dlt645::AddressFromText(kDev1), 0xD1, {0x02}));
+  ASSERT_EQ(module.Records.size(), 3u);
+  EXPECT_EQ(module.Records[1].Get("VOLTAGE_A"), "223.2");
+  EXPECT_EQ(module.Records[2].Get("DATA_TYPE_ID_STR"), "02020100");
+  EXPECT_EQ(module.Records[2].Get("QUALITY"), "error");
+  EXPECT_EQ(module.Records[2].Get("REASON"), "No request data");
 }
 
 TEST_F(ClientAnswer, LateAnswersStaySilentUnknownDevicesCloseTheConnection) {

@@ -153,12 +153,24 @@ TEST_F(ClientRequest, OnceRequestRefusedByAClosedPortIsSentWhenItOpens) {
 }
 
 TEST_F(ClientRequest, ASilentOnceRequestIsGivenUpAfterItsAttemptsAndSaysSo) {
+  module.Quality = true;
   Load({{.Method = kMethodOnce, .Caption = "Reading"}});
   PortEvent(kEventPortOpened);
   RunFor(20000);
   EXPECT_EQ(module.Writes.size(), 6u);  // three times a preamble and the request
   EXPECT_EQ(TimeoutLines(), 3u);
-  EXPECT_TRUE(module.Logged("1 [000000000001/Voltage A] . Reading. Given up after 3 attempts"));
+  EXPECT_TRUE(
+      module.Logged("1 [000000000001/Voltage A] . Reading. Given up after 3 attempts "
+                    "(client 7 COM1, address 000000000001)"));
+  // A host that asks for them gets the failure as a record too.
+  ASSERT_EQ(module.Records.size(), 1u);
+  const Record& r = module.Records[0];
+  EXPECT_EQ(r.Via, "output");
+  EXPECT_EQ(r.Get("DEVICE_ID"), "000000000001");
+  EXPECT_EQ(r.Get("DATA_TYPE_ID_STR"), "02010100");
+  EXPECT_EQ(r.Get("QUALITY"), "timeout");
+  EXPECT_EQ(r.Get("REASON"), "no answer after 3 attempts");
+  EXPECT_EQ(r.Get("CLIENTID"), "7");
 }
 
 TEST_F(ClientRequest, ErrorWhileSendingIsLoggedWithTheLabelOfTheItemSent) {
@@ -194,8 +206,9 @@ TEST_F(ClientRequest, GroupWhoseLastRequestTimesOutDeliversTheOthers) {
   EXPECT_EQ(r.Get("CURRENT_A1"), "1.5");
   EXPECT_EQ(r.Get("DATA_TYPE_ID_STR"), "02010100");
   EXPECT_EQ(TimeoutLines(), 3u);
-  EXPECT_TRUE(module.Logged(
-      "1 [000000000001/Instant active power (summary)] . Request #1. Request timeout"));
+  EXPECT_TRUE(
+      module.Logged("1 [000000000001/Instant active power (summary)] . Request #1. Request timeout "
+                    "(client 7 COM1, address 000000000001)"));
   // Each attempt after a time-out wakes the meter again.
   std::vector<std::string> w = module.WrittenBytes();
   ASSERT_EQ(w.size(), 8u);
@@ -253,6 +266,30 @@ TEST_F(ClientRequest, ASilentMeterOnASharedLineDoesNotHoldUpTheOthers) {
   for (const std::string& line : module.LogLines)
     said += line.find("one attempt a request until the device answers") != std::string::npos;
   EXPECT_EQ(said, 1u);
+}
+
+TEST_F(ClientRequest, ATruncatedHeaderHidesNoAnswerAndGoesWithTheTimeOut) {
+  Load({{.Timeout = 1000}});
+  PortEvent(kEventPortOpened);
+  RunUntilWrites(2);
+  // A header that promises 255 data bytes, 50 bytes of it, then the answer.
+  Bytes noise = Hex("68 01 00 00 00 00 00 68 91 FF");
+  noise.resize(50, 0x35);
+  Feed(noise);
+  Feed(Answer("000000000001", 0x02010100, {0x32, 0x22}));
+  ASSERT_EQ(module.Records.size(), 1u);
+  EXPECT_EQ(module.Records[0].Get("VOLTAGE_A"), "223.2");
+  EXPECT_EQ(module.Writes.size(), 2u);  // its first attempt
+  EXPECT_EQ(TimeoutLines(), 0u);
+
+  // Left alone, such bytes go when the wait they were part of times out.
+  RunUntilWrites(3);  // the next poll, the meter still awake
+  Feed(noise);
+  for (int i = 0; i < 1000 && TimeoutLines() == 0; ++i)
+    RunFor(10);
+  ASSERT_EQ(TimeoutLines(), 1u);
+  Feed(Hex("FE FE"));
+  EXPECT_EQ(Client()->Buffer->Count(), 2u);
 }
 
 TEST_F(ClientRequest, ClosingThePortEndsThePendingRequest) {

@@ -60,6 +60,8 @@ std::vector<Bytes> Pool() {
       Frame("000000000003", 0x9F, {}),                   // a device speaking unasked
       Answer("000000000009", 0x02010100, {0x32, 0x22}),  // nobody asks this one
       broken,
+      // A header promising 255 bytes that never come.
+      dlt645::testing::Hex("68 01 00 00 00 00 00 68 91 FF 35 35 35"),
   };
 }
 

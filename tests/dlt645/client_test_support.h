@@ -81,6 +81,7 @@ class FakeModule : public IParserModule {
   std::vector<std::string> Texts;
   std::vector<std::string> LogLines;  // "level text"
   bool LastAppend = false;
+  bool Quality = false;  // failed requests as records
 
   bool RoleEnabled(TRole) const override { return true; }
   void Log(TLogLevel level, const std::string& text, bool) override {
@@ -120,6 +121,7 @@ class FakeModule : public IParserModule {
   std::vector<TConfigDataSource> ConfiguredDataSources() const override { return {}; }
   bool TemporaryLoad() const override { return false; }
   std::vector<TDataSourceScheduled*> DataSources() const override { return {}; }
+  bool QualityRecords() const override { return Quality; }
 
   // The hex frames written, preambles included.
   std::vector<std::string> WrittenBytes() const {

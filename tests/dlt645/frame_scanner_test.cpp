@@ -94,19 +94,31 @@ TEST(FrameScanner, FrameRunningPastTheBufferStopsTheScan) {
   EXPECT_EQ(r.Drop, 18u);
   EXPECT_EQ(recorder.events, std::vector<std::string>{"answer@0+18"});
 
-  // A candidate announcing 255 bytes holds back a sound frame behind it
-  // until enough bytes are there to judge the candidate.
+  // A candidate announcing 255 bytes does not hide a sound frame behind it:
+  // that frame wins and the candidate was garbage.
   recorder.events.clear();
+  recorder.decide = TakeAnswers;
   Bytes held = Hex("68 00 00 00 00 00 00 68 91 FF");
+  held.resize(50, 0x00);
   Append(held, frame);
+  r = Scan(held, recorder);
+  EXPECT_EQ(r.Drop, 50u);
+  EXPECT_EQ(r.FrameLength, 18);
+  EXPECT_EQ(recorder.events, std::vector<std::string>{"answer@50+18"});
+
+  // Without one, nothing behind the candidate is judged: it may still
+  // complete, and a broken frame inside it would be part of its data.
+  recorder.events.clear();
+  held.resize(50);
+  Append(held, Hex("68 16"));
+  Bytes broken = frame;
+  broken[broken.size() - 2] ^= 0x01;
+  Append(held, broken);
+  Append(held, Bytes(frame.begin(), frame.end() - 1));
   r = Scan(held, recorder);
   EXPECT_EQ(r.Drop, 0u);
+  EXPECT_EQ(r.FrameLength, -1);
   EXPECT_TRUE(recorder.events.empty());
-  held.resize(267, 0x00);
-  Append(held, frame);
-  r = Scan(held, recorder);
-  EXPECT_EQ(recorder.events, (std::vector<std::string>{"answer@10+18", "answer@267+18"}));
-  EXPECT_EQ(r.Drop, 285u);
 }
 
 TEST(FrameScanner, LongestAndEmptyDataFields) {
@@ -135,8 +147,8 @@ TEST(FrameScanner, LongestAndEmptyDataFields) {
 }
 
 TEST(FrameScanner, ChecksumMismatchCostsOneByte) {
-  // A broken frame whose data field holds a sound one: only the broken
-  // frame's first byte may be lost.
+  // A broken frame whose data field holds a sound one is garbage before
+  // it, as it would be had the sound one arrived first.
   const Bytes inner = Voltage(0x2232);
   Bytes outer = MakeFrame(kMeter, 0x91, testing::Bytes(inner.size(), 0));
   std::copy(inner.begin(), inner.end(), outer.begin() + 10);
@@ -144,13 +156,7 @@ TEST(FrameScanner, ChecksumMismatchCostsOneByte) {
   Recorder recorder;
   recorder.decide = TakeAnswers;
   const TScanResult r = Scan(outer, recorder);
-  ASSERT_EQ(recorder.events.size(), 2u);
-  const uint8_t computed = FrameChecksum(outer.data(), outer.size());
-  char expected[64];
-  std::snprintf(expected, sizeof expected, "crc@0 %02x,%02x 112233445566,91",
-                outer[outer.size() - 2], computed);
-  EXPECT_EQ(recorder.events[0], expected);
-  EXPECT_EQ(recorder.events[1], "answer@10+18");
+  EXPECT_EQ(recorder.events, std::vector<std::string>{"answer@10+18"});
   EXPECT_EQ(r.Drop, 10u);
   EXPECT_EQ(r.FrameLength, 18);
 

@@ -41,6 +41,13 @@ namespace {
 
 constexpr uint32_t kHostModuleId = 1;
 constexpr auto kLogEvery = std::chrono::milliseconds(100);
+// A turn of the loop serves at most this much of the network before the
+// plug-in's timers get their turn, so a flood on one line cannot starve
+// the polling of the others.
+constexpr size_t kIoHandlersPerTurn = 64;
+constexpr auto kIoSlice = std::chrono::milliseconds(2);
+// The longest wait for the network while nothing is due.
+constexpr auto kIdleWait = std::chrono::milliseconds(5);
 
 std::string Hex(const uint8_t* data, size_t size) {
   return HexBytes(std::string(reinterpret_cast<const char*>(data), size));
@@ -51,6 +58,9 @@ std::string Hex(const uint8_t* data, size_t size) {
 Host::Host(const HostOptions& options, std::FILE* records, std::FILE* log)
     : options_(options), records_out_(records), log_out_(log), writer_(records, options.format) {
   port_settings_.connect_attempts = options.connect_attempts;
+  port_settings_.max_bytes_per_s = options.max_bytes_per_s;
+  port_settings_.idle_timeout_ms = static_cast<uint32_t>(options.idle_timeout_s * 1000);
+  port_settings_.max_connections = options.max_connections;
 }
 
 Host::~Host() {
@@ -118,6 +128,13 @@ bool Host::Start(const std::string& library, const std::string& settings_file) {
     return false;
   }
   loaded_ = true;
+  // A request that finally fails is printed as a record of its own, with
+  // "QUALITY" and "REASON", so that every poll leaves a trace in the output.
+  ListPtr quality = MakeList();
+  quality->Put("PARAM", Value::Text("QualityRecords"));
+  quality->Put("VALUE", Value::Int(1));
+  if (instance_->Command("SET-MODULE-PARAMETER", *quality) != 0)
+    Log(1, "the plug-in does not hand over failed requests as records");
   // What the configuration asks, for the outputs' columns and functions.
   std::vector<ConfiguredFunction> functions;
   {
@@ -222,7 +239,12 @@ void Host::Loop() {
   }
   auto next_log = std::chrono::steady_clock::now();
   while (!stop_) {
-    const size_t handled = io_.poll();
+    size_t handled = 0;
+    const auto slice_end = std::chrono::steady_clock::now() + kIoSlice;
+    while (handled < kIoHandlersPerTurn && io_.poll_one() > 0) {
+      ++handled;
+      if (std::chrono::steady_clock::now() >= slice_end) break;
+    }
     const int pumped = Pump();
     const auto now = std::chrono::steady_clock::now();
     if (now >= next_log) {
@@ -233,7 +255,7 @@ void Host::Loop() {
     }
     // Nothing to do now: wait for the network a little; the plug-in's
     // timers are looked at again after at most this long.
-    if (handled == 0 && pumped == 0 && !stop_) io_.run_one_for(std::chrono::milliseconds(10));
+    if (handled == 0 && pumped == 0 && !stop_) io_.run_one_for(kIdleWait);
   }
   signals.cancel();
 #ifdef SIGHUP
@@ -301,7 +323,18 @@ int Host::Pump() {
 void Host::Shutdown() {
   event_timer_.cancel();
   stats_timer_.cancel();
-  // Ports report their open connections closed while the plug-in is loaded.
+  // A line of its own is closed for the plug-in too, so that what it still
+  // awaits there is ended and said while its log is read; listen ports
+  // report each connection closed while the plug-in is loaded.
+  for (auto& p : ports_) {
+    if (p->Definition().kind == PortKind::kListen || p->OpenClients() == 0) continue;
+    PluginInstance::Block b;
+    b.data_source_no = p->DataSourceNo();
+    b.client_name = p->Definition().text;
+    b.is_event = true;
+    b.event_code = kEventClosed;
+    Deliver(b);
+  }
   for (auto& p : ports_)
     p->Stop();
   io_.restart();
@@ -551,8 +584,11 @@ void Host::ArmStats() {
   stats_timer_.async_wait([this](asio::error_code ec) {
     if (ec || stop_) return;
     size_t open = 0;
-    for (const auto& p : ports_)
+    uint64_t refused = 0;
+    for (const auto& p : ports_) {
       open += p->OpenClients();
+      refused += p->RefusedClients();
+    }
     char line[200];
     std::snprintf(line, sizeof(line),
                   "stats: %zu open, %llu accepted, %llu records, %llu blocks, %llu bytes in, "
@@ -564,6 +600,7 @@ void Host::ArmStats() {
                   static_cast<unsigned long long>(stats_.bytes_out),
                   static_cast<unsigned long long>(stats_.writes_refused));
     std::string text = line;
+    if (refused > 0) text += ", " + std::to_string(refused) + " connections refused";
     if (!options_.store.empty()) text += ", " + std::to_string(stats_.stored) + " values stored";
     std::string meters;
     {

@@ -378,6 +378,21 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
         return false;
       }
       o.connect_attempts = static_cast<uint32_t>(n);
+    } else if (a == "--max-rate" || a == "--max-connections") {
+      if (!value(&v)) return false;
+      uint64_t n = 0;
+      if (!ParseUint(v, 1000000000, &n)) {
+        *error = a + " '" + v + "' is not a number (0: no limit)";
+        return false;
+      }
+      (a == "--max-rate" ? o.max_bytes_per_s : o.max_connections) = static_cast<uint32_t>(n);
+    } else if (a == "--idle-timeout") {
+      if (!value(&v)) return false;
+      if (v != "0" && (!ParseSeconds(v, &o.idle_timeout_s) || o.idle_timeout_s > 4000000)) {
+        *error = "--idle-timeout '" + v + "' is not a number of seconds up to 4000000 (0: never)";
+        return false;
+      }
+      if (v == "0") o.idle_timeout_s = 0;
     } else if (!a.empty() && a[0] == '-') {
       *error = "unknown option '" + a + "' (--help lists them)";
       return false;
@@ -453,6 +468,13 @@ const char* HostUsage() {
          "      --metrics ADDR:PORT|PORT|FILE  each meter's health in Prometheus text:\n"
          "                         served at /metrics (a bare port: on 127.0.0.1), or\n"
          "                         written to FILE every 10 s (textfile collector)\n"
+         "      --stats S          log connections, records and bytes every S seconds\n"
+         "      --max-rate B       read a line sending more than B bytes/s more slowly, and\n"
+         "                         say so (default 65536; 0: no limit)\n"
+         "      --idle-timeout S   close a listen:// connection silent for S seconds\n"
+         "                         (default 1800; 0: never)\n"
+         "      --max-connections N  refuse connections to a listen:// port beyond N\n"
+         "                         (default 10000; 0: no limit)\n"
          "  -v, --verbose          log the host's own traffic\n"
          "      --version, -h, --help\n"
          "\n"

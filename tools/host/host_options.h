@@ -51,6 +51,10 @@ struct HostOptions {
   std::string mqtt_outbox = "dlt645-outbox.db";
   uint64_t mqtt_outbox_bytes = uint64_t{64} << 20;
   std::string metrics;  // --metrics ADDR:PORT (serving /metrics) or FILE
+  // What one line may cost the host (see PortSettings).
+  uint32_t max_bytes_per_s = 65536;  // --max-rate; 0: no limit
+  double idle_timeout_s = 1800;      // --idle-timeout, listen://; 0: never
+  uint32_t max_connections = 10000;  // --max-connections per listen://; 0: no limit
   bool verbose = false;
   bool help = false;
   bool version = false;

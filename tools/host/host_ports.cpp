@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <unordered_map>
@@ -25,27 +26,54 @@ class ChannelOwner {
   virtual void OnChannelData(uintptr_t id, const std::string& name, const uint8_t* data,
                              size_t size) = 0;
   virtual void OnChannelClosed(uintptr_t id, const std::string& name, const std::string& why) = 0;
+  // Something about the line worth a log line (level as OnPortMessage).
+  virtual void OnChannelNotice(int level, const std::string& text) = 0;
+};
+
+std::string Seconds(uint32_t ms) {
+  char buf[32];
+  std::snprintf(buf, sizeof(buf), "%g s", ms / 1000.0);
+  return buf;
+}
+
+// What a channel holds its line to.
+struct ChannelLimits {
+  size_t max_queued = 65536;
+  uint32_t max_bytes_per_s = 0;  // 0: no limit
+  uint32_t idle_ms = 0;          // 0: never closed for silence
 };
 
 // One byte stream: reads go to the owner, writes are queued and go out in
-// order. Closing reports to the owner exactly once.
+// order. Closing reports to the owner exactly once. A line that sends faster
+// than its limit is read more slowly, so the kernel holds the sender back
+// and the loop's time goes to the others.
 template <class Stream>
 class Channel : public std::enable_shared_from_this<Channel<Stream>> {
  public:
-  Channel(Stream stream, uintptr_t id, std::string name, ChannelOwner* owner, size_t max_queued)
+  using Clock = std::chrono::steady_clock;
+
+  Channel(Stream stream, uintptr_t id, std::string name, ChannelOwner* owner,
+          const ChannelLimits& limits)
       : stream_(std::move(stream)),
         id_(id),
         name_(std::move(name)),
         owner_(owner),
-        max_queued_(max_queued) {}
+        limits_(limits),
+        pause_(stream_.get_executor()),
+        idle_(stream_.get_executor()),
+        last_in_(Clock::now()),
+        tokens_(static_cast<double>(limits.max_bytes_per_s)) {}
 
-  void Start() { Read(); }
+  void Start() {
+    Read();
+    if (limits_.idle_ms > 0) WatchIdle(std::chrono::milliseconds(limits_.idle_ms));
+  }
   const std::string& Name() const { return name_; }
 
   int32_t Write(const uint8_t* data, size_t size) {
     if (closed_ || closing_) return kPortNotOpen;
     if (size == 0) return 0;
-    if (queued_ + size > max_queued_) return -1;
+    if (queued_ + size > limits_.max_queued) return -1;
     queue_.emplace_back(data, data + size);
     queued_ += size;
     if (!writing_) WriteNext();
@@ -63,6 +91,7 @@ class Channel : public std::enable_shared_from_this<Channel<Stream>> {
   void Detach() {
     if (closed_) return;
     closed_ = true;
+    StopTimers();
     asio::error_code ignored;
     stream_.close(ignored);
   }
@@ -70,6 +99,7 @@ class Channel : public std::enable_shared_from_this<Channel<Stream>> {
   void Close(const std::string& why) {
     if (closed_) return;
     closed_ = true;
+    StopTimers();
     asio::error_code ignored;
     stream_.close(ignored);
     queue_.clear();
@@ -77,6 +107,11 @@ class Channel : public std::enable_shared_from_this<Channel<Stream>> {
   }
 
  private:
+  void StopTimers() {
+    pause_.cancel();
+    idle_.cancel();
+  }
+
   void Read() {
     stream_.async_read_some(
         asio::buffer(buffer_), [self = this->shared_from_this()](asio::error_code ec, size_t n) {
@@ -85,10 +120,63 @@ class Channel : public std::enable_shared_from_this<Channel<Stream>> {
             self->Close(ec == asio::error::eof ? "closed by the peer" : ec.message());
             return;
           }
+          self->last_in_ = Clock::now();
           if (!self->closing_)
             self->owner_->OnChannelData(self->id_, self->name_, self->buffer_.data(), n);
-          if (!self->closed_) self->Read();
+          if (self->closed_) return;
+          const auto wait = self->Throttle(n);
+          if (wait.count() == 0) {
+            self->Read();
+            return;
+          }
+          self->paused_ = true;
+          self->pause_.expires_after(wait);
+          self->pause_.async_wait([self](asio::error_code e) {
+            self->paused_ = false;
+            if (!e && !self->closed_) self->Read();
+          });
         });
+  }
+
+  // A token bucket of one second's bytes: how long to wait before reading
+  // again after n bytes; said once each time the line goes over its limit.
+  std::chrono::milliseconds Throttle(size_t n) {
+    const uint32_t rate = limits_.max_bytes_per_s;
+    if (rate == 0) return std::chrono::milliseconds(0);
+    const auto now = Clock::now();
+    const double elapsed = std::chrono::duration<double>(now - refilled_).count();
+    refilled_ = now;
+    tokens_ = std::min<double>(rate, tokens_ + elapsed * rate) - static_cast<double>(n);
+    if (tokens_ >= 0) {
+      throttled_ = false;
+      return std::chrono::milliseconds(0);
+    }
+    if (!throttled_) {
+      throttled_ = true;
+      owner_->OnChannelNotice(1, "client " + std::to_string(id_) + " " + name_ +
+                                     " sends more than " + std::to_string(rate) +
+                                     " bytes/s: throttled");
+    }
+    return std::chrono::milliseconds(static_cast<int64_t>(-tokens_ * 1000.0 / rate) + 1);
+  }
+
+  void WatchIdle(Clock::duration wait) {
+    idle_.expires_after(wait);
+    idle_.async_wait([self = this->shared_from_this()](asio::error_code ec) {
+      if (ec || self->closed_) return;
+      const auto limit = std::chrono::milliseconds(self->limits_.idle_ms);
+      // A line held back for its rate is anything but silent.
+      if (self->paused_) self->last_in_ = Clock::now();
+      const auto silent = Clock::now() - self->last_in_;
+      if (silent < limit) {
+        self->WatchIdle(limit - silent);
+        return;
+      }
+      const std::string why = "silent for " + Seconds(self->limits_.idle_ms);
+      self->owner_->OnChannelNotice(
+          1, "client " + std::to_string(self->id_) + " " + self->name_ + " closed: " + why);
+      self->Close(why);
+    });
   }
 
   void WriteNext() {
@@ -114,8 +202,15 @@ class Channel : public std::enable_shared_from_this<Channel<Stream>> {
   uintptr_t id_;
   std::string name_;
   ChannelOwner* owner_;
-  size_t max_queued_;
-  std::array<uint8_t, 512> buffer_{};
+  ChannelLimits limits_;
+  asio::steady_timer pause_;
+  asio::steady_timer idle_;
+  Clock::time_point last_in_;
+  Clock::time_point refilled_ = Clock::now();
+  double tokens_;
+  bool throttled_ = false;
+  bool paused_ = false;
+  std::array<uint8_t, 4096> buffer_{};
   std::deque<std::vector<uint8_t>> queue_;
   size_t queued_ = 0;
   bool writing_ = false;
@@ -126,12 +221,6 @@ class Channel : public std::enable_shared_from_this<Channel<Stream>> {
 std::string EndpointText(const tcp::endpoint& e) {
   const auto a = e.address();
   return (a.is_v6() ? "[" + a.to_string() + "]" : a.to_string()) + ":" + std::to_string(e.port());
-}
-
-std::string Seconds(uint32_t ms) {
-  char buf[32];
-  std::snprintf(buf, sizeof(buf), "%g s", ms / 1000.0);
-  return buf;
 }
 
 // Retries with a doubling delay; counts consecutive failures.
@@ -195,6 +284,10 @@ class SingleLinePort : public Port, public ChannelOwner {
     listener_.OnReceived(*this, 0, name, data, size);
   }
 
+  void OnChannelNotice(int level, const std::string& text) override {
+    listener_.OnPortMessage(*this, level, Definition().text + ": " + text);
+  }
+
   void OnChannelClosed(uintptr_t, const std::string&, const std::string& why) override {
     auto keep = std::move(channel_);  // the channel outlives this call
     listener_.OnPortMessage(*this, stopped_ ? 2 : 1, Definition().text + ": " + why);
@@ -208,8 +301,9 @@ class SingleLinePort : public Port, public ChannelOwner {
 
   void Opened(Stream stream, const std::string& name) {
     backoff_.Succeed();
-    channel_ = std::make_shared<Channel<Stream>>(std::move(stream), 0, name, this,
-                                                 settings_.max_queued_bytes);
+    // A line of its own is the plug-in's to judge when silent.
+    const ChannelLimits limits{settings_.max_queued_bytes, settings_.max_bytes_per_s, 0};
+    channel_ = std::make_shared<Channel<Stream>>(std::move(stream), 0, name, this, limits);
     listener_.OnPortOpened(*this);
     if (channel_) channel_->Start();
   }
@@ -380,7 +474,12 @@ class ListenPort final : public Port, public ChannelOwner {
   }
 
   size_t OpenClients() const override { return channels_.size(); }
+  uint64_t RefusedClients() const override { return refused_; }
   std::string LocalAddress() const override { return local_; }
+
+  void OnChannelNotice(int level, const std::string& text) override {
+    listener_.OnPortMessage(*this, level, Definition().text + ": " + text);
+  }
 
   void OnChannelData(uintptr_t id, const std::string& name, const uint8_t* data,
                      size_t size) override {
@@ -460,10 +559,26 @@ class ListenPort final : public Port, public ChannelOwner {
       asio::error_code e2;
       const auto remote = socket.remote_endpoint(e2);
       const std::string name = e2 ? std::string("unknown") : EndpointText(remote);
+      if (settings_.max_connections > 0 && channels_.size() >= settings_.max_connections) {
+        // Said when the port becomes full; the count goes on in the stats.
+        if (!full_) {
+          listener_.OnPortMessage(*this, 1,
+                                  Definition().text + ": " + std::to_string(channels_.size()) +
+                                      " connections open, the most it takes: " + name +
+                                      " refused, and any more until one closes");
+        }
+        full_ = true;
+        ++refused_;
+        socket.close(e2);
+        Accept();
+        return;
+      }
+      full_ = false;
       socket.set_option(tcp::no_delay(true), e2);
       const uintptr_t id = ids_.Take();
-      auto ch = std::make_shared<TcpChannel>(std::move(socket), id, name, this,
-                                             settings_.max_queued_bytes);
+      const ChannelLimits limits{settings_.max_queued_bytes, settings_.max_bytes_per_s,
+                                 settings_.idle_timeout_ms};
+      auto ch = std::make_shared<TcpChannel>(std::move(socket), id, name, this, limits);
       channels_.emplace(id, ch);
       listener_.OnClientOpened(*this, id, name);
       ch->Start();
@@ -480,8 +595,10 @@ class ListenPort final : public Port, public ChannelOwner {
   asio::steady_timer timer_;
   std::unordered_map<uintptr_t, std::shared_ptr<TcpChannel>> channels_;
   std::string local_;
+  uint64_t refused_ = 0;
   bool stopped_ = false;
   bool accept_trouble_ = false;
+  bool full_ = false;
 };
 
 }  // namespace

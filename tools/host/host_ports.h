@@ -38,6 +38,12 @@ struct PortSettings {
   uint32_t retry_min_ms = 1000;   // back-off of network ports
   uint32_t retry_max_ms = 30000;
   size_t max_queued_bytes = 65536;  // per client, waiting to be written
+  // What one line may send: above it, reading from it pauses. 0: no limit.
+  uint32_t max_bytes_per_s = 65536;
+  // listen:// only: a connection silent this long is closed (0: never), and
+  // connections beyond the count are refused (0: no limit).
+  uint32_t idle_timeout_ms = 30 * 60 * 1000;
+  size_t max_connections = 10000;
 };
 
 class Port {
@@ -59,6 +65,8 @@ class Port {
   // Closes one connection soon (never inside the call); false when unknown.
   virtual bool CloseClient(uintptr_t client) = 0;
   virtual size_t OpenClients() const = 0;
+  // listen://: connections refused over the count so far.
+  virtual uint64_t RefusedClients() const { return 0; }
   // listen://: the address actually bound (port 0 picks one); else empty.
   virtual std::string LocalAddress() const { return {}; }
 

@@ -70,6 +70,17 @@ TEST(HostOptions, CommandLine) {
   EXPECT_EQ(o.events, (std::vector<std::string>{"READ", "NIGHT"}));
   ASSERT_EQ(o.ports.size(), 2u);
   EXPECT_EQ(o.ports[1].kind, PortKind::kListen);
+
+  // The limits a line is held to; 0 lifts each.
+  const HostOptions limits = Parse({"--config", "q.xml", "--max-rate", "0", "--idle-timeout", "0",
+                                    "--max-connections", "5", "tcp://h:1"},
+                                   &e);
+  ASSERT_TRUE(e.empty()) << e;
+  EXPECT_EQ(limits.max_bytes_per_s, 0u);
+  EXPECT_EQ(limits.idle_timeout_s, 0);
+  EXPECT_EQ(limits.max_connections, 5u);
+  EXPECT_EQ(o.max_bytes_per_s, 65536u);
+  EXPECT_EQ(o.idle_timeout_s, 1800);
 }
 
 TEST(HostOptions, MistakesAreNamed) {
@@ -86,6 +97,10 @@ TEST(HostOptions, MistakesAreNamed) {
   EXPECT_NE(e.find("--duration"), std::string::npos);
   Parse({"--config", "q.xml", "tcp://h:1", "--module", "2009"}, &e);
   EXPECT_NE(e.find("2009"), std::string::npos);
+  for (const char* option : {"--max-rate", "--idle-timeout", "--max-connections"}) {
+    Parse({"--config", "q.xml", "tcp://h:1", option, "-1"}, &e);
+    EXPECT_NE(e.find(option), std::string::npos) << option;
+  }
   Parse({"--help"}, &e);
   EXPECT_TRUE(e.empty());
 }

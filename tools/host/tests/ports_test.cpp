@@ -134,6 +134,54 @@ TEST(HostPorts, AClientClosedFromInsideADataCallbackGoesLater) {
   port->Stop();
 }
 
+TEST(HostPorts, ListenLimitsCountRateAndSilence) {
+  asio::io_context io;
+  Recorder rec;
+  PortSettings settings;
+  settings.max_connections = 1;
+  settings.idle_timeout_ms = 300;
+  settings.max_bytes_per_s = 2000;
+  ClientIds ids;
+  auto port = MakePort(io, Definition("listen://127.0.0.1:0"), 1, settings, ids, rec);
+  port->Start();
+  const tcp::endpoint at(asio::ip::make_address("127.0.0.1"), PortOf(port->LocalAddress()));
+  tcp::socket a(io);
+  tcp::socket b(io);
+  a.connect(at);
+  ASSERT_TRUE(RunUntil(io, [&] { return rec.clients_opened.size() == 1; }));
+  // One more than the port takes is closed at once, and counted.
+  b.connect(at);
+  ASSERT_TRUE(RunUntil(io, [&] { return port->RefusedClients() == 1; }));
+  std::array<char, 16> buf{};
+  asio::error_code ec;
+  b.read_some(asio::buffer(buf), ec);
+  EXPECT_EQ(ec, asio::error::eof);
+  EXPECT_EQ(rec.clients_opened.size(), 1u);
+
+  // Three seconds' worth at once: the second half waits for the first to be
+  // paid for, and then longer than the idle time-out: a held-back line is
+  // not silent.
+  const auto start = std::chrono::steady_clock::now();
+  asio::write(a, asio::buffer(std::string(3000, 'x')));
+  ASSERT_TRUE(RunUntil(io, [&] { return !rec.received.empty(); }));
+  asio::write(a, asio::buffer(std::string(3000, 'y')));
+  ASSERT_TRUE(RunUntil(io, [&] { return rec.received.begin()->second.size() == 6000; }));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+  EXPECT_TRUE(rec.clients_closed.empty());
+
+  // Then silence closes it.
+  ASSERT_TRUE(RunUntil(io, [&] { return rec.clients_closed.size() == 1; }));
+  a.read_some(asio::buffer(buf), ec);
+  EXPECT_EQ(ec, asio::error::eof);
+  std::string said;
+  for (const std::string& m : rec.messages)
+    said += m + "\n";
+  EXPECT_NE(said.find(" refused"), std::string::npos) << said;
+  EXPECT_NE(said.find("sends more than 2000 bytes/s: throttled"), std::string::npos) << said;
+  EXPECT_NE(said.find("closed: silent for 0.3 s"), std::string::npos) << said;
+  port->Stop();
+}
+
 TEST(HostPorts, ATcpClientGivesUpAfterItsAttempts) {
   asio::io_context io;
   // A port nobody listens on: bind one and close it again.
