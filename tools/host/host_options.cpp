@@ -468,7 +468,6 @@ const char* HostUsage() {
          "      --metrics ADDR:PORT|PORT|FILE  each meter's health in Prometheus text:\n"
          "                         served at /metrics (a bare port: on 127.0.0.1), or\n"
          "                         written to FILE every 10 s (textfile collector)\n"
-         "      --stats S          log connections, records and bytes every S seconds\n"
          "      --max-rate B       read a line sending more than B bytes/s more slowly, and\n"
          "                         say so (default 65536; 0: no limit)\n"
          "      --idle-timeout S   close a listen:// connection silent for S seconds\n"
