@@ -300,7 +300,7 @@ bool TQueueState::EndPending(int32_t code, const TBasicRequestItem* expected) {
 
 namespace {
 // The longest sleep: what no wake-up reached still gets a tick this often.
-constexpr uint64_t kMaxQuiet = 10000;
+constexpr uint64_t kMaxQuiet = 60000;
 }  // namespace
 
 std::atomic<bool> TQueueControllerTimer::CoalesceTicks{true};
