@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <deque>
 #include <functional>
+#include <list>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -116,7 +116,9 @@ class Channel : public std::enable_shared_from_this<Channel<Stream>> {
   ChannelOwner* owner_;
   size_t max_queued_;
   std::array<uint8_t, 512> buffer_{};
-  std::deque<std::vector<uint8_t>> queue_;
+  // A list, not a deque: an empty deque already holds a block, and most
+  // connections have nothing queued most of the time.
+  std::list<std::vector<uint8_t>> queue_;
   size_t queued_ = 0;
   bool writing_ = false;
   bool closing_ = false;
