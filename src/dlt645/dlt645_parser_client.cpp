@@ -502,7 +502,7 @@ int TDlt645ParserClient::ParseFrame(TParsedDataList& list) {
       if (!direct) {
         list.AddItems(*Accumulated);
         list.AddText(Accumulated->Text);
-        Accumulated->Clear();
+        FreshAccumulated();
       }
       handed = list.Count();
       list.AddNewRow();
@@ -556,8 +556,15 @@ std::unique_ptr<TParsedDataList> TDlt645ParserClient::TakeAccumulated() {
   record->AddItems(*Accumulated);
   record->Text = Accumulated->Text;
   record->AddNewRow();
-  Accumulated->Clear();
+  FreshAccumulated();
   return record;
+}
+
+void TDlt645ParserClient::FreshAccumulated() {
+  // Not Clear(): a cleared list keeps its items for the next record, which
+  // one record a round does not need and thousands of connections would
+  // each hold.
+  Accumulated = std::make_unique<TParsedDataList>();
 }
 
 void TDlt645ParserClient::Output(std::unique_ptr<TParsedDataList> record) {

@@ -55,7 +55,7 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   dlt645::TWireAddress LearnedAddress{};
   bool HasLearnedAddress = false;
   std::vector<uint8_t> FrameCopy;
-  const std::unique_ptr<TParsedDataList> Accumulated;
+  std::unique_ptr<TParsedDataList> Accumulated;
 
  private:
   class TFrameSearch;
@@ -78,6 +78,8 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   void AddAnswer(TParsedDataList& target, const TRequestItem& request);
   // Accumulated as a closed record of its own; Accumulated is then empty.
   std::unique_ptr<TParsedDataList> TakeAccumulated();
+  // Accumulated empty again, holding nothing.
+  void FreshAccumulated();
   void Output(std::unique_ptr<TParsedDataList> record);
 
   IParserModule* Plugin() const;
