@@ -110,6 +110,7 @@ class TQueueController {
   TQueueErrorEvent OnError;
   TQueueScheduledEvent OnScheduledEvent;
   // Not 0 at a tick: the tick restarts the controller instead of sending.
+  // Set it through RequestReset, which wakes a sleeping tick.
   std::atomic<uint8_t> ResetRequested{0};
   IQueueOwner* const Owner;
   const std::unique_ptr<TBasicRequestList> Requests;
