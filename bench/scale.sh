@@ -102,13 +102,21 @@ ACCEPT_ERRORS=$(grep -c 'cannot accept' "$WORK/host.log" || true)
 REPORT_TEXT=$(awk -v tick="$TICK" -v base="$BASE_KB" -v conn="$CONN_KB" -v peak="$PEAK_KB" \
   -v dtus="$DTUS" -v connected="$CONNECTED" -v cs="$CONNECT_S" -v open="${OPEN:-0}" \
   -v devices="$DEVICES" -v errors="$ACCEPT_ERRORS" -v mode="$MODE" '
-  { n++; if ($2 > 0) { pc += $1; pn++; pr += $2 } else { ic += $1; in_++ } }
+  { n++; cpu[n] = $1; rec[n] = $2; last = $3 }
   END {
+    # Idle: no records within 5 s either side (answers of a round arrive
+    # over a few seconds, and its requests go out before them).
+    for (i = 1; i <= n; i++) {
+      if (rec[i] > 0) { pc += cpu[i]; pn++; pr += rec[i]; continue }
+      quiet = 1
+      for (j = i - 5; j <= i + 5; j++) if (j >= 1 && j <= n && rec[j] > 0) quiet = 0
+      if (quiet) { ic += cpu[i]; in_++ }
+    }
     printf "scale (%s): %d DTUs of one meter each, polled every 60 s\n", mode, dtus
     printf "  connected: %s after %d s; most open at once: %d; accept errors: %d\n", (connected ? "all" : "NOT all"), cs, open, errors
     printf "  clients that delivered records: %d\n", devices
     printf "  memory: %.1f MB before connections, %.1f MB with them, peak %.1f MB\n", base/1024, conn/1024, peak/1024
-    if (dtus > 0) printf "  memory per connection: %.2f KB\n", (conn - base) / dtus
+    if (dtus > 0) printf "  memory per connection: %.2f KB (%.2f KB after polling)\n", (conn - base) / dtus, (last - base) / dtus
     if (in_ > 0) printf "  CPU while idle: %.2f%% of one core (%d s sampled)\n", 100 * ic / tick / in_, in_
     if (pn > 0) printf "  CPU while polling: %.2f%% of one core (%d s with records, %.0f records/s)\n", 100 * pc / tick / pn, pn, pr / pn
   }' "$WORK/samples")

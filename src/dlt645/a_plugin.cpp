@@ -253,7 +253,7 @@ QON_FOREIGN_CALLS int32_t TaPlugin::OnEvent(const std::string& event, TPluginCal
   if (!port_open) return Code(TCallResult::Done);
   for (auto it = sources.rbegin(); it != sources.rend(); ++it) {
     try {
-      if ((*it)->Queue) (*it)->Queue->ResetRequested = 2;
+      if ((*it)->Queue) (*it)->Queue->RequestReset(2);
       (*it)->UpdateClientQueues(false, false);
     } catch (const std::exception&) {
     }

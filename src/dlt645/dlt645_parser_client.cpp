@@ -822,7 +822,7 @@ int TDlt645ParserClient::Deliver(TQueueState& st, TRequestItem& request, const T
   if (!direct) {
     list.AddItems(*Accumulated);
     list.AddText(Accumulated->Text);
-    Accumulated->Clear();
+    FreshAccumulated();
   }
   const int handed = list.Count();
   list.AddNewRow();
@@ -986,8 +986,15 @@ std::unique_ptr<TParsedDataList> TDlt645ParserClient::TakeAccumulated() {
   record->AddItems(*Accumulated);
   record->Text = Accumulated->Text;
   record->AddNewRow();
-  Accumulated->Clear();
+  FreshAccumulated();
   return record;
+}
+
+void TDlt645ParserClient::FreshAccumulated() {
+  // Not Clear(): a cleared list keeps its items for the next record, which
+  // one record a round does not need and thousands of connections would
+  // each hold.
+  Accumulated = std::make_unique<TParsedDataList>();
 }
 
 void TDlt645ParserClient::Output(std::unique_ptr<TParsedDataList> record) {

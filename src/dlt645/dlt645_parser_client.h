@@ -69,7 +69,7 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   dlt645::TWireAddress LearnedAddress{};
   bool HasLearnedAddress = false;
   std::vector<uint8_t> FrameCopy;
-  const std::unique_ptr<TParsedDataList> Accumulated;
+  std::unique_ptr<TParsedDataList> Accumulated;
 
  private:
   class TFrameSearch;
@@ -126,6 +126,8 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   int32_t WriteFollowUpRequest(const TFollowUp& follow);
   // Accumulated as a closed record of its own; Accumulated is then empty.
   std::unique_ptr<TParsedDataList> TakeAccumulated();
+  // Accumulated empty again, holding nothing.
+  void FreshAccumulated();
   void Output(std::unique_ptr<TParsedDataList> record);
 
   // Ends the pending request for a reason other than its answer or its

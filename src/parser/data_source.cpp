@@ -14,10 +14,13 @@
 #include "parser/cron/queue_schedule.h"
 #include "parser/parser_module.h"
 #include "platform/thread.h"
+#include "platform/tick.h"
 
 namespace {
 
 constexpr uint32_t kSweepPeriod = 300;
+// The longest the sweep sleeps while no client can expire.
+constexpr uint64_t kMaxSweepSleep = 10000;
 constexpr int kParseEndsBlock = -6;
 
 // The received bytes of a data block; false for blocks that carry a value,
@@ -158,6 +161,7 @@ void TDataSourceScheduledWithClients::UpdateClientQueues(bool reset, bool reload
     if (reload) client->LoadRequests();
     client->Queue->UpdateTimer(reset);
   }
+  if (reload) WakeSweep();  // idle time-outs may have changed
 }
 
 void TDataSourceScheduledWithClients::PropagateDue(TBasicRequestItem& master_item) {
@@ -199,6 +203,8 @@ void TDataSourceScheduledWithClients::Sweep() {
     // receive path, which holds the list too.
     auto clients = Clients->WriteLocked();
     std::vector<TCustomParserClientList::Map::Key> keys;
+    const uint64_t now = platform::Tick64();
+    uint64_t next = now + kMaxSweepSleep;
     for (const auto& entry : *clients) {
       TCustomParserClient* client = entry.second.get();
       if (!client->ConnectionBound) continue;
@@ -209,16 +215,30 @@ void TDataSourceScheduledWithClients::Sweep() {
         keys.push_back(entry.first);
       } else {
         client->IdleCheck();
+        if (!client->Expired && idle != kNeverExpire)
+          next = std::min(next, client->IdleTimer.Deadline);  // set by Elapsed
       }
     }
     for (TCustomParserClientList::Map::Key key : keys)
       gone.push_back(Clients->Take(*clients, key));
     WantSweep(!clients->Empty());
+    // Until the first client can expire the passes would find nothing: the
+    // timer sleeps to the first of its boundaries at or after that time.
+    // New clients, events and reloads wake it.
+    sweep_count_ = clients->Count();
+    const bool sleep = !clients->Empty() && next > now + kSweepPeriod && platform::HasTick64() &&
+                       SweepTimer->OwnerThread() == platform::CurrentThreadId();
+    sweep_until_ = sleep ? next : 0;
+    SweepTimer->Defer(sleep ? next : 0);
   } catch (...) {
   }
   // Outside the lock: freeing a client waits for a tick of its queue.
   TCustomParserClientList::DestroyClients(gone);
   sweeping_ = false;
+}
+
+void TDataSourceScheduledWithClients::WakeSweep() {
+  if (sweep_until_.exchange(0) != 0 && SweepTimer) SweepTimer->Wake();
 }
 
 int TDataSourceScheduledWithClients::ProcessBlock(TPluginCallRec& block) noexcept {
@@ -237,6 +257,9 @@ int TDataSourceScheduledWithClients::ProcessBlock(TPluginCallRec& block) noexcep
     }
     // Under the list's lock, so that the sweep's own decision is not overtaken.
     WantSweep(!found.Lock->Empty());
+    // A closed connection expires sooner; a new client may expire first.
+    if (sweep_until_.load() != 0 && (is_event || found.Lock->Count() != sweep_count_.load()))
+      WakeSweep();
   } catch (...) {
     try {
       WantSweep(Clients->Count() > 0);

@@ -94,7 +94,8 @@ class TDataSourceScheduledWithClients : public TDataSourceScheduled {
   // The master queue's scheduled-event handler: the clients' copies of the
   // item become due.
   void PropagateDue(TBasicRequestItem& master_item);
-  // Removes the connection-bound clients that stayed idle too long.
+  // Removes the connection-bound clients that stayed idle too long. A pass
+  // that finds none due lets the timer sleep until the first can be.
   void Sweep();
 
   TParserClientFactory ClientClass;
@@ -108,8 +109,13 @@ class TDataSourceScheduledWithClients : public TDataSourceScheduled {
   // change is posted, so it is asked for only when the wish changes.
   void WantSweep(bool on);
 
+  // The sweep's timer is brought back from its sleep to the next boundary.
+  void WakeSweep();
+
   std::atomic<bool> sweep_wanted_{false};
   std::atomic<bool> sweeping_{false};
+  std::atomic<uint64_t> sweep_until_{0};  // the sweep sleeps until then; 0: it does not
+  std::atomic<int> sweep_count_{0};       // clients the last pass saw
 
   // Record lists reused from frame to frame (their items are kept for the
   // next record), a few for the threads that deliver data at the same time.

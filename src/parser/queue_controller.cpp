@@ -5,6 +5,7 @@
 #include "paramlist/params_list.h"
 #include "parser/cron/scheduled_event.h"
 #include "platform/strings.h"
+#include "platform/thread.h"
 #include "platform/tick.h"
 
 // ---- TQueueController ------------------------------------------------------
@@ -60,6 +61,12 @@ void TQueueController::RequestDoneLocked(const TObjectList<TBasicRequestItem>& i
   if (code == 1 || (code >= 8 && code <= 10)) item->Attempts = 0;
 }
 
+void TQueueController::RequestReset(uint8_t value) {
+  std::lock_guard<std::recursive_mutex> state(StateLock);
+  ResetRequested = value;
+  Wake();
+}
+
 void TQueueController::ClearRequests() {
   ReloadRequests(nullptr);
 }
@@ -74,6 +81,7 @@ void TQueueController::ReloadRequests(
   AnswerTimer.Clear();
   list->Clear();
   if (fill) fill(*list);
+  Wake();
 }
 
 void TQueueController::FireEvent(const std::string& name, bool all,
@@ -103,6 +111,7 @@ void TQueueController::FireEvent(const std::string& name, bool all,
       IntervalTimer.Clear();
     }
   }
+  Wake();
 }
 
 void TQueueController::ServeQueue() {
@@ -275,6 +284,10 @@ void TQueueController::NotSent(TBasicRequestItem& item, int index, bool was_due)
 TQueueState::TQueueState(TQueueController& queue)
     : queue_(&queue), list_(queue.Requests->ReadLocked()), state_(queue.StateLock) {}
 
+TQueueState::~TQueueState() {
+  if (state_.owns_lock()) queue_->Wake();
+}
+
 bool TQueueState::EndPending(int32_t code, const TBasicRequestItem* expected) {
   TBasicRequestItem* pending = queue_->Pending;
   if (!pending || (expected && expected != pending)) return false;
@@ -284,6 +297,13 @@ bool TQueueState::EndPending(int32_t code, const TBasicRequestItem* expected) {
 }
 
 // ---- TQueueControllerTimer -------------------------------------------------
+
+namespace {
+// The longest sleep: what no wake-up reached still gets a tick this often.
+constexpr uint64_t kMaxQuiet = 60000;
+}  // namespace
+
+std::atomic<bool> TQueueControllerTimer::CoalesceTicks{true};
 
 TQueueControllerTimer::TQueueControllerTimer(IQueueOwner* owner)
     : TQueueController(owner), ScheduledEvents(std::make_unique<TSchEventList>()) {
@@ -375,6 +395,71 @@ void TQueueControllerTimer::OnTimer() {
   }
   ticking_ = false;
   UpdateTimer(false);
+  Coalesce();
+}
+
+void TQueueControllerTimer::Wake() {
+  if (!deferred_.exchange(false)) return;
+  std::lock_guard<std::mutex> lock(timer_mutex_);
+  if (Timer) Timer->Wake();
+}
+
+void TQueueControllerTimer::Coalesce() {
+  bool events;
+  {
+    std::lock_guard<std::mutex> lock(EventsLock);
+    events = ScheduledEvents && ScheduledEvents->Count() > 0;
+  }
+  auto list = Requests->ReadLocked();
+  std::lock_guard<std::recursive_mutex> state(StateLock);
+  // Under StateLock, as every wake-up: none is lost between the reckoning
+  // and the timer's new time. Own scheduled events run ticks of their own
+  // at moments the queue cannot see, and a held or reset tick is cheap to
+  // keep.
+  const uint64_t until =
+      CoalesceTicks.load() && !events && !IsHeld() && ResetRequested == 0 && platform::HasTick64()
+          ? QuietUntil(*list)
+          : 0;
+  const bool was = deferred_.exchange(until != 0);
+  if (until == 0 && !was) return;
+  std::lock_guard<std::mutex> lock(timer_mutex_);
+  if (Timer && Timer->OwnerThread() == platform::CurrentThreadId())
+    Timer->Defer(until);
+  else if (Timer)
+    Timer->Wake();
+}
+
+uint64_t TQueueControllerTimer::QuietUntil(const TObjectList<TBasicRequestItem>& items) {
+  const uint64_t now = platform::Tick64();
+  const uint64_t limit = now + kMaxQuiet;
+  // An awaited answer: nothing goes out before its time-out.
+  if (!AnswerTimer.IsClear())
+    return AnswerTimer.Deadline > now ? std::min(AnswerTimer.Deadline, limit) : 0;
+  uint64_t ready = Retry ? now : limit;
+  for (const TBasicRequestItem* item : items) {
+    if (ready <= now) break;
+    if (!item->Enabled) continue;
+    switch (item->Method) {
+      case kMethodOnce:
+        if (!item->Busy) ready = now;
+        break;
+      case kMethodAtTime:
+      case kMethodCron:
+      case kMethodEvent:
+        if (item->Due) ready = now;
+        break;
+      default: {
+        const TqonTimeout& poll = item->PollTimer;
+        const uint64_t at =
+            poll.IsClear() ? now : poll.Start + static_cast<uint32_t>(item->PollInterval);
+        ready = std::min(ready, at);
+        break;
+      }
+    }
+  }
+  if (!IntervalTimer.IsClear()) ready = std::max(ready, IntervalTimer.Deadline);
+  ready = std::min(ready, limit);
+  return ready > now ? ready : 0;
 }
 
 void TQueueControllerTimer::Tick() {

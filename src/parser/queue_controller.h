@@ -86,6 +86,12 @@ class TQueueController {
   // `all`, become due; with `all` every item's poll period and attempts start
   // again, and Once items that gave up are tried again.
   virtual void FireEvent(const std::string& name, bool all, const TqonParamsList* parameters);
+  // Something that may let a tick act sooner has changed: a queue whose
+  // ticks sleep ticks again from the next boundary. Called under StateLock
+  // by every change the queue sees (a TQueueState's end included).
+  virtual void Wake() {}
+  // Sets ResetRequested for the next tick.
+  void RequestReset(uint8_t value);
 
   // Ends the answer wait; the pending item is no longer busy (Once items
   // stay done) and codes 1 and 8..10 give it its attempts back. Pending
@@ -104,6 +110,7 @@ class TQueueController {
   TQueueErrorEvent OnError;
   TQueueScheduledEvent OnScheduledEvent;
   // Not 0 at a tick: the tick restarts the controller instead of sending.
+  // Set it through RequestReset, which wakes a sleeping tick.
   std::atomic<uint8_t> ResetRequested{0};
   IQueueOwner* const Owner;
   const std::unique_ptr<TBasicRequestList> Requests;
@@ -139,6 +146,8 @@ class TQueueState {
  public:
   explicit TQueueState(TQueueController& queue);
   TQueueState(TQueueState&&) = default;
+  // The holder may have changed what the next tick does.
+  ~TQueueState();
 
   TQueueController& Queue() const { return *queue_; }
   const TObjectList<TBasicRequestItem>& Items() const { return *list_; }
@@ -176,6 +185,11 @@ class TQueueControllerTimer : public TQueueController {
   // Tick every 50 ms, or as often as the shortest poll interval (1 ms at
   // least); rotation from the start; every poll period starts again.
   void Restart();
+  // A tick that finds nothing to do before some later time sleeps until the
+  // first boundary at or after it instead of ticking through; what it does
+  // stays the same. Process-wide; on unless switched off (tests compare).
+  static std::atomic<bool> CoalesceTicks;
+  void Wake() override;
   void OnTimer();
   // Handler of this queue's scheduled events: items with the event's key
   // become due and the tick runs at once.
@@ -198,8 +212,14 @@ class TQueueControllerTimer : public TQueueController {
 
  private:
   void Tick();
+  // After a tick: the timer sleeps while no tick can act.
+  void Coalesce();
+  // The first time a tick may act (a Tick64 reading, at most kMaxQuiet
+  // ahead), or 0 when it may act now. Under the list lock and StateLock.
+  uint64_t QuietUntil(const TObjectList<TBasicRequestItem>& items);
 
   std::mutex timer_mutex_;
+  std::atomic<bool> deferred_{false};  // the timer sleeps past its next boundary
   std::atomic<bool> ticking_{false};
   std::atomic<uint32_t> schedule_serial_{0};
 };

@@ -38,6 +38,13 @@ class MessageWindow {
   // system refuses the timer.
   virtual bool SetTimer(uintptr_t id, uint32_t period_ms) = 0;
   virtual void KillTimer(uintptr_t id) = 0;
+  // Owner thread only. Moves timer `id`'s next tick to the first of its
+  // period boundaries (its last tick plus whole periods) at or after
+  // not_before (Tick64) that this thread has not passed yet; 0 brings it back
+  // to the next boundary. A boundary is passed once the loop has run the
+  // timers due then; one that is being run takes the timer along in its
+  // place. False when there is no such timer.
+  virtual bool SetTimerDue(uintptr_t id, uint64_t not_before) = 0;
 };
 
 // Any thread. False when the window does not exist or the queue refuses.

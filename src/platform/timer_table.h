@@ -22,6 +22,15 @@ class TimerTable {
  public:
   using OwnerPtr = std::shared_ptr<Owner>;
 
+  struct Timer {
+    OwnerPtr owner;
+    uint32_t period = 0;
+    uint64_t due = 0;
+    uint64_t seq = 0;   // changes with every Set; breaks ties between equal due times
+    uint64_t base = 0;  // its last tick or setting: the period boundaries count from here
+    uint32_t gen = 0;   // of its current heap entry; older ones are stale
+  };
+
   // A timer collected as due; seq tells whether it is still the same setting.
   struct Due {
     OwnerPtr owner;
@@ -39,9 +48,10 @@ class TimerTable {
     const uint64_t due = now + period;
     const uint64_t seq = ++next_seq_;
     auto [it, added] = timers_.try_emplace(key);
-    it->second = Timer{owner, period, due, seq};
+    const uint32_t gen = it->second.gen;
+    it->second = Timer{owner, period, due, seq, now, gen};
     if (added) ids_[owner.get()].push_back(id);
-    Push(key, due, seq);
+    Push(key, it->second);
     return due;
   }
 
@@ -84,8 +94,24 @@ class TimerTable {
     if (it == timers_.end() || it->second.seq != d.seq) return false;
     // Like the system's timers: no catching up, the next tick is a period after this one.
     it->second.due = now + it->second.period;
-    Push(it->first, it->second.due, it->second.seq);
+    it->second.base = now;
+    Push(it->first, it->second);
     return true;
+  }
+
+  // The timer's setting; null when there is none.
+  const Timer* Find(const Owner* owner, uintptr_t id) const {
+    auto it = timers_.find(Key{owner, id});
+    return it == timers_.end() ? nullptr : &it->second;
+  }
+
+  // Moves the timer's next tick to `due`; its period and its place among
+  // timers due at the same time stay.
+  void MoveDue(const Owner* owner, uintptr_t id, uint64_t due) {
+    auto it = timers_.find(Key{owner, id});
+    if (it == timers_.end() || it->second.due == due) return;
+    it->second.due = due;
+    Push(it->first, it->second);
   }
 
   // When the first timer is due (UINT64_MAX when none).
@@ -116,15 +142,10 @@ class TimerTable {
       return std::hash<const void*>()(k.owner) ^ (std::hash<uintptr_t>()(k.id) * 31u);
     }
   };
-  struct Timer {
-    OwnerPtr owner;
-    uint32_t period = 0;
-    uint64_t due = 0;
-    uint64_t seq = 0;  // changes with every Set; breaks ties between equal due times
-  };
   struct Entry {
     uint64_t due;
     uint64_t seq;
+    uint32_t gen;
     Key key;
   };
   static bool Later(const Entry& a, const Entry& b) {
@@ -134,21 +155,22 @@ class TimerTable {
   // The timer an entry stands for, unless the entry went stale.
   const Timer* Current(const Entry& e) const {
     auto it = timers_.find(e.key);
-    if (it == timers_.end() || it->second.seq != e.seq || it->second.due != e.due) return nullptr;
+    if (it == timers_.end() || it->second.seq != e.seq || it->second.gen != e.gen) return nullptr;
     return &it->second;
   }
 
-  void Push(const Key& key, uint64_t due, uint64_t seq) {
+  void Push(const Key& key, Timer& timer) {
+    ++timer.gen;
     // Many resets leave many stale entries: rebuild before they outgrow the timers.
     if (heap_.size() > 2 * timers_.size() + 64) {
       std::vector<Entry> live;
       live.reserve(timers_.size() + 1);
       for (const auto& [k, t] : timers_)
-        if (!(k == key)) live.push_back({t.due, t.seq, k});
+        if (!(k == key)) live.push_back({t.due, t.seq, t.gen, k});
       heap_.swap(live);
       std::make_heap(heap_.begin(), heap_.end(), Later);
     }
-    heap_.push_back({due, seq, key});
+    heap_.push_back({timer.due, timer.seq, timer.gen, key});
     std::push_heap(heap_.begin(), heap_.end(), Later);
   }
 

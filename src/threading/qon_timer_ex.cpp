@@ -61,6 +61,21 @@ void TqonTimerEx::SetOnTimer(TTimerEvent handler) {
   Post(WM_SET_ON_TIMER, 0);
 }
 
+void TqonTimerEx::Defer(uint64_t not_before) {
+  if (InOwnerThread() && Running()) window_ref_->SetTimerDue(TimerId, not_before);
+}
+
+void TqonTimerEx::Wake() {
+  if (!InOwnerThread())
+    Post(WM_WAKE, 0);
+  else if (Running())
+    window_ref_->SetTimerDue(TimerId, 0);
+}
+
+bool TqonTimerEx::Running() const {
+  return interval_.load() != 0 && enabled_.load() && on_timer_;
+}
+
 void TqonTimerEx::ApplyEnabled(bool value) {
   if (enabled_.load() == value) return;
   enabled_ = value;
@@ -80,7 +95,7 @@ void TqonTimerEx::ApplyOnTimer(TTimerEvent handler) {
 
 void TqonTimerEx::UpdateTimer() {
   window_ref_->KillTimer(TimerId);
-  if (interval_.load() != 0 && enabled_.load() && on_timer_) {
+  if (Running()) {
     if (!window_ref_->SetTimer(TimerId, interval_.load()))
       throw EOutOfResources("Not enough timers available");
   }
@@ -108,6 +123,9 @@ intptr_t TqonTimerEx::WindowProc(uint32_t msg, uintptr_t wparam, intptr_t) {
     switch (msg) {
       case WM_SET_ENABLED:
         ApplyEnabled(wparam == 1);
+        break;
+      case WM_WAKE:
+        if (Running()) window_ref_->SetTimerDue(TimerId, 0);
         break;
       case WM_SET_INTERVAL:
         ApplyInterval(static_cast<uint32_t>(wparam));

@@ -32,6 +32,7 @@ class TqonTimerEx {
   static constexpr uint32_t WM_SET_ENABLED = 2064;  // wparam: 1 enables
   static constexpr uint32_t WM_SET_INTERVAL = 2066;
   static constexpr uint32_t WM_SET_ON_TIMER = 2067;
+  static constexpr uint32_t WM_WAKE = 2068;
   static constexpr uintptr_t TimerId = 1;
 
   // Raises EOutOfResources when the system gives no window.
@@ -46,6 +47,12 @@ class TqonTimerEx {
   void SetInterval(uint32_t ms);
   void SetOnTimer(TTimerEvent handler);
 
+  // Owner thread only: the next tick comes at the first period boundary at
+  // or after not_before (a Tick64 reading); later ones a period apart again.
+  void Defer(uint64_t not_before);
+  // Any thread: the next tick back to the next period boundary.
+  void Wake();
+
   // The state the owner thread has applied.
   bool Enabled() const { return enabled_.load(); }
   uint32_t Interval() const { return interval_.load(); }
@@ -55,6 +62,7 @@ class TqonTimerEx {
  private:
   intptr_t WindowProc(uint32_t msg, uintptr_t wparam, intptr_t lparam);
   bool InOwnerThread() const;
+  bool Running() const;
   void Post(uint32_t msg, uintptr_t wparam);
   void ApplyEnabled(bool value);
   void ApplyInterval(uint32_t ms);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -406,7 +408,7 @@ TEST_F(QueueTest, AResetRequestRestartsInsteadOfSending) {
   queue.Restart();
   Run(100);
   ASSERT_EQ(sent.size(), 1u);
-  queue.ResetRequested = 2;
+  queue.RequestReset(2);
   Run(50);  // the restart's tick
   EXPECT_EQ(queue.ResetRequested.load(), 0);
   EXPECT_EQ(sent.size(), 1u);
@@ -473,6 +475,247 @@ TEST(QueueDay, ADayOfPollingAHundredRequests) {
     EXPECT_GE(n, 143);
     EXPECT_LE(n, 145);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A queue (and a second one, whose scheduled events make the first one's
+// items due, as a data source does for its clients) driven through virtual
+// time in 10 ms steps, so that every tick boundary is pumped. Logs
+// "caption@ms" for each request and "timeout:caption@ms" for each time-out.
+struct Rig {
+  struct Answer {
+    uint64_t at;
+    const TBasicRequestItem* item;
+  };
+
+  platform::VirtualClock clock;
+  HeldQueue queue;
+  TQueueControllerTimer master{nullptr};
+  std::vector<std::string> log;
+  std::vector<Answer> answers;
+  int pumped = 0;
+  uint64_t now = 0;
+  uint32_t answer_timeout = 200;
+  // ms until the answer to the nth send of a caption; -1: none; 0: within the write.
+  std::function<int(const std::string& caption, int nth)> answer_after = [](const std::string&,
+                                                                            int) { return 20; };
+  std::function<bool()> send_ok = [] { return true; };
+  std::map<std::string, int> sends;
+
+  Rig() {
+    queue.held = false;
+    queue.OnSendRequest = [this](TQueueController& q, TBasicRequestItem& item, uint32_t& timeout,
+                                 uint32_t&) {
+      if (!send_ok()) return false;
+      log.push_back(item.Caption + "@" + std::to_string(now));
+      timeout = answer_timeout;
+      const int after = answer_after(item.Caption, sends[item.Caption]++);
+      if (after == 0) q.LockState().EndPending(1, &item);
+      if (after > 0) answers.push_back({now + static_cast<uint64_t>(after), &item});
+      return true;
+    };
+    queue.OnTimeout = [this](TQueueController&, TBasicRequestItem& item, bool&) {
+      log.push_back("timeout:" + item.Caption + "@" + std::to_string(now));
+    };
+    // What a data source does for its clients when a schedule fires.
+    master.OnScheduledEvent = [this](TQueueController&, TScheduledEvent&, TBasicRequestItem& item) {
+      MakeDue(item.Caption);
+    };
+  }
+  void MakeDue(const std::string& caption) {
+    auto state = queue.LockState();
+    for (TBasicRequestItem* mine : state.Items())
+      if (mine->Caption == caption) mine->Due = true;
+  }
+  void Add(std::unique_ptr<TBasicRequestItem> item) { queue.Requests->Add(std::move(item)); }
+  // Runs until ms after the start; answers arrive before the pump of their step.
+  void RunTo(uint64_t ms) {
+    while (now < ms) {
+      now += 10;
+      clock.Advance(10);
+      for (auto it = answers.begin(); it != answers.end();) {
+        if (it->at > now) {
+          ++it;
+          continue;
+        }
+        queue.LockState().EndPending(1, it->item);
+        it = answers.erase(it);
+      }
+      pumped += platform::PumpMessages(0);
+    }
+  }
+};
+
+std::unique_ptr<TBasicRequestItem> Cron(const std::string& caption, const std::string& text) {
+  auto item = Item(caption, kMethodCron);
+  item->Mode.MethodText = text;
+  SplitCronParams(text, &item->Mode.CronParams);
+  return item;
+}
+
+struct Scenario {
+  const char* name;
+  std::function<void(Rig&)> run;
+};
+
+const Scenario kScenarios[] = {
+    {"rotation",
+     [](Rig& r) {
+       r.answer_timeout = 300;
+       r.Add(Item("A", kMethodPoll, 1000));
+       r.Add(Item("B", kMethodPoll, 1000));
+       r.Add(Item("C", kMethodPoll, 330));
+       r.queue.Restart();
+       r.RunTo(5000);
+     }},
+    {"fast ticks",
+     [](Rig& r) {
+       r.answer_after = [](const std::string&, int) { return 0; };
+       r.Add(Item("A", kMethodPoll, 20));
+       r.Add(Item("B", kMethodPoll, 70));
+       r.queue.Restart();
+       r.RunTo(1000);
+     }},
+    {"retries and late answers",
+     [](Rig& r) {
+       // A is silent, B answers after its time-out (the answer ends its retry).
+       r.answer_after = [](const std::string& c, int) { return c == "A" ? -1 : 260; };
+       r.Add(Item("A", kMethodPoll, 3000, true, 3));
+       r.Add(Item("B", kMethodPoll, 1100, true, 2));
+       r.queue.Restart();
+       r.RunTo(8000);
+     }},
+    {"minimum interval",
+     [](Rig& r) {
+       r.queue.MinInterval = 730;
+       r.answer_after = [](const std::string& c, int n) {
+         return c == "A" && n % 3 != 2 ? -1 : 40;
+       };
+       r.Add(Item("A", kMethodPoll, 2000, true, 3));
+       r.Add(Item("B", kMethodPoll, 900));
+       r.queue.Restart();
+       r.RunTo(9000);
+     }},
+    {"once items and failed sends",
+     [](Rig& r) {
+       r.send_ok = [&r] { return r.now >= 420; };
+       r.answer_after = [](const std::string& c, int) { return c == "once" ? -1 : 30; };
+       r.Add(Item("once", kMethodOnce, 1000, true, 2));
+       r.Add(Item("poll", kMethodPoll, 1500));
+       r.queue.Restart();
+       r.RunTo(3000);
+       r.queue.FireEvent("PORT-OPEN", true, nullptr);  // the Once item again
+       r.RunTo(6000);
+     }},
+    {"events",
+     [](Rig& r) {
+       auto door = Item("door", kMethodEvent);
+       door->Mode.MethodText = "Door-Open";
+       r.Add(Item("poll", kMethodPoll, 60000));
+       r.Add(std::move(door));
+       r.queue.Restart();
+       r.RunTo(777);
+       r.queue.FireEvent("door-open", false, nullptr);
+       r.RunTo(2333);
+       r.queue.FireEvent("DOOR-OPEN", false, nullptr);
+       r.queue.FireEvent("other", false, nullptr);
+       r.RunTo(4000);
+     }},
+    {"holds",
+     [](Rig& r) {
+       r.Add(Item("A", kMethodPoll, 400));
+       r.Add(Item("B", kMethodPoll, 1300));
+       r.queue.held = true;
+       r.queue.Restart();
+       r.RunTo(510);
+       r.queue.held = false;
+       r.RunTo(1230);
+       r.queue.held = true;
+       r.RunTo(1970);
+       r.queue.held = false;
+       r.RunTo(4000);
+     }},
+    {"reloads and resets",
+     [](Rig& r) {
+       r.answer_after = [](const std::string& c, int) { return c == "old" ? -1 : 50; };
+       r.answer_timeout = 5000;
+       r.Add(Item("old", kMethodPoll, 60000));
+       r.queue.Restart();
+       r.RunTo(1234);
+       r.queue.ReloadRequests([](TObjectList<TBasicRequestItem>& list) {
+         list.Add(Item("new", kMethodPoll, 2500));
+         list.Add(Item("once", kMethodOnce));
+       });
+       r.RunTo(3010);
+       r.queue.RequestReset(2);
+       r.RunTo(6000);
+     }},
+    {"scheduled events",
+     [](Rig& r) {
+       // The clock starts at 12:00:00.000: moments fall on tick boundaries.
+       auto own = Cron("own", "*/3 * * * * *");
+       TBasicRequestItem& own_item = *own;
+       r.Add(std::move(own));
+       r.Add(Cron("given", "*/2 * * * * *"));
+       r.Add(Item("poll", kMethodPoll, 5000));
+       auto given = Cron("given", "*/2 * * * * *");
+       TBasicRequestItem& given_item = *given;
+       r.master.Requests->Add(std::move(given));
+       AddTimeEvents(r.master, given_item);
+       // The other queue's own tick makes an item due, on a boundary of both.
+       r.master.Requests->Add(Item("tap", kMethodPoll, 700));
+       r.master.OnSendRequest = [&r](TQueueController&, TBasicRequestItem&, uint32_t&, uint32_t&) {
+         r.MakeDue("tapped");
+         return true;
+       };
+       r.Add(Item("tapped", kMethodEvent));
+       r.master.Restart();
+       r.queue.Restart();
+       r.RunTo(4000);
+       AddTimeEvents(r.queue, own_item);
+       r.RunTo(9000);
+       r.queue.ClearScheduledEvents();
+       r.RunTo(13000);
+       r.master.ClearScheduledEvents();
+     }},
+};
+
+TEST(QueueCoalescing, SleepingTicksSendTheSameRequestsAtTheSameTimes) {
+  for (const Scenario& scenario : kScenarios) {
+    std::vector<std::string> logs[2];
+    int pumped[2] = {0, 0};
+    for (int on = 0; on < 2; ++on) {
+      TQueueControllerTimer::CoalesceTicks = on == 1;
+      Rig rig;
+      scenario.run(rig);
+      logs[on] = rig.log;
+      pumped[on] = rig.pumped;
+    }
+    TQueueControllerTimer::CoalesceTicks = true;
+    EXPECT_FALSE(logs[0].empty()) << scenario.name;
+    EXPECT_EQ(logs[1], logs[0]) << scenario.name;
+    EXPECT_LE(pumped[1], pumped[0]) << scenario.name;
+  }
+}
+
+TEST(QueueCoalescing, AnIdleQueueTicksOnlyWhenItHasSomethingToDo) {
+  int pumped[2] = {0, 0};
+  for (int on = 0; on < 2; ++on) {
+    TQueueControllerTimer::CoalesceTicks = on == 1;
+    Rig rig;
+    rig.Add(Item("A", kMethodPoll, 60000));
+    rig.queue.Restart();
+    rig.RunTo(600000);
+    EXPECT_EQ(rig.log.size(), 10u);
+    pumped[on] = rig.pumped;
+  }
+  TQueueControllerTimer::CoalesceTicks = true;
+  EXPECT_EQ(pumped[0], 12000);
+  // Per poll: the send, the answer and the tick after it.
+  EXPECT_LE(pumped[1], 10 * 4);
 }
 
 }  // namespace

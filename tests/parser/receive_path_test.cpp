@@ -132,7 +132,14 @@ TEST_F(ReceivePath, TheSweepTimerRunsExactlyWhileThereAreClients) {
   EXPECT_FALSE(source.SweepTimer->Enabled());
   source.Event(3, "10.0.0.3:1", kEventPortOpened);
   EXPECT_TRUE(source.SweepTimer->Enabled());
-  RunFor(clock, 61000, 100);
+  // The passes find nothing to do before the client can expire: the timer
+  // sleeps, waking at most every ten seconds.
+  int passes = 0;
+  for (int t = 0; t < 61000; t += 100) {
+    clock.Advance(100);
+    passes += platform::PumpMessages(0);
+  }
+  EXPECT_LE(passes, 10);
   EXPECT_EQ(source.Clients->Count(), 0);
   EXPECT_FALSE(source.SweepTimer->Enabled());
 }

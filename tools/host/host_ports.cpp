@@ -4,8 +4,8 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <deque>
 #include <functional>
+#include <list>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -211,7 +211,9 @@ class Channel : public std::enable_shared_from_this<Channel<Stream>> {
   bool throttled_ = false;
   bool paused_ = false;
   std::array<uint8_t, 4096> buffer_{};
-  std::deque<std::vector<uint8_t>> queue_;
+  // A list, not a deque: an empty deque already holds a block, and most
+  // connections have nothing queued most of the time.
+  std::list<std::vector<uint8_t>> queue_;
   size_t queued_ = 0;
   bool writing_ = false;
   bool closing_ = false;
