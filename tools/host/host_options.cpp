@@ -223,14 +223,16 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
       o.events.push_back(v);
     } else if (a == "--event-every") {
       if (!value(&v)) return false;
-      if (!ParseSeconds(v, &o.event_every_s)) {
-        *error = "--event-every '" + v + "' is not a positive number of seconds";
+      if (!ParseSeconds(v, &o.event_every_s) || o.event_every_s < kMinEventEverySeconds) {
+        *error = "--event-every '" + v + "' is not a number of seconds from " +
+                 std::to_string(static_cast<int>(kMinEventEverySeconds));
         return false;
       }
     } else if (a == "--stats") {
       if (!value(&v)) return false;
-      if (!ParseSeconds(v, &o.stats_every_s)) {
-        *error = "--stats '" + v + "' is not a positive number of seconds";
+      if (!ParseSeconds(v, &o.stats_every_s) || o.stats_every_s < kMinStatsSeconds) {
+        *error = "--stats '" + v + "' is not a number of seconds from " +
+                 std::to_string(static_cast<int>(kMinStatsSeconds));
         return false;
       }
     } else if (a == "--connect-attempts") {

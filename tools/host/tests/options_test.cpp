@@ -86,6 +86,10 @@ TEST(HostOptions, MistakesAreNamed) {
   EXPECT_NE(e.find("--duration"), std::string::npos);
   Parse({"--config", "q.xml", "tcp://h:1", "--module", "2009"}, &e);
   EXPECT_NE(e.find("2009"), std::string::npos);
+  Parse({"--config", "q.xml", "tcp://h:1", "--stats", "0.001"}, &e);
+  EXPECT_NE(e.find("--stats"), std::string::npos);
+  Parse({"--config", "q.xml", "tcp://h:1", "--event-every", "0.5"}, &e);
+  EXPECT_NE(e.find("--event-every"), std::string::npos);
   Parse({"--help"}, &e);
   EXPECT_TRUE(e.empty());
 }
