@@ -39,6 +39,8 @@ bool IsCustomCommand(const std::string& command) {
 namespace {
 
 constexpr uint32_t kDefaultTimeout = 1000;
+constexpr uint32_t kIdMeterDate = 0x04000101;
+constexpr uint32_t kIdMeterTime = 0x04000102;
 constexpr char kPortNotOpenText[] = "The port is not open (-12)";
 
 TCommandAnswer Refused(std::string why) {
@@ -285,6 +287,23 @@ class TLinesSink {
   }
 };
 
+// "METER_DATE=YYYY-MM-DD" or "METER_TIME=hh:mm:ss" from the wire values.
+std::string ClockText(uint32_t id, std::span<const uint8_t> values) {
+  std::array<int, 4> v{};
+  const size_t n = id == kIdMeterDate ? 4 : 3;
+  if (values.size() < n) return "";
+  for (size_t i = 0; i < n; ++i) {
+    const auto b = static_cast<uint8_t>(values[i] - dlt645::kWireOffset);
+    v[i] = (b >> 4) * 10 + (b & 0x0F);
+  }
+  char text[40];
+  if (id == kIdMeterDate)
+    std::snprintf(text, sizeof text, "METER_DATE=20%02d-%02d-%02d\r\n", v[3], v[2], v[1]);
+  else
+    std::snprintf(text, sizeof text, "METER_TIME=%02d:%02d:%02d\r\n", v[2], v[1], v[0]);
+  return text;
+}
+
 TCommandAnswer ReadNow(IParserModule* module, const std::vector<TSerialPortDM*>& sources,
                        const TCommandParam& param) {
   std::vector<TSerialPortDM*> picked;
@@ -310,9 +329,18 @@ TCommandAnswer ReadNow(IParserModule* module, const std::vector<TSerialPortDM*>&
   int32_t code = 0;
   TFuncSelection selection;
   const std::string code_text(TrimControls(function));
-  if (code_text.size() > 8 || !TryStrToInt("$" + code_text, &code) ||
-      !SelectFuncType(static_cast<uint32_t>(code), static_cast<uint8_t>(rate), &selection))
+  const bool parsed = code_text.size() <= 8 && TryStrToInt("$" + code_text, &code);
+  // The meter's clock is no table row (nothing polls it), but commissioning
+  // reads it to confirm a synchronisation.
+  const bool clock = parsed && (static_cast<uint32_t>(code) == kIdMeterDate ||
+                                static_cast<uint32_t>(code) == kIdMeterTime);
+  if (clock) {
+    selection.Id = static_cast<uint32_t>(code);
+    selection.FuncName = selection.Id == kIdMeterDate ? "METER_DATE" : "METER_TIME";
+  } else if (!parsed ||
+             !SelectFuncType(static_cast<uint32_t>(code), static_cast<uint8_t>(rate), &selection)) {
     return Refused("FUNCTION \"" + function + "\" is in neither function table");
+  }
 
   TSerialPortDM& source = *picked.front();
   bool found = false;
@@ -340,6 +368,9 @@ TCommandAnswer ReadNow(IParserModule* module, const std::vector<TSerialPortDM*>&
   if (view.Class() == dlt645::TFrameClass::ErrorAnswer)
     return Refused("[" + dlt645::AddressText(view.Address()) + "/" + selection.FuncName + "] " +
                    dlt645::FrameErrorText(view));
+  if (clock)
+    return {0, "DEVICE_ID=" + dlt645::AddressText(view.Address()) + "\r\n" +
+                   ClockText(selection.Id, dlt645::AnswerValues(view, false))};
   TLinesSink sink;
   dlt645::DecodeValuesWith(dlt645::AnswerValues(view, selection.Is1997), *selection.FuncType,
                            selection.FuncType->RateCount ? static_cast<uint8_t>(rate) : 0, sink);

@@ -21,4 +21,10 @@ void PrintConfigReport(std::FILE* out, const std::string& path, const ConfigChec
 // 0 clean, 2 errors, 1 warnings when strict.
 int ConfigCheckExit(const ConfigCheck& check, bool strict);
 
+// A function given by code, field name or caption (any letter case) as the
+// plug-in's code; false with the closest matches named.
+bool ResolveFunction(const std::string& token, bool is1997, std::string* code, std::string* error);
+// `functions`: the table with units as text, json or markdown.
+std::string FunctionsListing(const std::string& format, bool is1997);
+
 }  // namespace host
