@@ -26,5 +26,7 @@ int ConfigCheckExit(const ConfigCheck& check, bool strict);
 bool ResolveFunction(const std::string& token, bool is1997, std::string* code, std::string* error);
 // `functions`: the table with units as text, json or markdown.
 std::string FunctionsListing(const std::string& format, bool is1997);
+// docs/functions.md: both tables as markdown.
+std::string FunctionsDocument();
 
 }  // namespace host
