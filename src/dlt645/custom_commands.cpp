@@ -155,7 +155,7 @@ int32_t SendBetweenRequests(IParserModule* module, TSerialPortDM& source, uintpt
           client->CustomExchange.reset();
           interval.Clear();
         }
-        // The meter is awake now; the client's own wake-up may count on it.
+        // Another meter may have been woken: the queue wakes its own again.
         if (result >= 0) client->WakeUpSent = false;
         return result;
       }

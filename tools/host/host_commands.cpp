@@ -260,17 +260,17 @@ bool ResolveFunction(const std::string& token, bool is1997, std::string* code, s
         *code = f.code;
         return true;
       }
-  std::vector<std::pair<size_t, std::string>> near;
+  std::vector<std::pair<size_t, std::string>> closest;
   for (const FunctionInfo& f : all) {
     const size_t d = std::min(EditDistance(upper, f.code),
                               EditDistance(upper, platform::AsciiUpperCase(f.field)));
-    near.emplace_back(d, f.code + " " + f.field);
+    closest.emplace_back(d, f.code + " " + f.field);
   }
-  std::stable_sort(near.begin(), near.end(),
+  std::stable_sort(closest.begin(), closest.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   *error = "no function '" + token + "'; the closest: ";
-  for (size_t i = 0; i < near.size() && i < 3; ++i)
-    *error += (i ? ", " : "") + near[i].second;
+  for (size_t i = 0; i < closest.size() && i < 3; ++i)
+    *error += (i ? ", " : "") + closest[i].second;
   return false;
 }
 
