@@ -4,6 +4,7 @@
 
 #include "config/store/proxy_code_object.h"
 #include "config/text/qon_str_holder.h"
+#include "dlt645/custom_commands.h"
 #include "dlt645/dlt645_parser_client.h"
 #include "dlt645/func_types.h"
 #include "dlt645/query_config.h"
@@ -36,6 +37,7 @@ void TaPlugin::qonPluginCreate() {
   Identity.ModuleFlags = 1;
   Identity.LogTitle = kModuleName2007;
   Identity.EventsSupported = "PORT-OPEN;PORT-CLOSE";
+  AddCustomCommands(Identity.CustomCommands);
 
   TextResources = &CreateOwned<TTextResources>();
   TextResources->SetName("TextResources");
@@ -259,6 +261,29 @@ QON_FOREIGN_CALLS int32_t TaPlugin::OnEvent(const std::string& event, TPluginCal
     }
   }
   return Code(TCallResult::Done);
+}
+
+QON_FOREIGN_CALLS int32_t TaPlugin::OnCommand(const std::string& command, TPluginCallRec* rec) {
+  if (!IsCustomCommand(command)) return TqonPlugin::OnCommand(command, rec);
+  IntfPtr<IqonParamsListA> params = CallParams(rec);
+  const TCommandParam param = [&params](const std::string& name, std::string* value) {
+    OleVariant v;
+    if (!TryReadIntfValue(params.get(), name, &v)) return false;
+    *value = v.ToString();
+    return true;
+  };
+  // Data sources change only under the command lock, which this call holds.
+  const TCommandAnswer answer =
+      RunCustomCommand(this, Config ? SerialPorts() : std::vector<TSerialPortDM*>{},
+                       !Unloading && RoleEnabled(TRole::Request), command, param);
+  if (answer.Code != 0) Log(TLogLevel::Warning, command + ": " + answer.Result);
+  if (params) {
+    const OleVariant text(answer.Result);
+    IqonParamsListItemA* item = nullptr;
+    params->SetValue("RESULT", &text.Raw(), true, &item);
+    if (item) item->Release();
+  }
+  return answer.Code;
 }
 
 // --------------------------------------------------------------------------

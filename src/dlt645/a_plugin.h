@@ -65,6 +65,8 @@ class TaPlugin : public TqonPlugin {
   int32_t OnProcessData(TPluginCallRec* rec) override;
   // "PORT-OPEN", "PORT-CLOSE" and the function list request.
   int32_t OnEvent(const std::string& event, TPluginCallRec* rec) override;
+  // The custom commands (custom_commands.h).
+  int32_t OnCommand(const std::string& command, TPluginCallRec* rec) override;
   void OnLanguageChange() override;
 
  private:

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "dlt645/custom_exchange.h"
 #include "dlt645/dlt645_context.h"
 #include "dlt645/frame_scanner.h"
 #include "dlt645/func_types.h"
@@ -163,6 +164,7 @@ class TDlt645ParserClient::TFrameSearch {
 
   TScanStep OnFrame(const TFrameView& frame) {
     TQueueState& st = State();
+    if (c_.CustomExchange && c_.CustomExchange->Offer(frame)) return TScanStep::Next;
     const uint8_t control = frame.Control();
     // Only a meter's own frames tell who is on the line: the echo of a
     // request would teach the address that was asked for.

@@ -27,6 +27,7 @@
 #include "parser/parser_module.h"
 #include "threading/timeout.h"
 
+class TCustomExchange;
 class TParsedDataList;
 class TQueueController;
 class TQueueState;
@@ -70,6 +71,9 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   bool HasLearnedAddress = false;
   std::vector<uint8_t> FrameCopy;
   std::unique_ptr<TParsedDataList> Accumulated;
+  // A custom command's answer wait: offered every frame first (under the
+  // queue's state lock).
+  std::shared_ptr<TCustomExchange> CustomExchange;
 
  private:
   class TFrameSearch;

@@ -137,7 +137,13 @@ TEST_F(E2e, ModuleInfoOfTheProtocolModule) {
   Instance a;
   Call c(a.Handle());
   const std::string title = "DL-T645/2007 [GPRS]\r\nDL-T645/1997";
-  const uint32_t need = host::kModuleInfoHeader + static_cast<uint32_t>(title.size());
+  const std::string commands =
+      "SYNC-TIME|Synchronise the meters' clocks (broadcast)|DATA-SOURCE|0|0\r\n"
+      "READ-ADDRESS|Read the address of the meter on the line|DATA-SOURCE;TIMEOUT|0|0\r\n"
+      "READ-NOW|Read one function of one meter "
+      "now|DATA-SOURCE;DEVICE;FUNCTION;RATE;TIMEOUT|0|0\r\n";
+  const uint32_t need =
+      host::kModuleInfoHeader + static_cast<uint32_t>(title.size() + commands.size());
 
   std::vector<uint8_t> small(host::kModuleInfoHeader - 1, 0xAA);
   auto* info = reinterpret_cast<host::ModuleInfo*>(small.data());
@@ -164,16 +170,17 @@ TEST_F(E2e, ModuleInfoOfTheProtocolModule) {
   info->Size = need;
   EXPECT_TRUE(Fns().GetModuleInfo(&c.rec, info, nullptr));
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(+info->TitlePtr), +info->TitleLen), title);
-  EXPECT_EQ(+info->CommandsLen, 0u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(+info->CommandsPtr), +info->CommandsLen),
+            commands);
 
-  // Custom commands travel in the same record.
+  // Custom commands travel in the same record; more may be added.
   EXPECT_TRUE(a.SetParameter("CustomCommands", Value::Text("SYNC|Sync clock||1|0")));
   std::vector<uint8_t> more(need + 100);
   info = reinterpret_cast<host::ModuleInfo*>(more.data());
   info->Size = need + 100;
   EXPECT_TRUE(Fns().GetModuleInfo(&c.rec, info, &needed));
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(+info->CommandsPtr), +info->CommandsLen),
-            "SYNC|Sync clock||1|0\r\n");
+            commands + "SYNC|Sync clock||1|0\r\n");
 }
 
 TEST_F(E2e, OptionsDialogPackage) {

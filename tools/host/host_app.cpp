@@ -91,6 +91,10 @@ int Host::Run(const std::string& library, const std::string& settings_file) {
   loop_thread_ = std::this_thread::get_id();
   settings_file_ = settings_file;
   if (Start(library, settings_file)) Loop();
+  if (job_thread_.joinable()) {
+    job_thread_.join();
+    exit_code_ = job_code_;
+  }
   Shutdown();
   g_host = nullptr;
   return exit_code_;
@@ -627,6 +631,13 @@ void Host::ArmStats() {
 void Host::OnPortOpened(Port& port) {
   if (port.Definition().kind != PortKind::kListen) Log(2, port.Definition().text + ": open");
   SendPortEvent("PORT-OPEN", port);
+  if (Job && !job_thread_.joinable()) {
+    job_thread_ = std::thread([this] {
+      job_code_ = Job(*instance_);
+      job_ran_ = true;
+      stop_ = true;
+    });
+  }
   if (!events_started_ && !options_.events.empty()) {
     events_started_ = true;
     event_timer_.expires_after(std::chrono::milliseconds(500));

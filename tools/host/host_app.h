@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -56,6 +57,12 @@ class Host final : public PortListener {
   const HostStats& Stats() const { return stats_; }
   // The address a listen port bound (port 0 chooses one), for tests.
   std::string LocalAddress(size_t port_index) const;
+
+  // A subcommand's work: run in a thread of its own once the first port is
+  // open (the loop goes on delivering data meanwhile); its answer is the
+  // run's exit code and the run ends when it returns.
+  std::function<int(PluginInstance&)> Job;
+  bool JobRan() const { return job_ran_; }
 
   // The output function's work; called through the exported function.
   int32_t SendData(uint32_t data_source_no, uintptr_t client_id, uint32_t kind, const void* data,
@@ -136,6 +143,9 @@ class Host final : public PortListener {
   asio::steady_timer event_timer_{io_};
   asio::steady_timer stats_timer_{io_};
   bool events_started_ = false;
+  std::thread job_thread_;
+  std::atomic<bool> job_ran_{false};
+  std::atomic<int> job_code_{kExitOk};
 };
 
 }  // namespace host

@@ -2,17 +2,24 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
+#include "base/trim.h"
 #include "config/store/ini_file.h"
 #include "config/store/value_codec.h"
 #include "config/store/wreg.h"
 #include "config/xml/dov_xml_tree.h"
 #include "config/xml/read_cfg.h"
+#include "dlt645/frame_codec.h"
 #include "dlt645/func_types.h"
+#include "dlt645/query_config.h"
+#include "parser/basic_request_item.h"
+#include "parser/cron/schedule.h"
 #include "platform/strings.h"
+#include "platform/tick.h"
 
 namespace host {
 
@@ -246,6 +253,260 @@ bool ParseFunctionCode(const std::string& text, uint32_t* code) {
   return true;
 }
 
+bool ParseInt(const std::string& text, int64_t* out) {
+  const std::string t(TrimControls(text));
+  if (t.empty() || t.size() > 18) return false;
+  size_t i = t[0] == '-' || t[0] == '+' ? 1 : 0;
+  if (i == t.size()) return false;
+  int64_t v = 0;
+  for (; i < t.size(); ++i) {
+    if (t[i] < '0' || t[i] > '9') return false;
+    v = v * 10 + (t[i] - '0');
+  }
+  *out = t[0] == '-' ? -v : v;
+  return true;
+}
+
+std::string Quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
+
+// The devices as the plug-in keeps them; entries it refuses are errors.
+void CheckDevices(const TdovXMLNode* request, const std::string& caption, RequestPlan* plan,
+                  ConfigCheck* c) {
+  const std::string text = ReadCfgText(request, "Device", "*");
+  std::vector<std::string> entries;
+  size_t begin = 0;
+  for (;;) {
+    const size_t end = text.find_first_of(";,", begin);
+    entries.push_back(text.substr(begin, end == std::string::npos ? end : end - begin));
+    if (end == std::string::npos) break;
+    begin = end + 1;
+  }
+  bool special = false;
+  bool written = false;
+  const auto is_address = [](std::string_view e) {
+    return !e.empty() && e.size() <= 12 &&
+           std::all_of(e.begin(), e.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+  };
+  for (const std::string& entry : entries) {
+    const std::string_view trimmed = TrimControls(entry);
+    if (trimmed.empty()) continue;
+    written = true;
+    if (dlt645::IsWildcardDevice(trimmed) || dlt645::IsBroadcastDevice(trimmed)) {
+      special = true;
+      continue;
+    }
+    if (!is_address(trimmed))
+      c->errors.push_back(caption + ": device " + Quoted(entry) +
+                          " is not a meter address (up to 12 digits); nothing is sent to it");
+  }
+  for (const std::string& device : NormalizeDeviceList(entries))
+    if (is_address(TrimControls(device))) plan->devices.emplace_back(TrimControls(device));
+  if (plan->devices.empty()) {
+    if (!written || special)
+      plan->devices.emplace_back("*");
+    else
+      c->errors.push_back(caption + ": no device left to poll; the request sends nothing");
+  }
+}
+
+// The times of day as the plug-in reads them ("h[:m[:s]]", am/pm, ";"
+// between); what it would skip or quietly set to 0 is an error.
+void CheckAtTime(const std::string& list, const std::string& caption, ConfigCheck* c) {
+  int times = 0;
+  size_t begin = 0;
+  while (begin <= list.size()) {
+    size_t end = list.find_first_of(";,", begin);
+    if (end == std::string::npos) end = list.size();
+    const std::string entry(TrimControls(std::string_view(list).substr(begin, end - begin)));
+    begin = end + 1;
+    if (entry.empty()) continue;
+    std::string t = platform::AsciiLowerCase(entry);
+    size_t cut = t.find_first_of("ap");
+    const bool pm = cut != std::string::npos && t[cut] == 'p';
+    const bool half = cut != std::string::npos;
+    const std::string suffix = half ? std::string(TrimControls(t.substr(cut))) : "";
+    if (half) t = std::string(TrimControls(t.substr(0, cut)));
+    int64_t parts[3] = {0, 0, 0};
+    bool ok =
+        !t.empty() && (!half || suffix == "am" || suffix == "pm" || suffix == "a" || suffix == "p");
+    size_t pos = 0;
+    int count = 0;
+    for (; ok && count < 3; ++count) {
+      const size_t colon = t.find(':', pos);
+      ok = ParseInt(t.substr(pos, colon == std::string::npos ? colon : colon - pos), &parts[count]);
+      if (colon == std::string::npos) {
+        ++count;
+        break;
+      }
+      pos = colon + 1;
+    }
+    ok = ok && pos <= t.size() && t.find(':', pos) == std::string::npos;
+    int64_t hours = parts[0];
+    if (ok && half) ok = hours >= 1 && hours <= 12;
+    if (ok && pm && hours < 12) hours += 12;
+    if (ok && half && !pm && hours == 12) hours = 0;
+    ok = ok && hours >= 0 && hours <= 23 && parts[1] >= 0 && parts[1] <= 59 && parts[2] >= 0 &&
+         parts[2] <= 59;
+    if (!ok) {
+      c->errors.push_back(caption + ": AtTime " + Quoted(entry) +
+                          " is no time of day (HH:MM:SS, 0..23 hours, or 1..12 with am/pm)");
+      continue;
+    }
+    ++times;
+  }
+  if (times == 0 && list.find_first_not_of(" ;,") == std::string::npos)
+    c->errors.push_back(caption + ": AtTime names no time; the request never fires");
+}
+
+// The cron text as the plug-in schedules it: six fields, seconds first.
+// Answers the seconds between its next two moments, 0 when it never fires.
+double CheckCron(const std::string& text, const std::string& caption, ConfigCheck* c) {
+  if (text.size() > kMaxCronText) {
+    c->errors.push_back(caption + ": the cron text is longer than " + std::to_string(kMaxCronText) +
+                        " characters");
+    return 0;
+  }
+  std::vector<std::string> fields;
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && text[i] == ' ')
+      ++i;
+    const size_t start = i;
+    while (i < text.size() && text[i] != ' ')
+      ++i;
+    if (i > start) fields.push_back(text.substr(start, i - start));
+  }
+  if (fields.size() < 6) {
+    c->errors.push_back(caption + ": cron " + Quoted(text) + " has " +
+                        std::to_string(fields.size()) +
+                        " fields; six are needed, seconds first (\"0 " + text + "\"?)");
+    return 0;
+  }
+  if (fields.size() > 6)
+    c->warnings.push_back(caption + ": cron " + Quoted(text) +
+                          ": the fields after the sixth are ignored");
+  std::string six;
+  for (size_t k = 0; k < 6; ++k)
+    six += fields[k] + " ";
+  six += "*";
+  try {
+    const TChronSchedule entries = ParseCronText(six);
+    const double first = NextMoment(entries, 0, 0, platform::LocalNow());
+    const double second = first > 0 ? NextMoment(entries, 0, 0, first) : 0;
+    if (first <= 0) {
+      c->errors.push_back(caption + ": cron " + Quoted(text) + " never fires");
+      return 0;
+    }
+    return second > first ? std::round((second - first) * 86400.0) : 0;
+  } catch (const std::exception& e) {
+    c->errors.push_back(caption + ": cron " + Quoted(text) + " never fires: " + e.what());
+  }
+  return 0;
+}
+
+// An integer element within its range; answers the value (def when absent).
+int64_t CheckRange(const TdovXMLNode* request, const char* name, int64_t def, int64_t low,
+                   int64_t high, const std::string& caption, ConfigCheck* c) {
+  const TdovXMLNode* node = nullptr;
+  const std::string text = ReadCfgText(request, name, "", true, nullptr, &node);
+  if (!node || TrimControls(text).empty()) return def;
+  int64_t v = 0;
+  if (!ParseInt(text, &v)) {
+    c->errors.push_back(caption + ": " + name + " " + Quoted(text) + " is not a whole number");
+    return def;
+  }
+  if (v < low || v > high) {
+    c->errors.push_back(caption + ": " + name + " " + std::to_string(v) + " is outside " +
+                        std::to_string(low) + ".." + std::to_string(high));
+  }
+  return v;
+}
+
+void CheckRequest(const TdovXMLNode* request, int position, ConfigCheck* c) {
+  TBasicRequestItem item;
+  item.LoadFromNode(request, position);
+  const std::string caption = item.Caption;
+  RequestPlan plan;
+  plan.caption = caption;
+  plan.listen_only = !item.Enabled;
+  static const char* const kMethods[] = {"once", "poll", "at-time", "cron", "event"};
+  plan.method = item.Method < 5 ? kMethods[item.Method] : "once";
+
+  if (!item.Enabled)
+    c->warnings.push_back(caption + ": no <Enabled>1</Enabled>: listen-only, nothing is sent");
+  CheckRange(request, "Timeout", 300, 1, kMaxTimeoutMs, caption, c);
+  const std::string units = ReadCfgText(request, "PollUnits", "");
+  const std::string known = platform::AsciiUpperCase(units);
+  if (!units.empty() && known != "MS" && known != "S" && known != "M" && known != "H")
+    c->errors.push_back(caption + ": unknown PollUnits " + Quoted(units) +
+                        " (MS, S, M or H); the plug-in would take milliseconds");
+  switch (item.Method) {
+    case kMethodPoll:
+      CheckRange(request, "PollInterval", 1000, 1, kMaxPollInterval, caption, c);
+      plan.period_s = item.PollInterval / 1000.0;
+      break;
+    case kMethodAtTime:
+      plan.schedule = item.Mode.MethodText;
+      plan.period_s = 86400;
+      CheckAtTime(item.Mode.MethodText, caption, c);
+      break;
+    case kMethodCron:
+      plan.schedule = item.Mode.MethodText;
+      plan.period_s = CheckCron(item.Mode.MethodText, caption, c);
+      break;
+    case kMethodEvent:
+      plan.schedule = item.Mode.MethodText;
+      if (TrimControls(plan.schedule).empty())
+        c->warnings.push_back(caption + ": MethodEvent without an EventId never fires");
+      break;
+    default:
+      break;
+  }
+  CheckDevices(request, caption, &plan, c);
+
+  const TdovXMLNode* response = request->FindDescendant("Response");
+  if (!response) {
+    c->warnings.push_back(caption + ": no <Response>, the request is skipped");
+    c->plan.push_back(std::move(plan));
+    return;
+  }
+  int items = 0;
+  for (size_t k = 0; k < response->ChildCount(); ++k) {
+    const std::string fn = ReadCfgText(response->Child(k), "Function", "");
+    uint32_t code = 0;
+    // As the plug-in reads it: code 0 is the total combined active energy
+    // only when written out as eight zeros.
+    if (!ParseFunctionCode(fn, &code) || (code == 0 && fn != "00000000")) {
+      c->warnings.push_back(caption + ": function '" + fn + "' is not a function code, skipped");
+      continue;
+    }
+    const bool is1997 = (code & kFuncCode1997) != 0;
+    const TRequestFuncType* type = FindFuncType(code & ~kFuncCode1997, is1997);
+    if (!type) {
+      c->warnings.push_back(caption + ": function " + fn + " is in neither table, skipped");
+      continue;
+    }
+    ++items;
+    const int32_t rate = ReadCfgInt(response->Child(k), "Rate", 0);
+    if (rate < 0 || rate > kMaxRate)
+      c->warnings.push_back(caption + ": function " + fn + ": rate " + std::to_string(rate) +
+                            " is outside 0.." + std::to_string(kMaxRate));
+    const ConfiguredFunction f{code, static_cast<uint8_t>(rate > 0 && rate < 256 ? rate : 0)};
+    if (std::find(c->functions.begin(), c->functions.end(), f) == c->functions.end())
+      c->functions.push_back(f);
+    plan.functions.push_back(f.rate && type->RateCount ? fn + " rate " + std::to_string(f.rate)
+                                                       : fn);
+  }
+  if (items == 0) {
+    c->warnings.push_back(caption + ": no function the plug-in knows, nothing to ask");
+  } else {
+    plan.loaded = true;
+    ++c->requests;
+  }
+  c->plan.push_back(std::move(plan));
+}
 }  // namespace
 
 std::string XmlSyntaxError(const std::string& text) {
@@ -276,41 +537,8 @@ bool CheckQueryConfig(const std::string& utf8_text, ConfigCheck* check, std::str
     return false;
   }
   ConfigCheck c;
-  for (size_t i = 0; i < root->ChildCount(); ++i) {
-    const TdovXMLNode* request = root->Child(i);
-    const std::string caption = ReadCfgCaption(request, "Request", static_cast<int>(i + 1));
-    const TdovXMLNode* response = request->FindDescendant("Response");
-    if (!response) {
-      c.warnings.push_back(caption + ": no <Response>, the request is skipped");
-      continue;
-    }
-    int items = 0;
-    for (size_t k = 0; k < response->ChildCount(); ++k) {
-      const std::string fn = ReadCfgText(response->Child(k), "Function", "");
-      uint32_t code = 0;
-      // As the plug-in reads it: code 0 is the total combined active energy
-      // only when written out as eight zeros.
-      if (!ParseFunctionCode(fn, &code) || (code == 0 && fn != "00000000")) {
-        c.warnings.push_back(caption + ": function '" + fn + "' is not a function code, skipped");
-        continue;
-      }
-      const bool is1997 = (code & kFuncCode1997) != 0;
-      if (!FindFuncType(code & ~kFuncCode1997, is1997)) {
-        c.warnings.push_back(caption + ": function " + fn + " is in neither table, skipped");
-        continue;
-      }
-      ++items;
-      const int32_t rate = ReadCfgInt(response->Child(k), "Rate", 0);
-      const ConfiguredFunction f{code, static_cast<uint8_t>(rate > 0 && rate < 256 ? rate : 0)};
-      if (std::find(c.functions.begin(), c.functions.end(), f) == c.functions.end())
-        c.functions.push_back(f);
-    }
-    if (items == 0) {
-      c.warnings.push_back(caption + ": no function the plug-in knows, nothing to ask");
-      continue;
-    }
-    ++c.requests;
-  }
+  for (size_t i = 0; i < root->ChildCount(); ++i)
+    CheckRequest(root->Child(i), static_cast<int>(i + 1), &c);
   bool ok = false;
   c.xml = platform::Utf8ToAnsi(text, &ok);
   if (!ok) {

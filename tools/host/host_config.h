@@ -16,12 +16,32 @@ struct ConfiguredFunction {
   bool operator==(const ConfiguredFunction&) const = default;
 };
 
+// What the plug-in will do with one request.
+struct RequestPlan {
+  std::string caption;
+  std::string method;    // once, poll, at-time, cron, event
+  double period_s = 0;   // poll: the interval; at-time: a day; cron: between its next moments
+  std::string schedule;  // the time list, cron text or event name
+  std::vector<std::string> devices;    // as the plug-in keeps them; "*" any device
+  std::vector<std::string> functions;  // the codes it will ask, with their rate
+  bool listen_only = false;            // no Enabled: answers are decoded, nothing is sent
+  bool loaded = false;                 // false: the plug-in skips the request
+};
+
 struct ConfigCheck {
   std::string xml;                            // the text in the ANSI code page
   int requests = 0;                           // requests that the plug-in will load
   std::vector<ConfiguredFunction> functions;  // in order, once each
-  std::vector<std::string> warnings;          // things the plug-in will skip silently
+  std::vector<RequestPlan> plan;              // every request, in order
+  std::vector<std::string> warnings;          // doubtful, or skipped by the plug-in silently
+  std::vector<std::string> errors;            // the request cannot do what the text says
 };
+
+// The ranges the options dialog offers.
+constexpr int32_t kMaxPollInterval = 655350;  // in its units
+constexpr int32_t kMaxTimeoutMs = 65535;
+constexpr int32_t kMaxRate = 14;
+constexpr size_t kMaxCronText = 255;
 
 // Where the text is not well-formed: "LINE:COLUMN: message"; empty when it is.
 std::string XmlSyntaxError(const std::string& text);

@@ -360,14 +360,16 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
       o.events.push_back(v);
     } else if (a == "--event-every") {
       if (!value(&v)) return false;
-      if (!ParseSeconds(v, &o.event_every_s)) {
-        *error = "--event-every '" + v + "' is not a positive number of seconds";
+      if (!ParseSeconds(v, &o.event_every_s) || o.event_every_s < kMinEventEverySeconds) {
+        *error = "--event-every '" + v + "' is not a number of seconds from " +
+                 std::to_string(static_cast<int>(kMinEventEverySeconds));
         return false;
       }
     } else if (a == "--stats") {
       if (!value(&v)) return false;
-      if (!ParseSeconds(v, &o.stats_every_s)) {
-        *error = "--stats '" + v + "' is not a positive number of seconds";
+      if (!ParseSeconds(v, &o.stats_every_s) || o.stats_every_s < kMinStatsSeconds) {
+        *error = "--stats '" + v + "' is not a number of seconds from " +
+                 std::to_string(static_cast<int>(kMinStatsSeconds));
         return false;
       }
     } else if (a == "--connect-attempts") {
@@ -420,9 +422,19 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
 
 const char* HostUsage() {
   return "usage: dlt645-host [options] PORT...\n"
+         "       dlt645-host check [--strict] CONFIG.xml...\n"
+         "       dlt645-host read [--module 1997] --meter ADDR --function CODE|NAME[,...]\n"
+         "                        [--rate R] [--timeout MS] PORT\n"
+         "       dlt645-host discover [--timeout MS] PORT\n"
+         "       dlt645-host sync-time [--meter ADDR] [--timeout MS] PORT\n"
+         "       dlt645-host functions [--module 1997] [--format text|json|markdown]\n"
+         "       dlt645-host options [--format text|json]\n"
          "\n"
          "Loads the DL/T 645 plug-in, polls the meters on the ports and prints the\n"
-         "decoded records, one per line.\n"
+         "decoded records, one per line. The subcommands commission a site: check a\n"
+         "configuration (exit 2 on errors, 1 on warnings with --strict), read one\n"
+         "meter now, find the address of the meter on a line, set the meters' clocks\n"
+         "(and read one back), list the plug-in's functions and settings.\n"
          "\n"
          "Ports (each one data source, numbered from 1 in the order given):\n"
          "  tcp://HOST:PORT        a TCP client, e.g. a serial-to-Ethernet converter\n"

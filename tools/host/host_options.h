@@ -60,6 +60,11 @@ struct HostOptions {
   bool version = false;
 };
 
+// Below these a host event or a statistics line would flood the plug-in or
+// the log rather than tell anything.
+constexpr double kMinEventEverySeconds = 1;
+constexpr double kMinStatsSeconds = 1;
+
 // False with a message naming the offending argument.
 bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options,
                       std::string* error);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host_app.h"
+#include "host_commands.h"
 #include "host_config.h"
 #include "host_mqtt.h"
 #include "host_options.h"
@@ -52,6 +53,7 @@ struct FileCloser {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && IsSubcommand(args[0])) return RunSubcommand(args);
   HostOptions options;
   std::string error;
   if (!ParseHostOptions(args, &options, &error)) return Usage(error);
@@ -87,6 +89,13 @@ int main(int argc, char** argv) {
   if (!options.config.empty()) {
     ConfigCheck check;
     if (!ReadQueryConfigFile(options.config, &check, &error)) return Usage(error);
+    // A request that cannot do what its text says is not run at all.
+    if (!check.errors.empty()) {
+      for (const std::string& e : check.errors)
+        std::fprintf(stderr, "dlt645-host: %s: %s\n", options.config.c_str(), e.c_str());
+      return Usage(options.config + ": " + std::to_string(check.errors.size()) +
+                   " error(s); `dlt645-host check` lists everything");
+    }
     for (const std::string& w : check.warnings)
       std::fprintf(log, "%s warning: %s: %s\n", IsoNowWithZone().c_str(), options.config.c_str(),
                    w.c_str());
@@ -102,8 +111,19 @@ int main(int argc, char** argv) {
     std::string xml;
     ConfigCheck check;
     if (!ReadSettingsFile(settings, options.section, &xml, &error)) return Usage(error);
-    if (!CheckQueryConfig(platform::AnsiToUtf8(xml), &check, &error))
+    // Where the code page is UTF-8, text that is not would pass through the
+    // conversion as Latin-1 unnoticed: it must come back unchanged.
+    const std::string utf8 = platform::AnsiToUtf8(xml);
+    if (platform::Utf8ToAnsi(utf8) != xml)
+      return Usage(settings + ": the stored configuration: the text is not UTF-8");
+    if (!CheckQueryConfig(utf8, &check, &error))
       return Usage(settings + ": the stored configuration: " + error);
+    if (!check.errors.empty()) {
+      for (const std::string& e : check.errors)
+        std::fprintf(stderr, "dlt645-host: %s: %s\n", settings.c_str(), e.c_str());
+      return Usage(settings + ": the stored configuration has " +
+                   std::to_string(check.errors.size()) + " error(s)");
+    }
   }
   settings = AbsolutePath(settings);
 

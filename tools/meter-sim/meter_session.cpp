@@ -80,6 +80,7 @@ bool MeterSession::IsSilent(const MeterAddress& address) const {
 }
 
 void MeterSession::Handle(const Frame& frame, SimTime now, std::vector<OutChunk>* out) {
+  now += clock_offset_;
   const MeterAddress* meter = (frame.control & kFromMeter) ? nullptr : Target(frame.address);
   if (!meter) {
     ++counters_.ignored;
@@ -96,6 +97,16 @@ void MeterSession::Handle(const Frame& frame, SimTime now, std::vector<OutChunk>
     return;
   }
   ++counters_.requests;
+  if (function == kTimeSync) {
+    // Broadcast: applied (this simulator takes any time) and never answered.
+    SimTime set = 0;
+    if (IsBroadcast(frame.address) && DecodeTimeSync(frame.data, &set)) {
+      clock_offset_ += set - now;
+      LogLine("%s time synchronised: clock moved by %lld s", label_.c_str(),
+              static_cast<long long>(set - now));
+    }
+    return;
+  }
   const bool is1997 = function == kRead1997;
   const size_t id_size = is1997 ? 2 : 4;
   std::vector<uint8_t> answer;
@@ -110,7 +121,12 @@ void MeterSession::Handle(const Frame& frame, SimTime now, std::vector<OutChunk>
       Notify(SessionEvent::kSilent, *meter, id, is1997, now);
       return;
     }
-    if (!is1997 && (id >> 24) == 0x06) {
+    if (!is1997 && (id == kIdMeterDate || id == kIdMeterTime)) {
+      answer = EncodeFrame(*meter, static_cast<uint8_t>(kFromMeter | kRead2007),
+                           ClockAnswerData(id, now));
+      LogLine("%s clock %08X to %s", label_.c_str(), id, AddressText(*meter).c_str());
+      Count(false, *meter, id, now);
+    } else if (!is1997 && (id >> 24) == 0x06) {
       const SimLoadRead read =
           ReadLoadProfile(*meter, id, std::span<const uint8_t>(frame.data).subspan(id_size), now);
       SimReading error;
@@ -137,6 +153,14 @@ void MeterSession::Handle(const Frame& frame, SimTime now, std::vector<OutChunk>
       Notify(reading.error ? SessionEvent::kErrorAnswer : SessionEvent::kAnswer, *meter, id, is1997,
              now);
     }
+  } else if (function == kReadAddress) {
+    // Only the wildcard asks: every meter on the line would answer its own.
+    if (IsSilent(*meter)) return;
+    std::vector<uint8_t> data(meter->begin(), meter->end());
+    answer = EncodeFrame(*meter, static_cast<uint8_t>(kFromMeter | kReadAddress), data);
+    ++counters_.answers;
+    LogLine("%s read address: %s", label_.c_str(), AddressText(*meter).c_str());
+    Notify(SessionEvent::kAnswer, *meter, 0, false, now);
   } else if (function == kReadFollowUp) {
     if (IsBroadcast(frame.address) || IsSilent(*meter)) return;
     answer = FollowUp(frame, *meter, now);

@@ -111,6 +111,8 @@ class MeterSession {
   SessionCounters counters_;
   size_t next_unsolicited_ = 0;
   SessionObserver* observer_ = nullptr;
+  // What a broadcast time synchronisation moved the line's clocks by.
+  SimTime clock_offset_ = 0;
 
   // Per meter, the latest answer that needs follow-up frames.
   struct LongAnswer {

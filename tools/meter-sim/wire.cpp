@@ -189,4 +189,49 @@ std::string HexText(std::span<const uint8_t> bytes) {
   return text;
 }
 
+namespace {
+
+bool FromBcd(uint8_t b, int* out) {
+  if ((b >> 4) > 9 || (b & 0x0F) > 9) return false;
+  *out = (b >> 4) * 10 + (b & 0x0F);
+  return true;
+}
+
+uint8_t ToBcd(int v) {
+  return static_cast<uint8_t>((v / 10 % 10) << 4 | (v % 10));
+}
+
+}  // namespace
+
+bool DecodeTimeSync(std::span<const uint8_t> data, SimTime* out) {
+  int f[6] = {};
+  if (data.size() != 6) return false;
+  for (size_t i = 0; i < 6; ++i)
+    if (!FromBcd(data[i], &f[i])) return false;
+  int64_t seconds = 0;
+  if (!platform::TryEncodeDateTime(2000 + f[5], f[4], f[3], f[2], f[1], f[0], &seconds))
+    return false;
+  *out = seconds;
+  return true;
+}
+
+std::vector<uint8_t> ClockAnswerData(uint32_t id, SimTime t) {
+  std::vector<uint8_t> data{static_cast<uint8_t>(id), static_cast<uint8_t>(id >> 8),
+                            static_cast<uint8_t>(id >> 16), static_cast<uint8_t>(id >> 24)};
+  const int64_t days = t / platform::kSecondsPerDay;
+  const int64_t second = t % platform::kSecondsPerDay;
+  if (id == kIdMeterDate) {
+    int year = 0, month = 0, day = 0;
+    platform::DecodeDate(days, &year, &month, &day);
+    // Week day 0 is Sunday.
+    data.insert(data.end(), {ToBcd(platform::DayOfWeekIso(days) % 7), ToBcd(day), ToBcd(month),
+                             ToBcd(year % 100)});
+  } else {
+    data.insert(data.end(),
+                {ToBcd(static_cast<int>(second % 60)), ToBcd(static_cast<int>(second / 60 % 60)),
+                 ToBcd(static_cast<int>(second / 3600))});
+  }
+  return data;
+}
+
 }  // namespace metersim

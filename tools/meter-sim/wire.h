@@ -25,7 +25,12 @@ constexpr uint8_t kErrorAnswer = 0x40;
 constexpr uint8_t kUnsolicited = 0x9F;
 constexpr uint8_t kUnsolicitedReply = 0x1F;
 constexpr uint8_t kReadFollowUp = 0x12;
-constexpr uint8_t kMoreFollows = 0x20;  // in an answer's control code: more frames follow
+constexpr uint8_t kMoreFollows = 0x20;
+constexpr uint8_t kTimeSync = 0x08;     // broadcast, never answered
+constexpr uint8_t kReadAddress = 0x13;  // to the wildcard address
+// The meter's date (YYMMDDWW) and time (hhmmss).
+constexpr uint32_t kIdMeterDate = 0x04000101;
+constexpr uint32_t kIdMeterTime = 0x04000102;  // in an answer's control code: more frames follow
 
 // The most data one answer frame carries; longer answers go on in
 // follow-up frames.
@@ -42,6 +47,13 @@ uint8_t FrameChecksum(std::span<const uint8_t> bytes);  // sum of all bytes give
 // std::length_error beyond 255 data bytes.
 std::vector<uint8_t> EncodeFrame(const MeterAddress& address, uint8_t control,
                                  std::span<const uint8_t> data);
+
+// The time of a 0x08 data field (ss mm hh DD MM YY, BCD); false when it is
+// not six bytes of a valid time.
+bool DecodeTimeSync(std::span<const uint8_t> data, SimTime* out);
+// The plain data field of a 04000101 (week day, day, month, year) or
+// 04000102 (second, minute, hour) answer at time t, identifier first.
+std::vector<uint8_t> ClockAnswerData(uint32_t id, SimTime t);
 
 // The plain data field of an answer: the identifier (4 or 2 bytes, least
 // significant first), then per value its BCD digits (least significant byte

@@ -8,6 +8,7 @@
 #include "config/store/ini_file.h"
 #include "config/store/proxy_code_object.h"
 #include "config/store/wreg.h"
+#include "host_commands.h"
 #include "host_config.h"
 #include "platform/module.h"
 
@@ -44,9 +45,9 @@ const char* const kQuery =
     "<Item><Function>8000B611</Function></Item></Response>\r\n"
     "  </Request>\r\n"
     "  <Request><Device>3</Device></Request>\r\n"
-    "  <Request><Response><Item><Function>00000000</Function></Item>"
+    "  <Request><Enabled>1</Enabled><Response><Item><Function>00000000</Function></Item>"
     "<Item><Rate>1</Rate></Item><Item><Function>0</Function></Item></Response></Request>\r\n"
-    "  <Request><Response><Item><Function>0201FF99</Function></Item>"
+    "  <Request><Enabled>1</Enabled><Response><Item><Function>0201FF99</Function></Item>"
     "<Item><Function>zz</Function></Item></Response></Request>\r\n"
     "</DL_T645_2007_QUERY>\r\n";
 
@@ -57,13 +58,94 @@ TEST(HostQueryConfig, CountsWhatThePluginWillLoadAndWarnsAboutTheRest) {
   // 00000000 written out is the total combined active energy; a missing
   // function or a bare 0 configures nothing.
   EXPECT_EQ(c.requests, 2);
-  ASSERT_EQ(c.warnings.size(), 6u);
-  EXPECT_NE(c.warnings[0].find("Request #2: no <Response>"), std::string::npos);
-  EXPECT_NE(c.warnings[1].find("''"), std::string::npos);
-  EXPECT_NE(c.warnings[2].find("'0'"), std::string::npos);
-  EXPECT_NE(c.warnings[3].find("0201FF99"), std::string::npos);
-  EXPECT_NE(c.warnings[4].find("'zz'"), std::string::npos);
+  ASSERT_EQ(c.warnings.size(), 7u);
+  EXPECT_NE(c.warnings[0].find("Request #2: no <Enabled>1</Enabled>: listen-only"),
+            std::string::npos);
+  EXPECT_NE(c.warnings[1].find("Request #2: no <Response>"), std::string::npos);
+  EXPECT_NE(c.warnings[2].find("''"), std::string::npos);
+  EXPECT_NE(c.warnings[3].find("'0'"), std::string::npos);
+  EXPECT_NE(c.warnings[4].find("0201FF99"), std::string::npos);
+  EXPECT_NE(c.warnings[5].find("'zz'"), std::string::npos);
+  EXPECT_TRUE(c.errors.empty()) << c.errors.front();
+  ASSERT_EQ(c.plan.size(), 4u);
+  EXPECT_EQ(c.plan[0].caption, "Volts 100%");
+  EXPECT_EQ(c.plan[0].method, "poll");
+  EXPECT_EQ(c.plan[0].devices, (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(c.plan[0].functions, (std::vector<std::string>{"02010100", "8000B611"}));
+  EXPECT_FALSE(c.plan[1].loaded);
+  EXPECT_TRUE(c.plan[1].listen_only);
   EXPECT_EQ(c.xml.compare(0, 5, "<DL_T"), 0);  // the BOM is gone
+}
+
+std::string Request(const std::string& caption, const std::string& body) {
+  return "<Request caption=\"" + caption + "\"><Enabled>1</Enabled>" + body +
+         "<Response><Item><Function>02010100</Function></Item></Response></Request>";
+}
+
+TEST(HostQueryConfig, EveryDoubtfulEntryIsNamedWithItsRequest) {
+  const std::string text =
+      "<DL_T645_2007_QUERY>" +
+      std::string(
+          "<Request caption=\"Quiet\"><Device>1</Device><Response><Item>"
+          "<Function>02010100</Function></Item></Response></Request>") +
+      Request("Units",
+              "<MethodPoll>1</MethodPoll><PollInterval>5</PollInterval>"
+              "<PollUnits>sec</PollUnits>") +
+      Request("Cron5", "<MethodCron>1</MethodCron><CronTime>0 * * * *</CronTime>") +
+      Request("Never", "<MethodCron>1</MethodCron><CronTime>0 0 0 30 2 *</CronTime>") +
+      Request("Long",
+              "<MethodCron>1</MethodCron><CronTime>" + std::string(300, '1') + "</CronTime>") +
+      Request("At", "<MethodAtTime>1</MethodAtTime><AtTime>25:99:00;12:00;1:70</AtTime>") +
+      Request("Addr", "<Device>12A;1</Device>") +
+      Request("Code",
+              "<Device>1</Device></Request><Request caption=\"Code2\"><Enabled>1</Enabled>"
+              "<Response><Item><Function>0201FF99</Function></Item></Response>") +
+      Request("Zero", "<MethodPoll>1</MethodPoll><PollInterval>0</PollInterval>") +
+      Request("Big", "<MethodPoll>1</MethodPoll><PollInterval>655351</PollInterval>") +
+      Request("Wait", "<Timeout>-5</Timeout>") +
+      Request("Fine",
+              "<MethodAtTime>1</MethodAtTime><AtTime>1:30 pm; 23:59:59;7</AtTime>"
+              "<Timeout>65535</Timeout>") +
+      Request("Secs", "<MethodCron>1</MethodCron><CronTime>*/15 * * * * *</CronTime>") +
+      "</DL_T645_2007_QUERY>";
+  ConfigCheck c;
+  std::string e;
+  ASSERT_TRUE(CheckQueryConfig(text, &c, &e)) << e;
+  const auto named = [](const std::vector<std::string>& lines, const std::string& caption,
+                        const std::string& what) {
+    for (const std::string& line : lines)
+      if (line.rfind(caption + ": ", 0) == 0 && line.find(what) != std::string::npos) return true;
+    return false;
+  };
+  EXPECT_TRUE(named(c.warnings, "Quiet", "listen-only"));
+  EXPECT_TRUE(named(c.errors, "Units", "\"sec\""));
+  EXPECT_TRUE(named(c.errors, "Cron5", "5 fields"));
+  EXPECT_TRUE(named(c.errors, "Never", "never fires"));
+  EXPECT_TRUE(named(c.errors, "Long", "longer than 255"));
+  EXPECT_TRUE(named(c.errors, "At", "\"25:99:00\""));
+  EXPECT_TRUE(named(c.errors, "At", "\"1:70\""));
+  EXPECT_TRUE(named(c.errors, "Addr", "\"12A\""));
+  EXPECT_TRUE(named(c.warnings, "Code2", "0201FF99"));
+  EXPECT_TRUE(named(c.errors, "Zero", "PollInterval 0 is outside 1..655350"));
+  EXPECT_TRUE(named(c.errors, "Big", "PollInterval 655351"));
+  EXPECT_TRUE(named(c.errors, "Wait", "Timeout -5"));
+  EXPECT_EQ(c.errors.size(), 10u);
+  for (const std::string& line : c.errors) {
+    EXPECT_EQ(line.rfind("Fine", 0), std::string::npos) << line;
+    EXPECT_EQ(line.rfind("Secs", 0), std::string::npos) << line;
+  }
+  EXPECT_EQ(ConfigCheckExit(c, false), 2);
+  ASSERT_EQ(c.plan.size(), 14u);
+  EXPECT_DOUBLE_EQ(c.plan[13].period_s, 15);
+  EXPECT_EQ(c.plan[13].method, "cron");
+
+  ConfigCheck quiet;
+  ASSERT_TRUE(
+      CheckQueryConfig("<DL_T645_2007_QUERY><Request><Response><Item><Function>02010100"
+                       "</Function></Item></Response></Request></DL_T645_2007_QUERY>",
+                       &quiet, &e));
+  EXPECT_EQ(ConfigCheckExit(quiet, false), 0);
+  EXPECT_EQ(ConfigCheckExit(quiet, true), 1);
 }
 
 TEST(HostQueryConfig, RefusesWhatIsNoQueryConfiguration) {
@@ -176,6 +258,7 @@ TEST(HostExamples, LoadCleanly) {
     std::string e;
     ASSERT_TRUE(host::ReadQueryConfigFile((dir / name).string(), &c, &e)) << e;
     EXPECT_TRUE(c.warnings.empty()) << name << ": " << c.warnings.front();
+    EXPECT_TRUE(c.errors.empty()) << name << ": " << c.errors.front();
     EXPECT_GT(c.requests, 0) << name;
     ++seen;
   }

@@ -59,6 +59,37 @@ TEST_F(HostExe, BadCommandLinesAndConfigurationsExitWithTwo) {
   EXPECT_EQ(Run({"--help"}), kExitOk);
 }
 
+TEST_F(HostExe, CheckExitsByWhatItFindsAndARunRefusesTheSameErrors) {
+  for (const char* name : {"demo.xml", "serial-meter.xml", "dtu-server.xml"})
+    EXPECT_EQ(Run({"check", "--strict", Beside("examples") + "/" + name}), kExitOk) << name;
+  Write("quiet.xml",
+        "<DL_T645_2007_QUERY><Request><Device>1</Device><Response><Item><Function>02010100"
+        "</Function></Item></Response></Request></DL_T645_2007_QUERY>");
+  Write("wrong.xml",
+        "<DL_T645_2007_QUERY><Request caption=\"Hourly\"><Enabled>1</Enabled><MethodCron>1"
+        "</MethodCron><CronTime>0 * * * *</CronTime><Response><Item><Function>02010100"
+        "</Function></Item></Response></Request></DL_T645_2007_QUERY>");
+  EXPECT_EQ(Run({"check", Path("quiet.xml")}), kExitOk);
+  EXPECT_EQ(Run({"check", "--strict", Path("quiet.xml")}), kExitFailure);
+  EXPECT_EQ(Run({"check", Path("quiet.xml"), Path("wrong.xml")}), kExitUsage);
+  EXPECT_EQ(Run({"check", Path("bad.xml")}), kExitUsage);
+  EXPECT_EQ(Run({"check"}), kExitUsage);
+
+  EXPECT_EQ(Run({"--config", Path("wrong.xml"), "--log", Path("w.log"), "--library",
+                 Beside(HOST_STUB_FILE), "--duration", "0.2", "listen://127.0.0.1:0"}),
+            kExitUsage);
+  // A stored configuration gets the same checks as a file.
+  Write("latin.ini",
+        "[dlt645-host.Common]\nParser config=<DL_T645_2007_QUERY>\xE9"
+        "</DL_T645_2007_QUERY>\n");
+  EXPECT_EQ(Run({"--settings", Path("latin.ini"), "--library", Beside(HOST_STUB_FILE), "--duration",
+                 "0.2", "listen://127.0.0.1:0"}),
+            kExitUsage);
+  EXPECT_EQ(Run({"--config", Path("good.xml"), "--event", "E", "--event-every", "0.01",
+                 "listen://127.0.0.1:0"}),
+            kExitUsage);
+}
+
 TEST_F(HostExe, PortsAndLibrariesThatFailExitWithOne) {
   EXPECT_EQ(Run({"--config", Path("good.xml"), "--library", Path("missing.dll"), "--log",
                  Path("a.log"), "tcp://127.0.0.1:9"}),

@@ -128,6 +128,13 @@ class Watcher final : public metersim::SessionObserver {
     std::lock_guard<std::mutex> lock(mutex_);
     events_.push_back(event);
   }
+  // The meters' clock at the last event of the identifier; 0 when none.
+  metersim::SimTime LastTime(uint32_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = events_.rbegin(); it != events_.rend(); ++it)
+      if (it->id == id) return it->time;
+    return 0;
+  }
   // Events of this kind (for this meter and identifier when given).
   size_t Count(SessionEvent::Kind kind, const std::string& meter = {}, uint32_t id = 0) {
     const MeterAddress a = meter.empty() ? MeterAddress{} : Address(meter);
@@ -751,5 +758,38 @@ TEST_F(Loopback, SighupReloadsTheConfigurationAndKeepsTheDtus) {
   EXPECT_FALSE(LogHas("closed by the peer")) << log_;
 }
 #endif
+
+// The commissioning subcommands against the simulator: they exit 0 with
+// what the meter answered, 1 in time when it stays silent, 2 on a function
+// the tables lack.
+TEST_F(Loopback, CommissioningSubcommandsReadFindAndSetTheMeter) {
+  ASSERT_NO_FATAL_FAILURE(StartSimulator({"--meter", kTwo[0], "--meter", "7", "--silent", "7"}));
+  const std::string host = Beside(HOST_EXE_FILE);
+  EXPECT_EQ(platform::RunProgram(
+                host, {"read", "--meter", kTwo[0], "--function", "0201FF00,FREQUENCY", converter_}),
+            kExitOk);
+  EXPECT_EQ(watcher_.Count(SessionEvent::kAnswer, kTwo[0], 0x0201FF00), 1u);
+  EXPECT_EQ(watcher_.Count(SessionEvent::kAnswer, kTwo[0], 0x02800002), 1u);
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(platform::RunProgram(host, {"read", "--meter", "7", "--function", "02010100",
+                                        "--timeout", "300", converter_}),
+            kExitFailure);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_EQ(platform::RunProgram(
+                host, {"read", "--meter", kTwo[0], "--function", "VOLTAGEA", converter_}),
+            kExitUsage);
+
+  const size_t answers = watcher_.Count(SessionEvent::kAnswer, kTwo[0]);
+  EXPECT_EQ(platform::RunProgram(host, {"discover", converter_}), kExitOk);
+  EXPECT_EQ(watcher_.Count(SessionEvent::kAnswer, kTwo[0]), answers + 1);
+
+  // The simulator's clock stands at kClock until the broadcast moves it to
+  // the host's time; the confirmation read shows it.
+  EXPECT_EQ(platform::RunProgram(host, {"sync-time", "--meter", kTwo[0], converter_}), kExitOk);
+  metersim::SimTime clock = 0;
+  ASSERT_TRUE(metersim::ParseSimTime(kClock, &clock));
+  EXPECT_GT(watcher_.LastTime(0x04000102), clock + 86400);
+}
 
 }  // namespace

@@ -101,6 +101,10 @@ TEST(HostOptions, MistakesAreNamed) {
     Parse({"--config", "q.xml", "tcp://h:1", option, "-1"}, &e);
     EXPECT_NE(e.find(option), std::string::npos) << option;
   }
+  Parse({"--config", "q.xml", "tcp://h:1", "--stats", "0.001"}, &e);
+  EXPECT_NE(e.find("--stats"), std::string::npos);
+  Parse({"--config", "q.xml", "tcp://h:1", "--event-every", "0.5"}, &e);
+  EXPECT_NE(e.find("--event-every"), std::string::npos);
   Parse({"--help"}, &e);
   EXPECT_TRUE(e.empty());
 }

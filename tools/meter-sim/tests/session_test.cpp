@@ -116,6 +116,30 @@ struct SessionFixture : ::testing::Test {
 
 using MeterBus = SessionFixture;
 
+TEST_F(MeterBus, ReadsTheAddressAndTakesABroadcastTime) {
+  std::vector<MeterAddress> one = {Addr("123456789012")};
+  MeterSession s(one, faults, 1);
+  auto out = Send(s, Bytes{0x68, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0x68, 0x13, 0x00, 0xDF, 0x16});
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].bytes, (Bytes{0x68, 0x12, 0x90, 0x78, 0x56, 0x34, 0x12, 0x68, 0x93, 0x06, 0x45,
+                                 0xC3, 0xAB, 0x89, 0x67, 0x45, 0x07, 0x16}));
+  // 2024-05-01 12:30:45: no answer, and the clock reads it afterwards.
+  EXPECT_TRUE(Send(s, Bytes{0x68, 0x99, 0x99, 0x99, 0x99, 0x99, 0x99, 0x68, 0x08, 0x06, 0x78, 0x63,
+                            0x45, 0x34, 0x38, 0x57, 0x57, 0x16})
+                  .empty());
+  out = Send(s, Request(one[0], metersim::kIdMeterTime));
+  ASSERT_EQ(out.size(), 1u);
+  const Bytes& time = out[0].bytes;
+  ASSERT_EQ(time.size(), 12u + 7u);
+  EXPECT_EQ(Bytes(time.begin() + 14, time.begin() + 17),
+            (Bytes{0x45 + 0x33, 0x30 + 0x33, 0x12 + 0x33}));
+  out = Send(s, Request(one[0], metersim::kIdMeterDate));
+  ASSERT_EQ(out.size(), 1u);
+  // Wednesday, 1 May 2024.
+  EXPECT_EQ(Bytes(out[0].bytes.begin() + 14, out[0].bytes.begin() + 18),
+            (Bytes{0x03 + 0x33, 0x01 + 0x33, 0x05 + 0x33, 0x24 + 0x33}));
+}
+
 TEST_F(MeterBus, OnlyTheAddressedMeterAnswers) {
   MeterSession s(meters, faults, 1);
   auto out = Send(s, Request(meters[1], 0x02010100));
@@ -152,7 +176,7 @@ TEST_F(MeterBus, BroadcastAndWildcardAreAnsweredByTheFirstMeter) {
 
 TEST_F(MeterBus, ErrorAnswersAndMalformedRequests) {
   MeterSession s(meters, faults, 1);
-  auto out = Send(s, Request(meters[0], 0x04000101));
+  auto out = Send(s, Request(meters[0], 0x04000401));
   ASSERT_EQ(out.size(), 1u);
   auto f = Decode(out[0].bytes);
   EXPECT_EQ(f.control, 0xD1);

@@ -1,0 +1,667 @@
+#include "host_commands.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "config/dialog/options_form.h"
+#include "dlt645/func_types.h"
+#include "host_app.h"
+#include "host_platform.h"
+#include "platform/module.h"
+#include "platform/strings.h"
+
+namespace host {
+
+namespace {
+
+std::string SecondsText(double s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", s);
+  return text;
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items)
+    text += (text.empty() ? "" : ", ") + item;
+  return text;
+}
+
+std::string MethodText(const RequestPlan& r) {
+  if (r.method == "poll") return "polled every " + SecondsText(r.period_s) + " s";
+  if (r.method == "at-time") return "daily at " + r.schedule;
+  if (r.method == "cron")
+    return "cron \"" + r.schedule + "\"" +
+           (r.period_s > 0 ? " (next two " + SecondsText(r.period_s) + " s apart)" : "");
+  if (r.method == "event") return "on host event \"" + r.schedule + "\"";
+  return "once, when the port opens";
+}
+
+int Check(const std::vector<std::string>& args) {
+  bool strict = false;
+  std::vector<std::string> files;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--strict") {
+      strict = true;
+    } else if (!args[i].empty() && args[i][0] == '-') {
+      std::fprintf(stderr, "dlt645-host check: unknown option '%s'\n", args[i].c_str());
+      return kExitUsage;
+    } else {
+      files.push_back(args[i]);
+    }
+  }
+  if (files.empty()) {
+    std::fputs("usage: dlt645-host check [--strict] CONFIG.xml...\n", stderr);
+    return kExitUsage;
+  }
+  int code = kExitOk;
+  for (const std::string& path : files) {
+    ConfigCheck check;
+    std::string error;
+    if (!ReadQueryConfigFile(path, &check, &error)) {
+      std::printf("error: %s\n", error.c_str());
+      code = kExitUsage;
+      continue;
+    }
+    PrintConfigReport(stdout, path, check);
+    const int c = ConfigCheckExit(check, strict);
+    if (c == kExitUsage || code == kExitOk) code = c;
+  }
+  return code;
+}
+
+// ---- the plug-in's functions ----------------------------------------------
+
+// The unit of a row's values, by its identifier: the tables name quantities,
+// not units.
+std::string UnitOf(const TRequestFuncType& row, bool is1997) {
+  const uint32_t id = row.Id;
+  if (is1997) {
+    const uint32_t hi = id >> 8;
+    if (hi == 0x90 || hi == 0x94 || hi == 0x98 || id == 0xD110) return "kWh";
+    if (hi == 0x91 || hi == 0x95 || hi == 0x99) return "kvarh";
+    if (hi == 0xA0 || id == 0xD210) return "kW";
+    if (hi == 0xA1) return "kvar";
+    if (hi == 0xB6) {
+      switch ((id >> 4) & 0x0F) {
+        case 0x1:
+        case 0x9:
+          return "V";
+        case 0x2:
+          return "A";
+        case 0x3:
+          return "kW";
+        case 0x4:
+          return "kvar";
+        default:
+          return "";
+      }
+    }
+    if (id == 0xC010 || id == 0xC011) return "date/time";
+    return "";
+  }
+  const uint32_t di3 = id >> 24;
+  const uint32_t di2 = (id >> 16) & 0xFF;
+  if (di3 == 0x00 || di3 == 0x01) {
+    // Phase registers repeat the total's types from 0x15, 0x29 and 0x3D on.
+    const uint32_t type = di2 > 0x14 ? (di2 - 1) % 0x14 + 1 : di2;
+    const bool energy = di3 == 0x00;
+    if (type <= 2) return energy ? "kWh" : "kW";
+    if (type <= 8) return energy ? "kvarh" : "kvar";
+    return energy ? "kVAh" : "kVA";
+  }
+  if (di3 == 0x02) {
+    switch (di2) {
+      case 0x01:
+        return "V";
+      case 0x02:
+        return "A";
+      case 0x03:
+        return "kW";
+      case 0x04:
+        return "kvar";
+      case 0x05:
+        return "kVA";
+      case 0x0A:
+      case 0x0B:
+        return "%";
+      case 0x80:
+        return (id & 0xFF) == 0x02 ? "Hz" : (id & 0xFF) == 0x07 ? "°C" : "";
+      default:
+        return "";
+    }
+  }
+  return "";
+}
+
+struct FunctionInfo {
+  std::string code;
+  std::string name;
+  std::string field;
+  int values = 0;
+  int decimals = 0;
+  std::string unit;
+  bool stamped = false;  // each value carries its date and time
+  bool rates = false;
+};
+
+std::vector<FunctionInfo> Functions(bool is1997) {
+  std::vector<FunctionInfo> out;
+  for (const TRequestFuncType& row : FuncTypeTable(is1997)) {
+    FunctionInfo f;
+    char code[12];
+    std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(FuncTypeCode(row)));
+    f.code = code;
+    f.name = std::string(row.DisplayName);
+    f.field = std::string(row.FieldName);
+    f.values = row.ValueCount;
+    f.decimals = row.Format == 0xFF ? 0 : row.Format & 0x0F;
+    f.unit = row.Format == 0xFF ? "record" : UnitOf(row, is1997);
+    f.stamped = row.Format != 0xFF && (row.Format & 0x30) != 0;
+    f.rates = row.RateCount != 0;
+    out.push_back(f);
+  }
+  return out;
+}
+
+std::string JsonText(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string FunctionsText(const std::string& format, bool is1997) {
+  const std::vector<FunctionInfo> list = Functions(is1997);
+  std::string out;
+  char line[512];
+  if (format == "json") {
+    out = "[\n";
+    for (size_t i = 0; i < list.size(); ++i) {
+      const FunctionInfo& f = list[i];
+      std::snprintf(line, sizeof line,
+                    "  {\"code\": %s, \"name\": %s, \"field\": %s, \"values\": %d, "
+                    "\"decimals\": %d, \"unit\": %s, \"timestamp\": %s, \"rates\": %s}%s\n",
+                    JsonText(f.code).c_str(), JsonText(f.name).c_str(), JsonText(f.field).c_str(),
+                    f.values, f.decimals, JsonText(f.unit).c_str(), f.stamped ? "true" : "false",
+                    f.rates ? "true" : "false", i + 1 < list.size() ? "," : "");
+      out += line;
+    }
+    return out + "]\n";
+  }
+  if (format == "markdown") {
+    out = "| Code | Name | Field | Values | Decimals | Unit |\n|---|---|---|---|---|---|\n";
+    for (const FunctionInfo& f : list) {
+      std::string unit = f.unit;
+      if (f.stamped) unit += unit.empty() ? "date/time" : ", date/time";
+      out += "| " + f.code + " | " + f.name + (f.rates ? " (rates)" : "") + " | " + f.field +
+             " | " + std::to_string(f.values) + " | " + std::to_string(f.decimals) + " | " + unit +
+             " |\n";
+    }
+    return out;
+  }
+  for (const FunctionInfo& f : list) {
+    std::string unit = f.unit;
+    if (f.stamped) unit += unit.empty() ? "date/time" : ", date/time";
+    std::snprintf(line, sizeof line, "%s  %-34s %3d value(s), %d decimal(s)  %-16s %s\n",
+                  f.code.c_str(), f.field.c_str(), f.values, f.decimals, unit.c_str(),
+                  f.name.c_str());
+    out += line;
+  }
+  return out;
+}
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j)
+    row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+bool ResolveFunction(const std::string& token, bool is1997, std::string* code, std::string* error) {
+  const std::string upper = platform::AsciiUpperCase(token);
+  if (upper == "04000101" || upper == "04000102") {
+    *code = upper;
+    return true;
+  }
+  const std::vector<FunctionInfo> all = [] {
+    std::vector<FunctionInfo> both = Functions(false);
+    for (FunctionInfo& f : Functions(true))
+      both.push_back(f);
+    return both;
+  }();
+  for (const FunctionInfo& f : all)
+    if (f.code == upper || platform::AsciiUpperCase(f.field) == upper ||
+        platform::AsciiUpperCase(f.name) == upper) {
+      *code = f.code;
+      return true;
+    }
+  // A 1997 meter's codes may be written without the table's bit.
+  if (is1997 && upper.size() == 4)
+    for (const FunctionInfo& f : all)
+      if (f.code == "8000" + upper) {
+        *code = f.code;
+        return true;
+      }
+  std::vector<std::pair<size_t, std::string>> closest;
+  for (const FunctionInfo& f : all) {
+    const size_t d = std::min(EditDistance(upper, f.code),
+                              EditDistance(upper, platform::AsciiUpperCase(f.field)));
+    closest.emplace_back(d, f.code + " " + f.field);
+  }
+  std::stable_sort(closest.begin(), closest.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  *error = "no function '" + token + "'; the closest: ";
+  for (size_t i = 0; i < closest.size() && i < 3; ++i)
+    *error += (i ? ", " : "") + closest[i].second;
+  return false;
+}
+
+std::string FunctionsListing(const std::string& format, bool is1997) {
+  return FunctionsText(format, is1997);
+}
+
+std::string FunctionsDocument() {
+  return "# Functions\n\n"
+         "Every function of the plug-in's tables: the code a `<Function>` element names, the\n"
+         "name of its values in the records (with the value's number appended when a\n"
+         "function has several, or the rate when one is asked), how many values an answer\n"
+         "carries at most, their decimals and unit. \"(rates)\" marks functions that take a\n"
+         "`<Rate>`; \"date/time\" a time stamp beside each value (`TIMESTAMP1`, ...).\n"
+         "Generated by `dlt645-host functions --format markdown`; do not edit.\n\n"
+         "## DL/T 645-2007\n\n" +
+         FunctionsText("markdown", false) +
+         "\n## DL/T 645-1997\n\n"
+         "Codes with bit 31 set (`8000xxxx`) select the 1997 table and its frames.\n\n" +
+         FunctionsText("markdown", true);
+}
+
+namespace {
+
+// ---- commissioning runs: the plug-in on one port, a job in another thread ----
+
+struct RunArgs {
+  Module module = Module::k2007;
+  std::string library;
+  uint32_t timeout_ms = 2000;
+  std::string meter;
+  std::vector<std::string> functions;
+  std::string rate = "0";
+  std::vector<PortSpec> ports;
+  bool verbose = false;
+};
+
+// Parses the common options of read, discover and sync-time.
+bool ParseRunArgs(const std::vector<std::string>& args, RunArgs* out, std::string* error) {
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const auto value = [&](std::string* v) {
+      if (i + 1 >= args.size()) {
+        *error = "option " + a + " needs a value";
+        return false;
+      }
+      *v = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--module") {
+      if (!value(&v)) return false;
+      if (v == "2007") {
+        out->module = Module::k2007;
+      } else if (v == "1997") {
+        out->module = Module::k1997;
+      } else if (v == "gprs") {
+        out->module = Module::kGprs;
+      } else {
+        *error = "--module '" + v + "' is none of 2007, gprs, 1997";
+        return false;
+      }
+    } else if (a == "--library") {
+      if (!value(&out->library)) return false;
+    } else if (a == "--timeout") {
+      if (!value(&v)) return false;
+      const long n = std::strtol(v.c_str(), nullptr, 10);
+      if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos || n < 1 ||
+          n > 65535) {
+        *error = "--timeout '" + v + "' is not a number of milliseconds from 1 to 65535";
+        return false;
+      }
+      out->timeout_ms = static_cast<uint32_t>(n);
+    } else if (a == "--meter") {
+      if (!value(&out->meter)) return false;
+    } else if (a == "--function") {
+      if (!value(&v)) return false;
+      size_t begin = 0;
+      for (;;) {
+        const size_t comma = v.find(',', begin);
+        const std::string token =
+            v.substr(begin, comma == std::string::npos ? comma : comma - begin);
+        if (!token.empty()) out->functions.push_back(token);
+        if (comma == std::string::npos) break;
+        begin = comma + 1;
+      }
+    } else if (a == "--rate") {
+      if (!value(&out->rate)) return false;
+    } else if (a == "--verbose" || a == "-v") {
+      out->verbose = true;
+    } else if (!a.empty() && a[0] == '-') {
+      *error = "unknown option '" + a + "'";
+      return false;
+    } else {
+      PortSpec port;
+      if (!ParsePortSpec(a, &port, error)) return false;
+      out->ports.push_back(port);
+    }
+  }
+  if (out->ports.size() != 1) {
+    *error = "one port is needed (tcp://HOST:PORT, listen://ADDR:PORT or serial:DEVICE)";
+    return false;
+  }
+  return true;
+}
+
+using Job = std::function<int(PluginInstance&)>;
+
+// Loads the plug-in with no request of its own on the port and runs the job
+// once the port is open; 1 when the port never opened.
+int RunJob(const std::string& name, const RunArgs& a, uint32_t job_ms, const Job& job) {
+  std::error_code ec;
+  auto dir = std::filesystem::temp_directory_path(ec);
+  if (ec) dir = ".";
+  std::random_device rd;
+  const std::string settings = (dir / ("dlt645-host-" + std::to_string(rd()) + ".ini")).string();
+  std::string error;
+  if (!WriteSettingsFile(settings, "dlt645-host", "<DL_T645_2007_QUERY/>", &error)) {
+    std::fprintf(stderr, "dlt645-host %s: %s\n", name.c_str(), error.c_str());
+    return kExitFailure;
+  }
+  HostOptions o;
+  o.ports = a.ports;
+  o.settings = settings;
+  o.module = a.module;
+  o.library = a.library;
+  o.log_level = a.verbose ? 2 : 0;
+  o.verbose = a.verbose;
+  o.connect_attempts = 1;
+  o.duration_s = job_ms / 1000.0 + 3;
+  std::string library = a.library;
+  if (library.empty())
+    library =
+        (std::filesystem::path(platform::ProgramFileName()).parent_path() / DefaultLibraryFile())
+            .string();
+  int code = kExitFailure;
+  bool ran = false;
+  {
+    Host app(o, stdout, stderr);
+    app.Job = job;
+    code = app.Run(library, settings);
+    ran = app.JobRan();
+  }
+  std::filesystem::remove(settings, ec);
+  RemoveSettingsLock(settings);
+  if (!ran) {
+    std::fprintf(stderr, "dlt645-host %s: %s did not open in time\n", name.c_str(),
+                 a.ports.front().text.c_str());
+    return kExitFailure;
+  }
+  return code;
+}
+
+std::string Result(ParamsList& params) {
+  const ListItem* item = params.Find("RESULT");
+  return item ? item->value.AsText() : std::string();
+}
+
+// "A=1\r\nB=2\r\n" as lines.
+void PrintLines(const std::string& text) {
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t end = text.find("\r\n", begin);
+    if (end == std::string::npos) end = text.size();
+    if (end > begin) std::printf("%s\n", text.substr(begin, end - begin).c_str());
+    begin = end + 2;
+  }
+  std::fflush(stdout);
+}
+
+int ReadFunctions(PluginInstance& plugin, const RunArgs& a, const std::vector<std::string>& codes) {
+  int code = kExitOk;
+  for (const std::string& function : codes) {
+    ListPtr params = MakeList();
+    params->Put("DATA-SOURCE", Value::Int(1));
+    params->Put("DEVICE", Value::Text(a.meter));
+    params->Put("FUNCTION", Value::Text(function));
+    params->Put("RATE", Value::Text(a.rate));
+    params->Put("TIMEOUT", Value::Int(static_cast<int32_t>(a.timeout_ms)));
+    params->Put("RESULT", Value::Text(""));
+    const int32_t r = plugin.Command("READ-NOW", *params, kRoleRequests | kRoleParsing);
+    if (r != 0) {
+      std::fprintf(stderr, "dlt645-host read: %s: %s\n", function.c_str(), Result(*params).c_str());
+      code = kExitFailure;
+      continue;
+    }
+    PrintLines(Result(*params));
+  }
+  return code;
+}
+
+int Read(const std::vector<std::string>& args) {
+  RunArgs a;
+  std::string error;
+  if (!ParseRunArgs(args, &a, &error) || a.meter.empty() || a.functions.empty()) {
+    std::fprintf(stderr,
+                 "dlt645-host read: %s\nusage: dlt645-host read [--module 1997] "
+                 "--meter ADDR --function CODE|NAME[,...] [--rate R] [--timeout MS] PORT\n",
+                 error.empty() ? "--meter and --function are needed" : error.c_str());
+    return kExitUsage;
+  }
+  std::vector<std::string> codes;
+  for (const std::string& token : a.functions) {
+    std::string code;
+    if (!ResolveFunction(token, a.module == Module::k1997, &code, &error)) {
+      std::fprintf(stderr, "dlt645-host read: %s\n", error.c_str());
+      return kExitUsage;
+    }
+    codes.push_back(code);
+  }
+  const uint32_t job_ms = a.timeout_ms * static_cast<uint32_t>(codes.size());
+  return RunJob("read", a, job_ms,
+                [&](PluginInstance& plugin) { return ReadFunctions(plugin, a, codes); });
+}
+
+int Discover(const std::vector<std::string>& args) {
+  RunArgs a;
+  std::string error;
+  if (!ParseRunArgs(args, &a, &error)) {
+    std::fprintf(stderr,
+                 "dlt645-host discover: %s\nusage: dlt645-host discover [--timeout MS] "
+                 "PORT\n",
+                 error.c_str());
+    return kExitUsage;
+  }
+  return RunJob("discover", a, a.timeout_ms, [&](PluginInstance& plugin) {
+    ListPtr params = MakeList();
+    params->Put("DATA-SOURCE", Value::Int(1));
+    params->Put("TIMEOUT", Value::Int(static_cast<int32_t>(a.timeout_ms)));
+    params->Put("RESULT", Value::Text(""));
+    const int32_t r = plugin.Command("READ-ADDRESS", *params, kRoleRequests | kRoleParsing);
+    if (r != 0) {
+      std::fprintf(stderr, "dlt645-host discover: %s\n", Result(*params).c_str());
+      return kExitFailure;
+    }
+    std::printf("%s\n", Result(*params).c_str());
+    return kExitOk;
+  });
+}
+
+int SyncTime(const std::vector<std::string>& args) {
+  RunArgs a;
+  std::string error;
+  if (!ParseRunArgs(args, &a, &error)) {
+    std::fprintf(stderr,
+                 "dlt645-host sync-time: %s\nusage: dlt645-host sync-time [--meter ADDR] "
+                 "[--timeout MS] PORT\n",
+                 error.c_str());
+    return kExitUsage;
+  }
+  return RunJob("sync-time", a, a.timeout_ms * 3, [&](PluginInstance& plugin) {
+    ListPtr params = MakeList();
+    params->Put("DATA-SOURCE", Value::Int(1));
+    params->Put("RESULT", Value::Text(""));
+    const int32_t r = plugin.Command("SYNC-TIME", *params, kRoleRequests | kRoleParsing);
+    if (r != 0) {
+      std::fprintf(stderr, "dlt645-host sync-time: %s\n", Result(*params).c_str());
+      return kExitFailure;
+    }
+    std::printf("SYNC-TIME=%s\n", Result(*params).c_str());
+    std::fflush(stdout);
+    // A broadcast is never answered: the meter's clock tells whether it took it.
+    if (a.meter.empty()) return kExitOk;
+    return ReadFunctions(plugin, a, {"04000101", "04000102"});
+  });
+}
+
+int FunctionsCommand(const std::vector<std::string>& args) {
+  std::string format = "text";
+  bool is1997 = false;
+  bool module_given = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--format" && i + 1 < args.size()) {
+      format = args[++i];
+    } else if (args[i] == "--module" && i + 1 < args.size()) {
+      is1997 = args[++i] == "1997";
+      module_given = true;
+    } else {
+      std::fputs("usage: dlt645-host functions [--module 1997] [--format text|json|markdown]\n",
+                 stderr);
+      return kExitUsage;
+    }
+  }
+  if (format != "text" && format != "json" && format != "markdown") {
+    std::fprintf(stderr, "dlt645-host functions: --format '%s' is none of text, json, markdown\n",
+                 format.c_str());
+    return kExitUsage;
+  }
+  // The document covers both tables unless one is asked for.
+  std::fputs(format == "markdown" && !module_given ? FunctionsDocument().c_str()
+                                                   : FunctionsText(format, is1997).c_str(),
+             stdout);
+  return kExitOk;
+}
+
+// The options dialog as its description gives it: the menu of texts and
+// the schema rows of the property tree.
+int OptionsCommand(const std::vector<std::string>& args) {
+  const bool json = args.size() == 3 && args[1] == "--format" && args[2] == "json";
+  if (args.size() != 1 && !json &&
+      !(args.size() == 3 && args[1] == "--format" && args[2] == "text")) {
+    std::fputs("usage: dlt645-host options [--format text|json]\n", stderr);
+    return kExitUsage;
+  }
+  const auto caption = [](const char* item) -> std::string {
+    for (size_t i = 0; i < options_form::kMenuItemCount; ++i)
+      if (std::string(options_form::kMenuItems[i].Name) == item &&
+          options_form::kMenuItems[i].Caption)
+        return options_form::kMenuItems[i].Caption;
+    return item;
+  };
+  if (json) {
+    std::printf("{\n  \"menu\": [\n");
+    for (size_t i = 0; i < options_form::kMenuItemCount; ++i) {
+      const auto& m = options_form::kMenuItems[i];
+      std::printf("    {\"name\": %s, \"caption\": %s}%s\n", JsonText(m.Name).c_str(),
+                  m.Caption ? JsonText(m.Caption).c_str() : "null",
+                  i + 1 < options_form::kMenuItemCount ? "," : "");
+    }
+    std::printf("  ],\n  \"schema\": [\n");
+    for (size_t i = 0; i < options_form::kSchemaCount; ++i) {
+      const auto& r = options_form::kSchema[i];
+      std::printf(
+          "    {\"depth\": %d, \"name\": %s, \"caption\": %s, \"type\": %s, "
+          "\"range\": %s, \"default\": %s}%s\n",
+          r.Depth, JsonText(r.Name).c_str(), JsonText(caption(r.CaptionFrom)).c_str(),
+          JsonText(r.Type).c_str(), JsonText(r.Params).c_str(),
+          r.Default ? JsonText(r.Default).c_str() : "null",
+          i + 1 < options_form::kSchemaCount ? "," : "");
+    }
+    std::printf("  ]\n}\n");
+    return kExitOk;
+  }
+  std::printf("Menu:\n");
+  for (size_t i = 0; i < options_form::kMenuItemCount; ++i) {
+    const auto& m = options_form::kMenuItems[i];
+    std::printf("  %-18s %s\n", m.Name, m.Caption ? m.Caption : "(filled by the plug-in)");
+  }
+  std::printf("\nSettings (element, type, range or values, default):\n");
+  for (size_t i = 0; i < options_form::kSchemaCount; ++i) {
+    const auto& r = options_form::kSchema[i];
+    std::printf("  %s%-*s %-34s %-16s %-12s %s\n", std::string(2 * r.Depth, ' ').c_str(),
+                16 - 2 * r.Depth, r.Name, caption(r.CaptionFrom).c_str(), r.Type, r.Params,
+                r.Default ? r.Default : "");
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+void PrintConfigReport(std::FILE* out, const std::string& path, const ConfigCheck& check) {
+  std::fprintf(out, "%s: %zu request(s), %d loaded\n", path.c_str(), check.plan.size(),
+               check.requests);
+  for (const RequestPlan& r : check.plan) {
+    std::string line = "  " + r.caption + ": ";
+    if (!r.loaded) {
+      line += "skipped";
+    } else {
+      line += r.listen_only ? "listen-only (" + MethodText(r) + ", nothing sent)" : MethodText(r);
+      line += "; devices " + Joined(r.devices) + "; functions " + Joined(r.functions);
+    }
+    std::fprintf(out, "%s\n", line.c_str());
+  }
+  for (const std::string& e : check.errors)
+    std::fprintf(out, "error: %s: %s\n", path.c_str(), e.c_str());
+  for (const std::string& w : check.warnings)
+    std::fprintf(out, "warning: %s: %s\n", path.c_str(), w.c_str());
+  std::fprintf(out, "%s: %zu error(s), %zu warning(s)\n", path.c_str(), check.errors.size(),
+               check.warnings.size());
+}
+
+int ConfigCheckExit(const ConfigCheck& check, bool strict) {
+  if (!check.errors.empty()) return kExitUsage;
+  if (strict && !check.warnings.empty()) return kExitFailure;
+  return kExitOk;
+}
+
+bool IsSubcommand(const std::string& word) {
+  return word == "check" || word == "read" || word == "discover" || word == "sync-time" ||
+         word == "functions" || word == "options";
+}
+
+int RunSubcommand(const std::vector<std::string>& args) {
+  if (args.empty()) return kExitUsage;
+  if (args[0] == "check") return Check(args);
+  if (args[0] == "read") return Read(args);
+  if (args[0] == "discover") return Discover(args);
+  if (args[0] == "sync-time") return SyncTime(args);
+  if (args[0] == "functions") return FunctionsCommand(args);
+  if (args[0] == "options") return OptionsCommand(args);
+  return kExitUsage;
+}
+
+}  // namespace host

@@ -1,0 +1,32 @@
+#pragma once
+// dlt645-host's subcommands for commissioning: checking a configuration,
+// listing the plug-in's functions and settings. Without a subcommand the
+// host polls (main.cpp).
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host_config.h"
+
+namespace host {
+
+// Whether the first argument names a subcommand.
+bool IsSubcommand(const std::string& word);
+// args[0] is the subcommand; the exit code.
+int RunSubcommand(const std::vector<std::string>& args);
+
+// `check`: what the plug-in will do with each request, then the errors and
+// warnings; path names the file in every line.
+void PrintConfigReport(std::FILE* out, const std::string& path, const ConfigCheck& check);
+// 0 clean, 2 errors, 1 warnings when strict.
+int ConfigCheckExit(const ConfigCheck& check, bool strict);
+
+// A function given by code, field name or caption (any letter case) as the
+// plug-in's code; false with the closest matches named.
+bool ResolveFunction(const std::string& token, bool is1997, std::string* code, std::string* error);
+// `functions`: the table with units as text, json or markdown.
+std::string FunctionsListing(const std::string& format, bool is1997);
+// docs/functions.md: both tables as markdown.
+std::string FunctionsDocument();
+
+}  // namespace host
