@@ -1,8 +1,8 @@
 // Random byte streams through the simulator's request side: frame search,
 // requests, follow-ups and answers of a session of three meters. Checks
-// that nothing reads outside the data, that the receive buffer stays
-// bounded, that everything sent (noise off) is sound frames from a meter,
-// and that the blocks a stream is cut into never change the answers.
+// that nothing reads outside the data, that everything sent (noise off) is
+// sound frames from a meter, and that the blocks a stream is cut into never
+// change the answers (unless sound frames overlap).
 //
 // Input: byte 0 seeds the block sizes, byte 1 the faults (echo off, noise
 // off: those change the bytes sent); the rest is the stream.
@@ -49,6 +49,25 @@ std::vector<uint8_t> Run(const uint8_t* data, size_t size, uint8_t flags, uint32
   return sent;
 }
 
+// Whether a sound frame starts inside another: then which of the two is
+// answered depends on whether the first had fully arrived when the second
+// did (the later frame wins over a frame still arriving), so the blocks
+// matter.
+bool SoundFramesOverlap(const uint8_t* data, size_t size) {
+  size_t end_of_last = 0;
+  for (size_t i = 0; i + metersim::kMinFrame <= size; ++i) {
+    if (data[i] != metersim::kFrameStart || data[i + 7] != metersim::kFrameStart) continue;
+    const size_t length = metersim::kMinFrame + data[i + 9];
+    if (i + length > size || data[i + length - 1] != metersim::kFrameEnd ||
+        metersim::FrameChecksum(std::span<const uint8_t>(data + i, length - 2)) !=
+            data[i + length - 2])
+      continue;
+    if (i < end_of_last) return true;
+    end_of_last = i + length;
+  }
+  return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -66,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check((frame.control & metersim::kFromMeter) != 0, "sent by a meter");
   Check(scanner.Buffered() == 0 && scanner.Malformed() == 0, "only sound frames sent");
 
-  Check(Run(data, size, flags, seed, false) == chunked, "the same answers whatever the blocks");
+  if (!SoundFramesOverlap(data, size))
+    Check(Run(data, size, flags, seed, false) == chunked, "the same answers whatever the blocks");
   return 0;
 }
