@@ -46,10 +46,10 @@ class Module final : public IParserModule {
  public:
   std::vector<std::string> Seen;
 
-  bool RoleEnabled(int) const override { return true; }
-  void Log(int level, const std::string& text, bool) override {
+  bool RoleEnabled(TRole) const override { return true; }
+  void Log(TLogLevel level, const std::string& text, bool) override {
     Check(!text.empty(), "log text");
-    Seen.push_back("log " + std::to_string(level) + " " + text);
+    Seen.push_back("log " + std::to_string(static_cast<int>(level)) + " " + text);
   }
   void AppendResult(TPluginCallRec* rec, TqonParamsList* list, const std::string& text,
                     bool append) override {

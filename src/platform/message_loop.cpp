@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <unordered_map>
 #include <vector>
 
@@ -282,10 +283,18 @@ struct DoorbellList {
   size_t prune_at = 64;
 };
 
+// A singleton that is never destroyed (threads may still use it while other
+// static objects go at exit) and that lives in the library's own storage, so
+// that an unload of the library leaves no block of it on the heap.
+template <class T>
+T& Undestroyed() {
+  alignas(T) static unsigned char storage[sizeof(T)];
+  static T* const object = new (storage) T();
+  return *object;
+}
+
 DoorbellList& Doorbells() {
-  // Never destroyed, like the window registry.
-  static DoorbellList* const list = std::make_unique<DoorbellList>().release();
-  return *list;
+  return Undestroyed<DoorbellList>();
 }
 
 // Gives the calling thread's queue a doorbell where the system wants one.
@@ -330,9 +339,8 @@ struct Registry {
 };
 
 Registry& Windows() {
-  // Never destroyed: windows may go with other static objects at exit.
-  static Registry* const registry = std::make_unique<Registry>().release();
-  return *registry;
+  // Windows may go with other static objects at exit.
+  return Undestroyed<Registry>();
 }
 
 std::shared_ptr<WindowState> Find(WindowHandle handle) {
@@ -783,9 +791,14 @@ void ShutdownMessageWindows() {
       std::lock_guard<std::mutex> queue_lock(q->mutex);
       q->armed_due = UINT64_MAX;
     }
-    list.queues.clear();
+    std::vector<std::weak_ptr<ThreadQueue>>().swap(list.queues);
   }
   detail::SystemShutdownDoorbells(doorbells.data(), doorbells.size());
+  // The heap memory the registry holds goes with the last window, so that an
+  // unloaded library leaves none behind.
+  Registry& r = Windows();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  if (r.windows.empty()) decltype(r.windows)().swap(r.windows);
 }
 
 }  // namespace platform

@@ -16,6 +16,12 @@ int64_t OwnModuleHandle();
 // real time (the Windows host's message loop); nothing where the host has
 // no window messages.
 void PumpWindowMessages(uint32_t ms);
+
+// For the load and unload test: whether the library at this path is loaded,
+// how many threads the process has, its resident memory (0 where unknown).
+bool LibraryLoaded(const std::string& path);
+int ThreadCount();
+int64_t ResidentBytes();
 // The host's local time in the day-count date-time form: the real clock on
 // Windows, the host's virtual clock elsewhere.
 double LocalDateTime();

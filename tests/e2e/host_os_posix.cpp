@@ -3,6 +3,8 @@
 
 #include <climits>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 
 #include "host_os.h"
 
@@ -23,6 +25,27 @@ int64_t OwnModuleHandle() {
 }
 
 void PumpWindowMessages(uint32_t) {}
+
+bool LibraryLoaded(const std::string& path) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (handle == nullptr) return false;
+  dlclose(handle);
+  return true;
+}
+
+int ThreadCount() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+    ++n;
+  return n;
+}
+
+int64_t ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  int64_t pages = 0, resident = 0;
+  if (!(statm >> pages >> resident)) return 0;
+  return resident * sysconf(_SC_PAGESIZE);
+}
 
 double LocalDateTime() {
   return HostLocalNow();

@@ -1,6 +1,8 @@
 #include <windows.h>
 // oleauto.h after windows.h
 #include <oleauto.h>
+#include <psapi.h>
+#include <tlhelp32.h>
 
 #include <cstdint>
 
@@ -31,6 +33,30 @@ void PumpWindowMessages(uint32_t ms) {
     if (now >= end) return;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
   }
+}
+
+bool LibraryLoaded(const std::string& path) {
+  return GetModuleHandleA(path.c_str()) != nullptr;
+}
+
+int ThreadCount() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  const DWORD self = GetCurrentProcessId();
+  int n = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL ok = Thread32First(snapshot, &entry); ok; ok = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == self) ++n;
+  CloseHandle(snapshot);
+  return n;
+}
+
+int64_t ResidentBytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return static_cast<int64_t>(counters.WorkingSetSize);
 }
 
 double LocalDateTime() {

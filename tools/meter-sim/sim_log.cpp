@@ -9,7 +9,7 @@ namespace {
 
 bool g_verbose = false;
 
-void Write(const char* format, va_list args) {
+[[gnu::format(printf, 1, 0)]] void Write(const char* format, va_list args) {
   const int64_t ms = static_cast<int64_t>(platform::LocalNow() * 86400000.0 + 0.5) % 86400000;
   std::fprintf(stderr, "%02d:%02d:%02d.%03d ", static_cast<int>(ms / 3600000),
                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60),

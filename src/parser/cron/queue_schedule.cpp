@@ -39,6 +39,8 @@ bool IsKeyOf(const TQueueControllerTimer& queue, uint8_t method, const std::stri
          key.compare(serial_at + 8, std::string::npos, sample, serial_at + 8) == 0;
 }
 
+}  // namespace
+
 std::string CronTextOf(const TExportCronParams& fields) {
   std::string text;
   for (int k = 5; k >= 0; --k) {
@@ -51,8 +53,6 @@ std::string CronTextOf(const TExportCronParams& fields) {
   }
   return text + " *";
 }
-
-}  // namespace
 
 void AddScheduledEvent(TQueueControllerTimer& queue, TBasicRequestItem& item,
                        const TExportCronParams& fields, int index) {
@@ -85,12 +85,8 @@ void AddScheduledEvent(TQueueControllerTimer& queue, TBasicRequestItem& item,
   }
 }
 
-void AddTimeEvents(TQueueControllerTimer& queue, TBasicRequestItem& item) {
-  if (item.Method == kMethodCron) {
-    AddScheduledEvent(queue, item, item.Mode.CronParams, 0);
-    return;
-  }
-  const std::string& list = item.Mode.MethodText;
+std::vector<TTimeOfDayEntry> ParseTimeOfDayList(std::string_view list) {
+  std::vector<TTimeOfDayEntry> out;
   size_t begin = 0;
   for (int index = 0; begin <= list.size(); ++index) {
     size_t end = list.find_first_of(";,", begin);
@@ -123,14 +119,25 @@ void AddTimeEvents(TQueueControllerTimer& queue, TBasicRequestItem& item) {
     const int32_t minutes = parts[1] >= 0 && parts[1] <= 59 ? parts[1] : 0;
     const int32_t seconds = parts[2] >= 0 && parts[2] <= 59 ? parts[2] : 0;
 
-    TExportCronParams fields;
-    fields[0] = fields[1] = fields[2] = "*";
-    fields[3] = std::to_string(hours);
-    fields[4] = std::to_string(minutes);
-    fields[5] = std::to_string(seconds);
-    AddScheduledEvent(queue, item, fields, index);
+    TTimeOfDayEntry e;
+    e.Index = index;
+    e.Fields[0] = e.Fields[1] = e.Fields[2] = "*";
+    e.Fields[3] = std::to_string(hours);
+    e.Fields[4] = std::to_string(minutes);
+    e.Fields[5] = std::to_string(seconds);
+    out.push_back(std::move(e));
     if (end == list.size()) break;
   }
+  return out;
+}
+
+void AddTimeEvents(TQueueControllerTimer& queue, TBasicRequestItem& item) {
+  if (item.Method == kMethodCron) {
+    AddScheduledEvent(queue, item, item.Mode.CronParams, 0);
+    return;
+  }
+  for (const TTimeOfDayEntry& e : ParseTimeOfDayList(item.Mode.MethodText))
+    AddScheduledEvent(queue, item, e.Fields, e.Index);
 }
 
 int64_t LongestRequestPeriod(TQueueControllerTimer& queue) {
