@@ -23,9 +23,10 @@ const Field* FindField(const Record& record, const char* name) {
 }  // namespace
 
 // Unix milliseconds and the local ISO text with zone of a record's stamp
-// (local days), or of now.
+// (local days), or of now. An interval record is stamped with its interval.
 void RecordStamp(const Record& record, int64_t* ms, std::string* text) {
-  const Field* f = FindField(record, "DATE_TIME_STAMP");
+  const Field* f = FindField(record, "RECORD_TIME");
+  if (!f || f->value.get().vt != platform::VT_DATE) f = FindField(record, "DATE_TIME_STAMP");
   if (!f || f->value.get().vt != platform::VT_DATE) {
     *text = IsoNowWithZone();
     *ms = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -138,6 +138,18 @@ TEST_F(Store, EveryValueIsARowWithItsTypeFunctionAndTime) {
                   "'000000000001' ORDER BY id"),
             "000000000002|VOLTAGE1|230.0|incomplete\n"
             "000000000003|REASON|no answer after 3 attempts|timeout\n");
+
+  // An interval record's rows carry the interval's time, not the reception's.
+  Record interval = Reading("000000000004", days, 231);
+  interval.push_back(F("RECORD_TIME", Value::Date(LocalDaysAgo(std::chrono::hours(2)))));
+  store->Add(interval);
+  store->Commit();
+  int64_t received_ms = 0;
+  std::string received;
+  RecordStamp(Reading("000000000004", days, 231), &received_ms, &received);
+  EXPECT_EQ(Query("SELECT DISTINCT " + std::to_string(received_ms) +
+                  " - ts FROM reading WHERE meter = '000000000004'"),
+            "7200000\n");
 }
 
 TEST_F(Store, TheTwoQueriesOfTheReadmeUseTheIndexes) {
