@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <list>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -112,30 +113,64 @@ class Channel : public std::enable_shared_from_this<Channel<Stream>> {
     idle_.cancel();
   }
 
+  // On POSIX a socket waits until it is readable and then reads into the
+  // loop's one buffer, so an idle connection holds no buffer of its own.
+  // Elsewhere (Windows, where waiting for readable leaves the completion
+  // port for a select thread) and for a serial line, each reads into its own.
+#ifdef _WIN32
+  static constexpr bool kWaitsForReadable = false;
+#else
+  static constexpr bool kWaitsForReadable = requires(Stream & s) {
+    s.async_wait(Stream::wait_read, [](asio::error_code) {});
+  };
+#endif
+
   void Read() {
-    stream_.async_read_some(
-        asio::buffer(buffer_), [self = this->shared_from_this()](asio::error_code ec, size_t n) {
-          if (self->closed_) return;
-          if (ec) {
-            self->Close(ec == asio::error::eof ? "closed by the peer" : ec.message());
-            return;
-          }
-          self->last_in_ = Clock::now();
-          if (!self->closing_)
-            self->owner_->OnChannelData(self->id_, self->name_, self->buffer_.data(), n);
-          if (self->closed_) return;
-          const auto wait = self->Throttle(n);
-          if (wait.count() == 0) {
-            self->Read();
-            return;
-          }
-          self->paused_ = true;
-          self->pause_.expires_after(wait);
-          self->pause_.async_wait([self](asio::error_code e) {
-            self->paused_ = false;
-            if (!e && !self->closed_) self->Read();
-          });
-        });
+    if constexpr (kWaitsForReadable) {
+      stream_.async_wait(Stream::wait_read, [self = this->shared_from_this()](asio::error_code ec) {
+        if (self->closed_) return;
+        if (ec) {
+          self->Close(ec.message());
+          return;
+        }
+        // The handlers all run on the loop's thread, one at a time.
+        static thread_local std::array<uint8_t, 4096> buffer;
+        self->stream_.non_blocking(true, ec);
+        const size_t n = ec ? 0 : self->stream_.read_some(asio::buffer(buffer), ec);
+        if (ec == asio::error::would_block || ec == asio::error::try_again) {
+          self->Read();
+          return;
+        }
+        self->Received(ec, buffer.data(), n);
+      });
+    } else {
+      stream_.async_read_some(asio::buffer(buffer_),
+                              [self = this->shared_from_this()](asio::error_code ec, size_t n) {
+                                self->Received(ec, self->buffer_.data(), n);
+                              });
+    }
+  }
+
+  void Received(asio::error_code ec, const uint8_t* data, size_t n) {
+    if (closed_) return;
+    if (ec) {
+      Close(ec == asio::error::eof ? "closed by the peer" : ec.message());
+      return;
+    }
+    last_in_ = Clock::now();
+    if (!closing_) owner_->OnChannelData(id_, name_, data, n);
+    if (closed_) return;
+    const auto wait = Throttle(n);
+    if (wait.count() == 0) {
+      Read();
+      return;
+    }
+    paused_ = true;
+    pause_.expires_after(wait);
+    pause_.async_wait([self = this->shared_from_this()](asio::error_code e) {
+      self->paused_ = false;
+      if (!e && !self->closed_) self->Read();
+    });
   }
 
   // A token bucket of one second's bytes: how long to wait before reading
@@ -210,7 +245,10 @@ class Channel : public std::enable_shared_from_this<Channel<Stream>> {
   double tokens_;
   bool throttled_ = false;
   bool paused_ = false;
-  std::array<uint8_t, 4096> buffer_{};
+  struct NoBuffer {};
+  // Only a stream that cannot wait for readable data keeps a buffer.
+  [[no_unique_address]] std::conditional_t<kWaitsForReadable, NoBuffer, std::array<uint8_t, 4096>>
+      buffer_{};
   // A list, not a deque: an empty deque already holds a block, and most
   // connections have nothing queued most of the time.
   std::list<std::vector<uint8_t>> queue_;
