@@ -1,6 +1,7 @@
 #include "wire.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -216,22 +217,27 @@ bool DecodeTimeSync(std::span<const uint8_t> data, SimTime* out) {
 }
 
 std::vector<uint8_t> ClockAnswerData(uint32_t id, SimTime t) {
-  std::vector<uint8_t> data{static_cast<uint8_t>(id), static_cast<uint8_t>(id >> 8),
-                            static_cast<uint8_t>(id >> 16), static_cast<uint8_t>(id >> 24)};
   const int64_t days = t / platform::kSecondsPerDay;
   const int64_t second = t % platform::kSecondsPerDay;
+  // Built whole, not appended to: the optimiser's bounds check misreads an
+  // insert into a vector it has just sized.
+  std::array<uint8_t, 8> data{static_cast<uint8_t>(id), static_cast<uint8_t>(id >> 8),
+                              static_cast<uint8_t>(id >> 16), static_cast<uint8_t>(id >> 24)};
+  size_t size = 4;
   if (id == kIdMeterDate) {
     int year = 0, month = 0, day = 0;
     platform::DecodeDate(days, &year, &month, &day);
     // Week day 0 is Sunday.
-    data.insert(data.end(), {ToBcd(platform::DayOfWeekIso(days) % 7), ToBcd(day), ToBcd(month),
-                             ToBcd(year % 100)});
+    for (const uint8_t b :
+         {ToBcd(platform::DayOfWeekIso(days) % 7), ToBcd(day), ToBcd(month), ToBcd(year % 100)})
+      data[size++] = b;
   } else {
-    data.insert(data.end(),
-                {ToBcd(static_cast<int>(second % 60)), ToBcd(static_cast<int>(second / 60 % 60)),
-                 ToBcd(static_cast<int>(second / 3600))});
+    for (const uint8_t b :
+         {ToBcd(static_cast<int>(second % 60)), ToBcd(static_cast<int>(second / 60 % 60)),
+          ToBcd(static_cast<int>(second / 3600))})
+      data[size++] = b;
   }
-  return data;
+  return {data.begin(), data.begin() + static_cast<std::ptrdiff_t>(size)};
 }
 
 }  // namespace metersim
