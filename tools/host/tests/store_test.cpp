@@ -248,13 +248,6 @@ TEST_F(Store, AStoreThatFailsSaysSoAndDropsOut) {
     }
     EXPECT_NE(log_.find("malformed"), std::string::npos) << log_;
   }
-  // A file it may not write.
-  log_.clear();
-  options_.path = (dir_ / "ro.db").string();
-  ASSERT_TRUE(Make()->Open());
-  ASSERT_TRUE(ReadOnly(options_.path));
-  EXPECT_FALSE(Make()->Open());
-  EXPECT_NE(log_.find("read-only"), std::string::npos) << log_;
   // A folder that is not there.
   log_.clear();
   options_.path = (dir_ / "none" / "r.db").string();
@@ -276,6 +269,13 @@ TEST_F(Store, AStoreThatFailsSaysSoAndDropsOut) {
   EXPECT_EQ(store->RowsStored() + store->RowsLost(), 1600u);
   EXPECT_NE(log_.find("disk is full"), std::string::npos) << log_;
   EXPECT_EQ(log_.find("disk is full"), log_.rfind("disk is full")) << "said once\n" << log_;
+}
+
+TEST_F(Store, AFileItMayNotWriteSaysSo) {
+  ASSERT_TRUE(Make()->Open());
+  if (!ReadOnly(options_.path)) GTEST_SKIP() << "no way to make a file read-only here";
+  EXPECT_FALSE(Make()->Open());
+  EXPECT_NE(log_.find("the file is read-only"), std::string::npos) << log_;
 }
 
 }  // namespace
