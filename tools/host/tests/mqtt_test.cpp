@@ -355,6 +355,29 @@ TEST_F(Mqtt, EveryRecordArrivesOnceInOrderAcrossOutagesAndRestarts) {
   EXPECT_EQ(status.back(), "offline");
 }
 
+// A broker that stalls for seconds without closing the connection: polling
+// and printing keep their pace, and when it wakes every record arrives once
+// and in order.
+TEST_F(Mqtt, ASlowBrokerHoldsUpNothingAndLosesNothing) {
+  ASSERT_TRUE(broker_->Start());
+  ASSERT_NO_FATAL_FAILURE(Subscribe());
+  ASSERT_NO_FATAL_FAILURE(StartHost());
+  ASSERT_NO_FATAL_FAILURE(PollOn(4));
+  AllArrive();
+  broker_->Signal(SIGSTOP);
+  const auto stalled = Clock::now();
+  ASSERT_NO_FATAL_FAILURE(PollOn(10));
+  // Two meters every 150 ms: ten records take about a second.
+  EXPECT_LT(Clock::now() - stalled, std::chrono::seconds(3)) << Log();
+  std::this_thread::sleep_until(stalled + std::chrono::seconds(4));
+  broker_->Signal(SIGCONT);
+  ASSERT_NO_FATAL_FAILURE(PollOn(2));
+  AllArrive();
+  StopHost();
+  AllArrive();
+  ExpectEveryRecordOnceInOrder();
+}
+
 // A broker that refuses the login: said in the log, the records wait; the
 // right password sends them all. A broker that hangs mid-publish and dies:
 // what it never acknowledged goes to the next one, the outbox empties.

@@ -8,6 +8,8 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -61,6 +63,9 @@ class Store : public ::testing::Test {
   }
   void TearDown() override {
     if (reader_) sqlite3_close(reader_);
+    if (!immutable_.empty()) {
+      [[maybe_unused]] const int rc = std::system(("chattr -i '" + immutable_ + "'").c_str());
+    }
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
@@ -90,7 +95,20 @@ class Store : public ::testing::Test {
     sqlite3_finalize(st);
     return out;
   }
+  // Makes the file read-only, for root too (which permissions do not stop).
+  bool ReadOnly(const std::string& path) {
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::group_read |
+                                           std::filesystem::perms::others_read);
+    if (std::FILE* f = std::fopen(path.c_str(), "r+")) {
+      std::fclose(f);
+      if (std::system(("chattr +i '" + path + "' 2>/dev/null").c_str()) != 0) return false;
+      immutable_ = path;
+    }
+    return true;
+  }
   std::filesystem::path dir_;
+  std::string immutable_;
   StoreOptions options_;
   std::string log_;
   sqlite3* reader_ = nullptr;
@@ -202,6 +220,34 @@ TEST_F(Store, AStoreThatFailsSaysSoAndDropsOut) {
   std::ofstream(options_.path, std::ios::binary) << std::string(4096, 'x');
   EXPECT_FALSE(Make()->Open());
   EXPECT_NE(log_.find("not a database"), std::string::npos) << log_;
+  // A database whose pages are damaged behind its intact first page: it
+  // opens, and the first write says so.
+  log_.clear();
+  options_.path = (dir_ / "damaged.db").string();
+  {
+    auto store = Make();
+    ASSERT_TRUE(store->Open()) << log_;
+    for (int i = 0; i < 200; ++i)
+      store->Add(Reading("000000000001", LocalDaysAgo(std::chrono::hours(0)), i));
+  }
+  {
+    std::fstream f(options_.path, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(4096);
+    const std::string garbage(static_cast<size_t>(std::filesystem::file_size(options_.path)) - 4096,
+                              '\x5a');
+    f.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+  }
+  {
+    auto store = Make();
+    if (store->Open()) {
+      store->Add(Reading("000000000001", LocalDaysAgo(std::chrono::hours(0)), 1));
+      store->Commit();
+      EXPECT_FALSE(store->Working());
+      EXPECT_EQ(store->RowsStored(), 0u);
+      EXPECT_EQ(store->RowsLost(), 4u);
+    }
+    EXPECT_NE(log_.find("malformed"), std::string::npos) << log_;
+  }
   // A folder that is not there.
   log_.clear();
   options_.path = (dir_ / "none" / "r.db").string();
@@ -223,6 +269,13 @@ TEST_F(Store, AStoreThatFailsSaysSoAndDropsOut) {
   EXPECT_EQ(store->RowsStored() + store->RowsLost(), 1600u);
   EXPECT_NE(log_.find("disk is full"), std::string::npos) << log_;
   EXPECT_EQ(log_.find("disk is full"), log_.rfind("disk is full")) << "said once\n" << log_;
+}
+
+TEST_F(Store, AFileItMayNotWriteSaysSo) {
+  ASSERT_TRUE(Make()->Open());
+  if (!ReadOnly(options_.path)) GTEST_SKIP() << "no way to make a file read-only here";
+  EXPECT_FALSE(Make()->Open());
+  EXPECT_NE(log_.find("the file is read-only"), std::string::npos) << log_;
 }
 
 }  // namespace
