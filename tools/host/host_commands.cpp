@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -149,23 +151,63 @@ struct FunctionInfo {
   bool rates = false;
 };
 
+// The layout of a row the host's table knows; the plug-in's own rows, from
+// the tables linked here, are what `read` resolves names against.
+FunctionInfo RowInfo(const TRequestFuncType& row, bool is1997) {
+  FunctionInfo f;
+  char code[12];
+  std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(FuncTypeCode(row)));
+  f.code = code;
+  f.name = std::string(row.DisplayName);
+  f.field = std::string(row.FieldName);
+  f.values = row.ValueCount;
+  f.decimals = row.Format == 0xFF ? 0 : row.Format & 0x0F;
+  f.unit = row.Format == 0xFF ? "record" : UnitOf(row, is1997);
+  f.stamped = row.Format != 0xFF && (row.Format & 0x30) != 0;
+  f.rates = row.RateCount != 0;
+  return f;
+}
+
 std::vector<FunctionInfo> Functions(bool is1997) {
   std::vector<FunctionInfo> out;
-  for (const TRequestFuncType& row : FuncTypeTable(is1997)) {
+  for (const TRequestFuncType& row : FuncTypeTable(is1997))
+    out.push_back(RowInfo(row, is1997));
+  return out;
+}
+
+// What the plug-in offers, completed by the host's table: the exports name
+// the functions and their columns, not the values' decimals and units.
+std::vector<FunctionInfo> Functions(const std::vector<PluginFunction>& offered, bool is1997) {
+  std::vector<FunctionInfo> out;
+  for (const PluginFunction& p : offered) {
+    const uint32_t code = static_cast<uint32_t>(std::strtoul(p.code.c_str(), nullptr, 16));
+    const TRequestFuncType* row = FindFuncType(code & ~kFuncCode1997, is1997);
     FunctionInfo f;
-    char code[12];
-    std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(FuncTypeCode(row)));
-    f.code = code;
-    f.name = std::string(row.DisplayName);
-    f.field = std::string(row.FieldName);
-    f.values = row.ValueCount;
-    f.decimals = row.Format == 0xFF ? 0 : row.Format & 0x0F;
-    f.unit = row.Format == 0xFF ? "record" : UnitOf(row, is1997);
-    f.stamped = row.Format != 0xFF && (row.Format & 0x30) != 0;
-    f.rates = row.RateCount != 0;
+    if (row) {
+      f = RowInfo(*row, is1997);
+    } else {
+      f.values = static_cast<int>(p.columns.size());
+    }
+    f.code = p.code;
+    f.name = p.name;
+    // A load profile's columns are its record's; its own name is the host's.
+    const bool record = !p.columns.empty() && p.columns.front() == "RECORD_TIME";
+    if (p.columns.size() == 1 && !record) {
+      f.field = p.columns.front();
+    } else if (p.columns.size() > 1 && !record && p.columns.front().back() == '1') {
+      // Numbered columns: FIELD1, FIELD2, ...
+      f.field = p.columns.front().substr(0, p.columns.front().size() - 1);
+    } else if (!row) {
+      f.field = p.columns.empty() ? std::string() : p.columns.front();
+    }
     out.push_back(f);
   }
   return out;
+}
+
+std::string Result(ParamsList& params) {
+  const ListItem* item = params.Find("RESULT");
+  return item ? item->value.AsText() : std::string();
 }
 
 std::string JsonText(const std::string& s) {
@@ -177,8 +219,9 @@ std::string JsonText(const std::string& s) {
   return out + "\"";
 }
 
-std::string FunctionsText(const std::string& format, bool is1997) {
-  const std::vector<FunctionInfo> list = Functions(is1997);
+std::string FunctionsText(const std::vector<PluginFunction>& offered, const std::string& format,
+                          bool is1997) {
+  const std::vector<FunctionInfo> list = Functions(offered, is1997);
   std::string out;
   char line[512];
   if (format == "json") {
@@ -233,7 +276,131 @@ size_t EditDistance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
+// A fresh settings file for a plug-in run of the host's own; removed with
+// its lock when the run ends.
+class ScratchSettings {
+ public:
+  ScratchSettings() {
+    std::error_code ec;
+    auto dir = std::filesystem::temp_directory_path(ec);
+    if (ec) dir = ".";
+    std::random_device rd;
+    path_ = (dir / ("dlt645-host-" + std::to_string(rd()) + ".ini")).string();
+  }
+  ~ScratchSettings() {
+    std::error_code ec;
+    std::filesystem::remove(path_, ec);
+    RemoveSettingsLock(path_);
+  }
+  ScratchSettings(const ScratchSettings&) = delete;
+  ScratchSettings& operator=(const ScratchSettings&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Loads the plug-in as `module` with no request and hands it to `use`.
+bool WithPlugin(const std::string& library, Module module,
+                const std::function<bool(PluginInstance&, std::string*)>& use, std::string* error) {
+  ScratchSettings settings;
+  if (!WriteSettingsFile(settings.Path(), "dlt645-host", "<DL_T645_2007_QUERY/>", error))
+    return false;
+  PluginLibrary lib;
+  if (!lib.Load(library, !UsesWindowMessages(), error)) return false;
+  bool ok = false;
+  {
+    PluginInstance plugin(lib, 1);
+    if (!plugin.Create(error)) {
+      lib.Unload();
+      return false;
+    }
+    ListPtr load = MakeList();
+    load->Put("INI-FILE", Value::Text(settings.Path()));
+    load->Put("INI-SECTION-PREFIX", Value::Text("dlt645-host"));
+    load->Put("HANDLE", kWide ? Value::Int64(static_cast<int64_t>(OwnProgramHandle()))
+                              : Value::Int(static_cast<int32_t>(OwnProgramHandle())));
+    load->Put("CONFIG-ID", Value::Int(static_cast<int32_t>(ConfigIdOf(ModuleName(module)))));
+    const int32_t loaded = plugin.Command("LOAD", *load);
+    if (loaded != 0) {
+      *error = "the plug-in refused \"LOAD\" (" + std::to_string(loaded) + ")";
+    } else {
+      ok = use(plugin, error);
+      ListPtr unload = MakeList();
+      plugin.Command("UNLOAD", *unload);
+    }
+    plugin.Free();
+  }
+  lib.Unload();
+  return ok;
+}
+
+std::vector<std::string> SplitOn(const std::string& text, const std::string& separator) {
+  std::vector<std::string> parts;
+  size_t begin = 0;
+  while (begin <= text.size()) {
+    size_t end = text.find(separator, begin);
+    if (end == std::string::npos) end = text.size();
+    if (end > begin) parts.push_back(text.substr(begin, end - begin));
+    begin = end + separator.size();
+  }
+  return parts;
+}
+
+// Whether a registered column's caption is one of the function's: its
+// name, "k, name" for numbered values, "name: ..." for a record's values.
+bool ColumnOf(const std::string& caption, const std::string& name) {
+  if (caption == name) return true;
+  if (caption.size() > name.size() + 2 && caption.compare(0, name.size() + 2, name + ": ") == 0)
+    return true;
+  const size_t comma = caption.find(", ");
+  return comma != std::string::npos && comma > 0 &&
+         caption.find_first_not_of("0123456789") == comma && caption.substr(comma + 2) == name;
+}
+
 }  // namespace
+
+bool ReadPluginFunctions(const std::string& library, bool is1997, std::vector<PluginFunction>* out,
+                         std::string* error) {
+  out->clear();
+  return WithPlugin(
+      library, is1997 ? Module::k1997 : Module::k2007,
+      [&](PluginInstance& plugin, std::string* why) {
+        ListPtr list = MakeList();
+        list->Put("EVENT-TYPE", Value::Text("GetFuncTypeList"));
+        list->Put("RESULT", Value::Text(""));
+        ListPtr items = MakeList();
+        items->Put("RESULT", Value::Text(""));
+        if (plugin.Command("EVENT", *list) != 0 || plugin.Command("ITEMS", *items) != 0) {
+          *why = "the plug-in did not describe its functions";
+          return false;
+        }
+        for (const std::string& entry : SplitOn(Result(*list), "||")) {
+          const size_t eq = entry.rfind("==");
+          if (eq == std::string::npos) continue;
+          out->push_back({entry.substr(eq + 2), entry.substr(0, eq), {}});
+        }
+        // "Caption|NAME|Type|Default" lines, the functions' columns in the
+        // functions' order after the columns every record has.
+        std::vector<std::pair<std::string, std::string>> columns;
+        for (const std::string& line : SplitOn(Result(*items), "\r\n")) {
+          const size_t bar = line.find('|');
+          if (bar == std::string::npos) continue;
+          const size_t end = line.find('|', bar + 1);
+          columns.emplace_back(line.substr(0, bar), line.substr(bar + 1, end - bar - 1));
+        }
+        size_t at = 0;
+        if (!out->empty())
+          while (at < columns.size() && !ColumnOf(columns[at].first, out->front().name))
+            ++at;
+        for (PluginFunction& f : *out)
+          while (at < columns.size() && ColumnOf(columns[at].first, f.name))
+            f.columns.push_back(columns[at++].second);
+        if (out->empty()) *why = "the plug-in offers no function";
+        return !out->empty();
+      },
+      error);
+}
 
 bool ResolveFunction(const std::string& token, bool is1997, std::string* code, std::string* error) {
   const std::string upper = platform::AsciiUpperCase(token);
@@ -274,11 +441,13 @@ bool ResolveFunction(const std::string& token, bool is1997, std::string* code, s
   return false;
 }
 
-std::string FunctionsListing(const std::string& format, bool is1997) {
-  return FunctionsText(format, is1997);
+std::string FunctionsListing(const std::vector<PluginFunction>& offered, const std::string& format,
+                             bool is1997) {
+  return FunctionsText(offered, format, is1997);
 }
 
-std::string FunctionsDocument() {
+std::string FunctionsDocument(const std::vector<PluginFunction>& offered2007,
+                              const std::vector<PluginFunction>& offered1997) {
   return "# Functions\n\n"
          "Every function of the plug-in's tables: the code a `<Function>` element names, the\n"
          "name of its values in the records (with the value's number appended when a\n"
@@ -287,10 +456,10 @@ std::string FunctionsDocument() {
          "`<Rate>`; \"date/time\" a time stamp beside each value (`TIMESTAMP1`, ...).\n"
          "Generated by `dlt645-host functions --format markdown`; do not edit.\n\n"
          "## DL/T 645-2007\n\n" +
-         FunctionsText("markdown", false) +
+         FunctionsText(offered2007, "markdown", false) +
          "\n## DL/T 645-1997\n\n"
          "Codes with bit 31 set (`8000xxxx`) select the 1997 table and its frames.\n\n" +
-         FunctionsText("markdown", true);
+         FunctionsText(offered1997, "markdown", true);
 }
 
 namespace {
@@ -424,11 +593,6 @@ int RunJob(const std::string& name, const RunArgs& a, uint32_t job_ms, const Job
   return code;
 }
 
-std::string Result(ParamsList& params) {
-  const ListItem* item = params.Find("RESULT");
-  return item ? item->value.AsText() : std::string();
-}
-
 // "A=1\r\nB=2\r\n" as lines.
 void PrintLines(const std::string& text) {
   size_t begin = 0;
@@ -538,8 +702,22 @@ int SyncTime(const std::vector<std::string>& args) {
   });
 }
 
+// The plug-in beside the program, else where an installation puts it.
+std::string LibraryOrDefault(const std::string& library) {
+  if (!library.empty()) return library;
+  const std::filesystem::path program(platform::ProgramFileName());
+  const auto beside = program.parent_path() / DefaultLibraryFile();
+  const auto installed =
+      program.parent_path().parent_path() / "lib" / "dlt645" / DefaultLibraryFile();
+  std::error_code ec;
+  if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec))
+    return installed.string();
+  return beside.string();
+}
+
 int FunctionsCommand(const std::vector<std::string>& args) {
   std::string format = "text";
+  std::string library;
   bool is1997 = false;
   bool module_given = false;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -548,9 +726,13 @@ int FunctionsCommand(const std::vector<std::string>& args) {
     } else if (args[i] == "--module" && i + 1 < args.size()) {
       is1997 = args[++i] == "1997";
       module_given = true;
+    } else if (args[i] == "--library" && i + 1 < args.size()) {
+      library = args[++i];
     } else {
-      std::fputs("usage: dlt645-host functions [--module 1997] [--format text|json|markdown]\n",
-                 stderr);
+      std::fputs(
+          "usage: dlt645-host functions [--module 1997] [--format text|json|markdown] "
+          "[--library FILE]\n",
+          stderr);
       return kExitUsage;
     }
   }
@@ -559,9 +741,19 @@ int FunctionsCommand(const std::vector<std::string>& args) {
                  format.c_str());
     return kExitUsage;
   }
+  library = LibraryOrDefault(library);
   // The document covers both tables unless one is asked for.
-  std::fputs(format == "markdown" && !module_given ? FunctionsDocument().c_str()
-                                                   : FunctionsText(format, is1997).c_str(),
+  const bool both = format == "markdown" && !module_given;
+  std::vector<PluginFunction> offered;
+  std::vector<PluginFunction> offered1997;
+  std::string error;
+  if (!ReadPluginFunctions(library, is1997 && !both, &offered, &error) ||
+      (both && !ReadPluginFunctions(library, true, &offered1997, &error))) {
+    std::fprintf(stderr, "dlt645-host functions: %s: %s\n", library.c_str(), error.c_str());
+    return kExitFailure;
+  }
+  std::fputs(both ? FunctionsDocument(offered, offered1997).c_str()
+                  : FunctionsText(offered, format, is1997).c_str(),
              stdout);
   return kExitOk;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "host_commands.h"
 #include "host_test_support.h"
@@ -9,16 +10,30 @@ namespace {
 
 using namespace host;
 
+// The plug-in's functions as its exports describe them, read once.
+const std::vector<PluginFunction>& Offered(bool is1997) {
+  static const auto read = [](bool variant) {
+    std::vector<PluginFunction> out;
+    std::string error;
+    EXPECT_TRUE(ReadPluginFunctions(host_test::Beside(HOST_PLUGIN_FILE), variant, &out, &error))
+        << error;
+    return out;
+  };
+  static const std::vector<PluginFunction> t2007 = read(false);
+  static const std::vector<PluginFunction> t1997 = read(true);
+  return is1997 ? t1997 : t2007;
+}
+
 // docs/functions.md is the output of `dlt645-host functions --format
-// markdown`: a change of the tables must come with the document.
+// markdown`: a change of the plug-in's tables must come with the document.
 TEST(HostFunctions, TheDocumentIsNotStale) {
   const std::string doc = host_test::Slurp(std::string(DLT645_SOURCE_DIR) + "/docs/functions.md");
-  EXPECT_EQ(doc, FunctionsDocument())
+  EXPECT_EQ(doc, FunctionsDocument(Offered(false), Offered(true)))
       << "run: dlt645-host functions --format markdown > docs/functions.md";
 }
 
 TEST(HostFunctions, UnitsAndNamesOfTheTables) {
-  const std::string json = FunctionsListing("json", false);
+  const std::string json = FunctionsListing(Offered(false), "json", false);
   for (const char* row :
        {"\"code\": \"02800002\", \"name\": \"Frequency\"",
         "\"field\": \"FREQUENCY\", \"values\": 1, \"decimals\": 2, \"unit\": \"Hz\"",
@@ -27,7 +42,17 @@ TEST(HostFunctions, UnitsAndNamesOfTheTables) {
         "\"unit\": \"kvarh\"",
         "\"unit\": \"kW\", \"timestamp\": true"})
     EXPECT_NE(json.find(row), std::string::npos) << row;
-  EXPECT_NE(FunctionsListing("text", true).find("8000B621  PHASE_A_CURRENT"), std::string::npos);
+  EXPECT_NE(FunctionsListing(Offered(true), "text", true).find("8000B621  PHASE_A_CURRENT"),
+            std::string::npos);
+
+  // The list is the plug-in's: a function the host's table lacks is shown
+  // with the columns the plug-in registered, one the plug-in lacks is not.
+  const std::string text = FunctionsListing(
+      {{"0E000100", "Made up", {"MADE_UP1", "MADE_UP2"}}, {"02800002", "Frequency", {"FREQUENCY"}}},
+      "markdown", false);
+  EXPECT_NE(text.find("| 0E000100 | Made up | MADE_UP | 2 | 0 |  |\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("| 02800002 | Frequency | FREQUENCY | 1 | 2 | Hz |\n"), std::string::npos);
+  EXPECT_EQ(text.find("VOLTAGE_A"), std::string::npos);
 
   std::string code;
   std::string error;
