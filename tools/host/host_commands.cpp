@@ -4,12 +4,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <stdexcept>
+#include <string_view>
 #include <thread>
 
-#include "config/dialog/options_form.h"
+#include "config/dialog/form_stream.h"
 #include "dlt645/func_types.h"
 #include "host_app.h"
 #include "host_platform.h"
@@ -358,6 +361,194 @@ bool ColumnOf(const std::string& caption, const std::string& name) {
          caption.find_first_not_of("0123456789") == comma && caption.substr(comma + 2) == name;
 }
 
+// Inflates one gzip member whose deflate data has stored and fixed-Huffman
+// blocks (what the plug-in's resources hold); false on anything else.
+class Inflater {
+ public:
+  explicit Inflater(std::string_view in) : in_(in) {}
+
+  bool Gunzip(std::string* out) {
+    if (in_.size() < 18 || static_cast<uint8_t>(in_[0]) != 0x1F ||
+        static_cast<uint8_t>(in_[1]) != 0x8B || in_[2] != 8)
+      return false;
+    const uint8_t flags = static_cast<uint8_t>(in_[3]);
+    size_t at = 10;
+    if (flags & 0x04)
+      at += 2 + (static_cast<uint8_t>(in_[at]) | static_cast<uint8_t>(in_[at + 1]) << 8);
+    for (uint8_t flag : {uint8_t{0x08}, uint8_t{0x10}})
+      if (flags & flag) {
+        while (at < in_.size() && in_[at] != '\0')
+          ++at;
+        ++at;
+      }
+    if (flags & 0x02) at += 2;
+    bit_ = at * 8;
+    try {
+      return Inflate(out);
+    } catch (const std::out_of_range&) {
+      return false;
+    }
+  }
+
+ private:
+  uint32_t Bits(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i, ++bit_) {
+      if (bit_ / 8 >= in_.size()) throw std::out_of_range("deflate data truncated");
+      v |= static_cast<uint32_t>((static_cast<uint8_t>(in_[bit_ / 8]) >> (bit_ % 8)) & 1) << i;
+    }
+    return v;
+  }
+  // Huffman codes come most significant bit first.
+  uint32_t Reversed(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i)
+      v = (v << 1) | Bits(1);
+    return v;
+  }
+  int FixedSymbol() {
+    uint32_t code = Reversed(7);
+    if (code <= 0x17) return static_cast<int>(code) + 256;
+    code = (code << 1) | Bits(1);
+    if (code >= 0x30 && code <= 0xBF) return static_cast<int>(code) - 0x30;
+    if (code >= 0xC0 && code <= 0xC7) return static_cast<int>(code) - 0xC0 + 280;
+    code = (code << 1) | Bits(1);
+    return static_cast<int>(code) - 0x190 + 144;
+  }
+  bool Inflate(std::string* out) {
+    static constexpr uint16_t kLengthBase[] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                               15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                               67, 83, 99, 115, 131, 163, 195, 227, 258};
+    static constexpr uint8_t kLengthExtra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                               2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+    static constexpr uint16_t kDistBase[] = {
+        1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+    bool last = false;
+    while (!last) {
+      last = Bits(1) != 0;
+      const uint32_t type = Bits(2);
+      if (type == 0) {
+        bit_ = (bit_ + 7) / 8 * 8;
+        const uint32_t len = Bits(16);
+        Bits(16);
+        if (bit_ / 8 + len > in_.size()) return false;
+        out->append(in_.substr(bit_ / 8, len));
+        bit_ += len * 8;
+        continue;
+      }
+      if (type != 1) return false;
+      for (;;) {
+        const int symbol = FixedSymbol();
+        if (symbol < 256) {
+          *out += static_cast<char>(symbol);
+          continue;
+        }
+        if (symbol == 256) break;
+        if (symbol > 285) return false;
+        const size_t length = kLengthBase[symbol - 257] + Bits(kLengthExtra[symbol - 257]);
+        const uint32_t d = Reversed(5);
+        if (d >= 30) return false;
+        const size_t distance = kDistBase[d] + Bits(d < 4 ? 0 : static_cast<int>(d / 2 - 1));
+        if (distance > out->size()) return false;
+        for (size_t i = 0; i < length; ++i)
+          *out += (*out)[out->size() - distance];
+      }
+    }
+    return true;
+  }
+
+  std::string_view in_;
+  size_t bit_ = 0;
+};
+
+// The texts of the form's menu items: name and caption.
+void ReadMenuItems(TFormStreamReader& r, std::vector<DialogMenuItem>* out) {
+  const std::string class_name = r.ReadShortString();
+  DialogMenuItem item;
+  item.name = r.ReadShortString();
+  while (!r.EndOfList()) {
+    const std::string property = r.ReadShortString();
+    if (property == "Caption") {
+      item.caption = r.ReadString();
+      item.has_caption = true;
+    } else {
+      r.SkipValue();
+    }
+  }
+  const size_t menu_item = class_name.rfind("MenuItem");
+  if (menu_item != std::string::npos && menu_item + 8 == class_name.size()) out->push_back(item);
+  while (!r.EndOfList())
+    ReadMenuItems(r, out);
+}
+
+std::string XmlUnescaped(const std::string& text) {
+  static const std::pair<const char*, char> kEntities[] = {
+      {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&amp;", '&'}};
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    bool replaced = false;
+    for (const auto& [entity, c] : kEntities)
+      if (text.compare(i, std::strlen(entity), entity) == 0) {
+        out += c;
+        i += std::strlen(entity) - 1;
+        replaced = true;
+        break;
+      }
+    if (!replaced) out += text[i];
+  }
+  return out;
+}
+
+// The schema rows are the string constants of the script that read
+// "  Name~@MenuItem~Type[~Params[~Default]]", two spaces a level.
+std::vector<DialogSchemaRow> SchemaRows(const std::string& script_xml) {
+  std::vector<DialogSchemaRow> rows;
+  const std::string mark = "<string ";
+  for (size_t at = script_xml.find(mark); at != std::string::npos;
+       at = script_xml.find(mark, at + 1)) {
+    const size_t text_at = script_xml.find(" text=\"", at);
+    const size_t close = script_xml.find('>', at);
+    if (text_at == std::string::npos || text_at > close) continue;
+    const size_t begin = text_at + 7;
+    const size_t end = script_xml.find('"', begin);
+    if (end == std::string::npos) break;
+    std::string literal = XmlUnescaped(script_xml.substr(begin, end - begin));
+    if (literal.size() < 2 || literal.front() != '\'' || literal.back() != '\'') continue;
+    literal = literal.substr(1, literal.size() - 2);
+    for (size_t q = literal.find("''"); q != std::string::npos; q = literal.find("''", q + 1))
+      literal.erase(q, 1);
+    if (literal.find("~@") == std::string::npos) continue;
+    std::vector<std::string> fields;
+    size_t from = 0;
+    for (size_t tilde = literal.find('~');; tilde = literal.find('~', from)) {
+      fields.push_back(literal.substr(from, tilde == std::string::npos ? tilde : tilde - from));
+      if (tilde == std::string::npos) break;
+      from = tilde + 1;
+    }
+    if (fields.size() < 3 || fields[1].empty() || fields[1][0] != '@') continue;
+    DialogSchemaRow row;
+    const size_t indent = fields[0].find_first_not_of(' ');
+    if (indent == std::string::npos) continue;
+    row.depth = static_cast<int>(indent);
+    row.name = fields[0].substr(indent);
+    row.caption_from = fields[1].substr(1);
+    row.type = fields[2];
+    // A category's parameters are its colours, no range.
+    if (fields.size() > 3 && row.type.rfind("dtCategory", 0) != 0) row.params = fields[3];
+    row.has_default = fields.size() > 4;
+    if (row.has_default) row.default_value = fields[4];
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+uint32_t U32At(const std::string& data, size_t at) {
+  uint32_t v = 0;
+  std::memcpy(&v, data.data() + at, 4);
+  return v;
+}
+
 }  // namespace
 
 bool ReadPluginFunctions(const std::string& library, bool is1997, std::vector<PluginFunction>* out,
@@ -400,6 +591,88 @@ bool ReadPluginFunctions(const std::string& library, bool is1997, std::vector<Pl
         return !out->empty();
       },
       error);
+}
+
+bool ReadOptionsDialog(const std::string& library, OptionsDialog* out, std::string* error) {
+  *out = OptionsDialog();
+  return WithPlugin(
+      library, Module::k2007,
+      [&](PluginInstance& plugin, std::string* why) {
+        const std::string package = plugin.OptionsDialog();
+        constexpr size_t kHeader = 24;
+        const auto part = [&](size_t field, std::string* text) {
+          if (package.size() < kHeader) return false;
+          const uint32_t at = U32At(package, field);
+          const uint32_t size = U32At(package, field + 4);
+          if (at > package.size() || size > package.size() - at) return false;
+          *text = package.substr(at, size);
+          return true;
+        };
+        std::string form;
+        std::string script;
+        if (!part(0, &form) || !part(16, &script)) {
+          *why = "the plug-in describes no options dialog";
+          return false;
+        }
+        std::string script_xml;
+        if (!Inflater(script).Gunzip(&script_xml)) script_xml = script;
+        try {
+          TFormStreamReader reader(form);
+          reader.ReadSignature();
+          ReadMenuItems(reader, &out->menu);
+        } catch (const std::exception& e) {
+          *why = std::string("the dialog's form: ") + e.what();
+          return false;
+        }
+        out->schema = SchemaRows(script_xml);
+        if (out->schema.empty()) *why = "the dialog's script has no settings";
+        return !out->schema.empty();
+      },
+      error);
+}
+
+std::string OptionsListing(const OptionsDialog& dialog, bool json) {
+  const auto caption = [&](const std::string& item) -> std::string {
+    for (const DialogMenuItem& m : dialog.menu)
+      if (m.name == item && m.has_caption) return m.caption;
+    return item;
+  };
+  std::string out;
+  char line[1024];
+  if (json) {
+    out = "{\n  \"menu\": [\n";
+    for (size_t i = 0; i < dialog.menu.size(); ++i) {
+      const DialogMenuItem& m = dialog.menu[i];
+      out += "    {\"name\": " + JsonText(m.name) +
+             ", \"caption\": " + (m.has_caption ? JsonText(m.caption) : "null") + "}" +
+             (i + 1 < dialog.menu.size() ? "," : "") + "\n";
+    }
+    out += "  ],\n  \"schema\": [\n";
+    for (size_t i = 0; i < dialog.schema.size(); ++i) {
+      const DialogSchemaRow& r = dialog.schema[i];
+      out += "    {\"depth\": " + std::to_string(r.depth) + ", \"name\": " + JsonText(r.name) +
+             ", \"caption\": " + JsonText(caption(r.caption_from)) +
+             ", \"type\": " + JsonText(r.type) + ", \"range\": " + JsonText(r.params) +
+             ", \"default\": " + (r.has_default ? JsonText(r.default_value) : "null") + "}" +
+             (i + 1 < dialog.schema.size() ? "," : "") + "\n";
+    }
+    return out + "  ]\n}\n";
+  }
+  out = "Menu:\n";
+  for (const DialogMenuItem& m : dialog.menu) {
+    std::snprintf(line, sizeof line, "  %-18s %s\n", m.name.c_str(),
+                  m.has_caption ? m.caption.c_str() : "(filled by the plug-in)");
+    out += line;
+  }
+  out += "\nSettings (element, type, range or values, default):\n";
+  for (const DialogSchemaRow& r : dialog.schema) {
+    std::snprintf(line, sizeof line, "  %s%-*s %-34s %-16s %-12s %s\n",
+                  std::string(static_cast<size_t>(2 * r.depth), ' ').c_str(), 16 - 2 * r.depth,
+                  r.name.c_str(), caption(r.caption_from).c_str(), r.type.c_str(), r.params.c_str(),
+                  r.default_value.c_str());
+    out += line;
+  }
+  return out;
 }
 
 bool ResolveFunction(const std::string& token, bool is1997, std::string* code, std::string* error) {
@@ -758,56 +1031,30 @@ int FunctionsCommand(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
-// The options dialog as its description gives it: the menu of texts and
+// The options dialog as the plug-in describes it: the menu of texts and
 // the schema rows of the property tree.
 int OptionsCommand(const std::vector<std::string>& args) {
-  const bool json = args.size() == 3 && args[1] == "--format" && args[2] == "json";
-  if (args.size() != 1 && !json &&
-      !(args.size() == 3 && args[1] == "--format" && args[2] == "text")) {
-    std::fputs("usage: dlt645-host options [--format text|json]\n", stderr);
-    return kExitUsage;
-  }
-  const auto caption = [](const char* item) -> std::string {
-    for (size_t i = 0; i < options_form::kMenuItemCount; ++i)
-      if (std::string(options_form::kMenuItems[i].Name) == item &&
-          options_form::kMenuItems[i].Caption)
-        return options_form::kMenuItems[i].Caption;
-    return item;
-  };
-  if (json) {
-    std::printf("{\n  \"menu\": [\n");
-    for (size_t i = 0; i < options_form::kMenuItemCount; ++i) {
-      const auto& m = options_form::kMenuItems[i];
-      std::printf("    {\"name\": %s, \"caption\": %s}%s\n", JsonText(m.Name).c_str(),
-                  m.Caption ? JsonText(m.Caption).c_str() : "null",
-                  i + 1 < options_form::kMenuItemCount ? "," : "");
+  bool json = false;
+  std::string library;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--format" && i + 1 < args.size() &&
+        (args[i + 1] == "text" || args[i + 1] == "json")) {
+      json = args[++i] == "json";
+    } else if (args[i] == "--library" && i + 1 < args.size()) {
+      library = args[++i];
+    } else {
+      std::fputs("usage: dlt645-host options [--format text|json] [--library FILE]\n", stderr);
+      return kExitUsage;
     }
-    std::printf("  ],\n  \"schema\": [\n");
-    for (size_t i = 0; i < options_form::kSchemaCount; ++i) {
-      const auto& r = options_form::kSchema[i];
-      std::printf(
-          "    {\"depth\": %d, \"name\": %s, \"caption\": %s, \"type\": %s, "
-          "\"range\": %s, \"default\": %s}%s\n",
-          r.Depth, JsonText(r.Name).c_str(), JsonText(caption(r.CaptionFrom)).c_str(),
-          JsonText(r.Type).c_str(), JsonText(r.Params).c_str(),
-          r.Default ? JsonText(r.Default).c_str() : "null",
-          i + 1 < options_form::kSchemaCount ? "," : "");
-    }
-    std::printf("  ]\n}\n");
-    return kExitOk;
   }
-  std::printf("Menu:\n");
-  for (size_t i = 0; i < options_form::kMenuItemCount; ++i) {
-    const auto& m = options_form::kMenuItems[i];
-    std::printf("  %-18s %s\n", m.Name, m.Caption ? m.Caption : "(filled by the plug-in)");
+  library = LibraryOrDefault(library);
+  OptionsDialog dialog;
+  std::string error;
+  if (!ReadOptionsDialog(library, &dialog, &error)) {
+    std::fprintf(stderr, "dlt645-host options: %s: %s\n", library.c_str(), error.c_str());
+    return kExitFailure;
   }
-  std::printf("\nSettings (element, type, range or values, default):\n");
-  for (size_t i = 0; i < options_form::kSchemaCount; ++i) {
-    const auto& r = options_form::kSchema[i];
-    std::printf("  %s%-*s %-34s %-16s %-12s %s\n", std::string(2 * r.Depth, ' ').c_str(),
-                16 - 2 * r.Depth, r.Name, caption(r.CaptionFrom).c_str(), r.Type, r.Params,
-                r.Default ? r.Default : "");
-  }
+  std::fputs(OptionsListing(dialog, json).c_str(), stdout);
   return kExitOk;
 }
 

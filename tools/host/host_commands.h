@@ -44,4 +44,28 @@ std::string FunctionsListing(const std::vector<PluginFunction>& offered, const s
 std::string FunctionsDocument(const std::vector<PluginFunction>& offered2007,
                               const std::vector<PluginFunction>& offered1997);
 
+// The options dialog as the plug-in's GetOptionsDialog describes it: the
+// texts of its menu and the rows of its settings tree.
+struct DialogMenuItem {
+  std::string name;
+  bool has_caption = false;  // none: the plug-in fills it
+  std::string caption;
+};
+struct DialogSchemaRow {
+  int depth = 0;
+  std::string name;
+  std::string caption_from;  // a menu item
+  std::string type;          // type keyword and flags
+  std::string params;        // range or valid characters; "@X" a list from item X
+  bool has_default = false;
+  std::string default_value;
+};
+struct OptionsDialog {
+  std::vector<DialogMenuItem> menu;
+  std::vector<DialogSchemaRow> schema;
+};
+bool ReadOptionsDialog(const std::string& library, OptionsDialog* out, std::string* error);
+// `options`: as text or JSON.
+std::string OptionsListing(const OptionsDialog& dialog, bool json);
+
 }  // namespace host

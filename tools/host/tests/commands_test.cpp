@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "config/dialog/options_form.h"
 #include "host_commands.h"
 #include "host_test_support.h"
 
@@ -65,6 +66,41 @@ TEST(HostFunctions, UnitsAndNamesOfTheTables) {
   ASSERT_TRUE(ResolveFunction("04000102", false, &code, &error));
   EXPECT_FALSE(ResolveFunction("VOLTAGEA", false, &code, &error));
   EXPECT_NE(error.find("closest: 02010100 VOLTAGE_A"), std::string::npos) << error;
+}
+
+// What GetOptionsDialog hands over (a component stream and a compressed
+// script) read back is the dialog the resources were built from.
+TEST(HostOptions, TheDialogReadThroughTheExportIsTheBuiltOne) {
+  OptionsDialog dialog;
+  std::string error;
+  ASSERT_TRUE(ReadOptionsDialog(host_test::Beside(HOST_PLUGIN_FILE), &dialog, &error)) << error;
+  ASSERT_EQ(dialog.menu.size(), options_form::kMenuItemCount);
+  for (size_t i = 0; i < dialog.menu.size(); ++i) {
+    const auto& m = options_form::kMenuItems[i];
+    EXPECT_EQ(dialog.menu[i].name, m.Name);
+    EXPECT_EQ(dialog.menu[i].has_caption, m.Caption != nullptr) << m.Name;
+    EXPECT_EQ(dialog.menu[i].caption, m.Caption ? m.Caption : "");
+  }
+  ASSERT_EQ(dialog.schema.size(), options_form::kSchemaCount);
+  for (size_t i = 0; i < dialog.schema.size(); ++i) {
+    const auto& r = options_form::kSchema[i];
+    const DialogSchemaRow& row = dialog.schema[i];
+    EXPECT_EQ(row.depth, r.Depth);
+    EXPECT_EQ(row.name, r.Name);
+    EXPECT_EQ(row.caption_from, r.CaptionFrom);
+    EXPECT_EQ(row.type, r.Type);
+    EXPECT_EQ(row.params, r.Params) << r.Name;
+    EXPECT_EQ(row.has_default, r.Default != nullptr) << r.Name;
+    EXPECT_EQ(row.default_value, r.Default ? r.Default : "");
+  }
+  const std::string json = OptionsListing(dialog, true);
+  EXPECT_NE(json.find("{\"depth\": 3, \"name\": \"Rate\", \"caption\": \"Rate\", \"type\": "
+                      "\"dtInteger\", \"range\": \"0,14\", \"default\": \"0\"}"),
+            std::string::npos)
+      << json;
+
+  EXPECT_FALSE(ReadOptionsDialog(host_test::Beside("no-such-plugin"), &dialog, &error));
+  EXPECT_NE(error.find("no-such-plugin"), std::string::npos) << error;
 }
 
 }  // namespace
