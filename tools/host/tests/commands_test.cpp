@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/dialog/options_form.h"
+#include "host_app.h"
 #include "host_commands.h"
 #include "host_test_support.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -101,6 +107,78 @@ TEST(HostOptions, TheDialogReadThroughTheExportIsTheBuiltOne) {
 
   EXPECT_FALSE(ReadOptionsDialog(host_test::Beside("no-such-plugin"), &dialog, &error));
   EXPECT_NE(error.find("no-such-plugin"), std::string::npos) << error;
+}
+
+std::string OnceQuery(const std::string& devices, const std::string& method) {
+  return "<DL_T645_2007_QUERY><Request caption=\"r\"><Enabled>1</Enabled><Device>" + devices +
+         "</Device><Timeout>300</Timeout><RequestMethod>" + method +
+         "</RequestMethod><Response><Item><Function>02010100</Function></Item>"
+         "<Item><Function>02020100</Function></Item></Response></Request></DL_T645_2007_QUERY>";
+}
+
+TEST(HostOnceRun, OwesEveryFunctionOfEveryMeterUnlessTheRunHasOtherWork) {
+  const auto plan = [](const std::string& query, OnceRun* run) {
+    ConfigCheck check;
+    std::string error;
+    EXPECT_TRUE(CheckQueryConfig(query, &check, &error)) << error;
+    return run->Plan(check);
+  };
+  OnceRun run;
+  EXPECT_FALSE(plan(OnceQuery("1", "<MethodPoll>1</MethodPoll>"), &run));
+  EXPECT_FALSE(plan(OnceQuery("*", "<MethodOnce>1</MethodOnce>"), &run));
+  ASSERT_TRUE(plan(OnceQuery("1;22", "<MethodOnce>1</MethodOnce>"), &run));
+  const auto record = [](const char* device, std::vector<std::pair<const char*, Value>> fields) {
+    Record r{Field{"DEVICE_ID", 0, Value::Text(device)}};
+    for (auto& [name, value] : fields)
+      r.push_back(Field{name, 0, value});
+    return r;
+  };
+  const Value failed = Value::Text("timeout");
+  // One meter's answers come in one record, failures one by one.
+  EXPECT_FALSE(run.Count(
+      record("000000000001", {{"VOLTAGE_A", Value::Int(220)}, {"CURRENT_A1", Value::Int(5)}})));
+  EXPECT_FALSE(run.Count(record("000000000099", {{"VOLTAGE_A", Value::Int(220)}})));
+  EXPECT_FALSE(run.Count(record("000000000022", {{"VOLTAGE_AB", Value::Int(1)}})));
+  EXPECT_FALSE(run.Count(record(
+      "000000000022", {{"DATA_TYPE_ID_STR", Value::Text("02010100")}, {"QUALITY", failed}})));
+  EXPECT_TRUE(run.Owed());
+  EXPECT_TRUE(run.Count(record(
+      "000000000022", {{"DATA_TYPE_ID_STR", Value::Text("02020100")}, {"QUALITY", failed}})));
+  EXPECT_FALSE(run.Owed());
+}
+
+// The programs as a user runs them: the answered meter and the silent one
+// both end, and so does the host, long before its duration.
+TEST(HostOnceRun, TheHostExitsWhenEveryRequestHasEnded) {
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("dlt645-once-" + std::to_string(host_test::FreePort()));
+  std::filesystem::create_directories(dir);
+  std::ofstream((dir / "q.xml").string(), std::ios::binary)
+      << OnceQuery("1;9", "<MethodOnce>1</MethodOnce>");
+  const uint16_t port = host_test::FreePort();
+  int sim_code = -1;
+  std::thread sim([&] {
+    sim_code = platform::RunProgram(host_test::Beside(SIM_EXE_FILE),
+                                    {"--listen", "127.0.0.1:" + std::to_string(port), "--meter",
+                                     "000000000001", "--duration", "4"});
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const int host_code = platform::RunProgram(
+      host_test::Beside(HOST_EXE_FILE),
+      {"--config", (dir / "q.xml").string(), "--output", (dir / "out.jsonl").string(), "--log",
+       (dir / "out.log").string(), "--duration", "60", "tcp://127.0.0.1:" + std::to_string(port)});
+  sim.join();
+  EXPECT_EQ(host_code, kExitOk);
+  EXPECT_EQ(sim_code, 0);
+  const std::string log = host_test::Slurp((dir / "out.log").string());
+  EXPECT_NE(log.find("every request asked once has ended"), std::string::npos) << log;
+  const std::string out = host_test::Slurp((dir / "out.jsonl").string());
+  EXPECT_NE(out.find("\"DEVICE_ID\":\"000000000001\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"DATA_TYPE_ID_STR\":\"02020100\",\"DATA_TYPE_ID\":33685760,\"QUALITY\""),
+            std::string::npos)
+      << out;
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
 }
 
 }  // namespace
