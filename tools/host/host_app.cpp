@@ -462,12 +462,12 @@ bool OnceRun::Plan(const ConfigCheck& check) {
         other_work = true;
         break;
       }
-      char text[2][12];
-      std::snprintf(text[0], sizeof text[0], "%08X", static_cast<unsigned>(code));
-      std::snprintf(text[1], sizeof text[1], "%08X",
+      char folded[12];
+      std::snprintf(folded, sizeof folded, "%08X",
                     static_cast<unsigned>(FoldRate(*row, static_cast<uint8_t>(rate)) |
                                           (code & kFuncCode1997)));
-      functions.push_back({text[0], text[1], std::string(row->FieldName)});
+      functions.push_back(
+          {platform::AsciiUpperCase(f.substr(0, rate_at)), folded, std::string(row->FieldName)});
     }
     if (other_work) {
       owed_.clear();

@@ -54,7 +54,7 @@ class OnceRun {
 
  private:
   struct Function {
-    std::string code;    // as configured
+    std::string code;    // as configured, as failures name it
     std::string folded;  // with the rate in it
     std::string field;   // its values' name
   };
