@@ -279,6 +279,19 @@ size_t EditDistance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
+// The plug-in beside the program, else where an installation puts it.
+std::string LibraryOrDefault(const std::string& library) {
+  if (!library.empty()) return library;
+  const std::filesystem::path program(platform::ProgramFileName());
+  const auto beside = program.parent_path() / DefaultLibraryFile();
+  const auto installed =
+      program.parent_path().parent_path() / "lib" / "dlt645" / DefaultLibraryFile();
+  std::error_code ec;
+  if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec))
+    return installed.string();
+  return beside.string();
+}
+
 // A fresh settings file for a plug-in run of the host's own; removed with
 // its lock when the run ends.
 class ScratchSettings {
@@ -824,41 +837,25 @@ using Job = std::function<int(PluginInstance&)>;
 // Loads the plug-in with no request of its own on the port and runs the job
 // once the port is open; 1 when the port never opened.
 int RunJob(const std::string& name, const RunArgs& a, uint32_t job_ms, const Job& job) {
-  std::error_code ec;
-  auto dir = std::filesystem::temp_directory_path(ec);
-  if (ec) dir = ".";
-  std::random_device rd;
-  const std::string settings = (dir / ("dlt645-host-" + std::to_string(rd()) + ".ini")).string();
+  const ScratchSettings settings;
   std::string error;
-  if (!WriteSettingsFile(settings, "dlt645-host", "<DL_T645_2007_QUERY/>", &error)) {
+  if (!WriteSettingsFile(settings.Path(), "dlt645-host", "<DL_T645_2007_QUERY/>", &error)) {
     std::fprintf(stderr, "dlt645-host %s: %s\n", name.c_str(), error.c_str());
     return kExitFailure;
   }
   HostOptions o;
   o.ports = a.ports;
-  o.settings = settings;
+  o.settings = settings.Path();
   o.module = a.module;
   o.library = a.library;
   o.log_level = a.verbose ? 2 : 0;
   o.verbose = a.verbose;
   o.connect_attempts = 1;
   o.duration_s = job_ms / 1000.0 + 3;
-  std::string library = a.library;
-  if (library.empty())
-    library =
-        (std::filesystem::path(platform::ProgramFileName()).parent_path() / DefaultLibraryFile())
-            .string();
-  int code = kExitFailure;
-  bool ran = false;
-  {
-    Host app(o, stdout, stderr);
-    app.Job = job;
-    code = app.Run(library, settings);
-    ran = app.JobRan();
-  }
-  std::filesystem::remove(settings, ec);
-  RemoveSettingsLock(settings);
-  if (!ran) {
+  Host app(o, stdout, stderr);
+  app.Job = job;
+  const int code = app.Run(LibraryOrDefault(a.library), settings.Path());
+  if (!app.JobRan()) {
     std::fprintf(stderr, "dlt645-host %s: %s did not open in time\n", name.c_str(),
                  a.ports.front().text.c_str());
     return kExitFailure;
@@ -973,19 +970,6 @@ int SyncTime(const std::vector<std::string>& args) {
     if (a.meter.empty()) return kExitOk;
     return ReadFunctions(plugin, a, {"04000101", "04000102"});
   });
-}
-
-// The plug-in beside the program, else where an installation puts it.
-std::string LibraryOrDefault(const std::string& library) {
-  if (!library.empty()) return library;
-  const std::filesystem::path program(platform::ProgramFileName());
-  const auto beside = program.parent_path() / DefaultLibraryFile();
-  const auto installed =
-      program.parent_path().parent_path() / "lib" / "dlt645" / DefaultLibraryFile();
-  std::error_code ec;
-  if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec))
-    return installed.string();
-  return beside.string();
 }
 
 int FunctionsCommand(const std::vector<std::string>& args) {
