@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
+#include "dlt645/func_types.h"
 #include "host_config.h"
 #include "host_platform.h"
 #include "platform/datetime.h"
@@ -147,6 +149,14 @@ bool Host::Start(const std::string& library, const std::string& settings_file) {
     if (ReadSettingsFile(settings_file, options_.section, &xml, &error) &&
         CheckQueryConfig(platform::AnsiToUtf8(xml), &check, &error))
       functions = check.functions;
+  }
+  // One port that asks only once: the run ends with its last answer.
+  if (options_.ports.size() == 1 && options_.ports.front().kind != PortKind::kListen && !Job) {
+    std::string xml;
+    ConfigCheck check;
+    if (ReadSettingsFile(settings_file, options_.section, &xml, &error) &&
+        CheckQueryConfig(platform::AnsiToUtf8(xml), &check, &error))
+      once_.Plan(check);
   }
   if (options_.format == OutputFormat::kCsv) FixCsvColumns(functions);
   if (!options_.store.empty()) OpenStore(functions);
@@ -314,6 +324,8 @@ void Host::ReloadConfiguration() {
   DrainLog();
   {
     std::lock_guard<std::mutex> lock(out_mutex_);
+    // A new configuration may ask more than once.
+    once_.Forget();
     if (store_) store_->SetFunctions(check.functions);
   }
   Log(2, "reload: " + source + ": " + std::to_string(check.requests) + " requests");
@@ -413,14 +425,90 @@ int32_t Host::SendData(uint32_t data_source_no, uintptr_t client_id, uint32_t ki
 }
 
 void Host::WriteRecords(const std::vector<Record>& records) {
-  std::lock_guard<std::mutex> lock(out_mutex_);
-  for (const Record& r : records) {
-    writer_.Write(r);
-    if (store_) store_->Add(r);
-    if (mqtt_) mqtt_->Add(r);
-    health_.Count(r);
-    ++stats_.records;
+  bool ended = false;
+  {
+    std::lock_guard<std::mutex> lock(out_mutex_);
+    for (const Record& r : records) {
+      writer_.Write(r);
+      if (store_) store_->Add(r);
+      if (mqtt_) mqtt_->Add(r);
+      health_.Count(r);
+      ++stats_.records;
+      ended = ended || (once_.Owed() && once_.Count(r));
+    }
   }
+  if (!ended) return;
+  Log(2, "every request asked once has ended");
+  stop_ = true;
+}
+
+bool OnceRun::Plan(const ConfigCheck& check) {
+  owed_.clear();
+  for (const RequestPlan& r : check.plan) {
+    if (!r.loaded) continue;
+    bool other_work = r.method != "once" || r.listen_only;
+    for (const std::string& d : r.devices)
+      other_work = other_work || d == "*";
+    std::vector<Function> functions;
+    for (const std::string& f : r.functions) {
+      // "CODE" or "CODE rate R", as the check writes them.
+      const uint32_t code = static_cast<uint32_t>(std::strtoul(f.c_str(), nullptr, 16));
+      const size_t rate_at = f.find(" rate ");
+      const int rate = rate_at == std::string::npos ? 0 : std::atoi(f.c_str() + rate_at + 6);
+      const bool is1997 = (code & kFuncCode1997) != 0;
+      const TRequestFuncType* row = FindFuncType(code & ~kFuncCode1997, is1997);
+      // A profile hands many records.
+      if (!row || IsLoadProfileRow(row)) {
+        other_work = true;
+        break;
+      }
+      char folded[12];
+      std::snprintf(folded, sizeof folded, "%08X",
+                    static_cast<unsigned>(FoldRate(*row, static_cast<uint8_t>(rate)) |
+                                          (code & kFuncCode1997)));
+      functions.push_back(
+          {platform::AsciiUpperCase(f.substr(0, rate_at)), folded, std::string(row->FieldName)});
+    }
+    if (other_work) {
+      owed_.clear();
+      return false;
+    }
+    for (const std::string& d : r.devices) {
+      auto& list = owed_[std::string(12 - std::min<size_t>(d.size(), 12), '0') + d];
+      list.insert(list.end(), functions.begin(), functions.end());
+    }
+  }
+  return Owed();
+}
+
+bool OnceRun::Count(const Record& record) {
+  std::string device;
+  std::string function;
+  bool failed = false;
+  for (const Field& f : record) {
+    if (f.name == "DEVICE_ID") device = FieldText(f);
+    if (f.name == "DATA_TYPE_ID_STR") function = platform::AsciiUpperCase(FieldText(f));
+    if (f.name == "QUALITY") failed = true;
+  }
+  auto it = owed_.find(device);
+  if (it == owed_.end()) return false;
+  // Answers of one meter's round come as one record; a failure names its
+  // function.
+  const auto has_values = [&](const std::string& field) {
+    for (const Field& f : record)
+      if (f.name.compare(0, field.size(), field) == 0 &&
+          f.name.find_first_not_of("0123456789", field.size()) == std::string::npos)
+        return true;
+    return false;
+  };
+  std::vector<Function>& list = it->second;
+  for (auto o = list.begin(); o != list.end();) {
+    const bool ended =
+        failed ? (function == o->code || function == o->folded) : has_values(o->field);
+    o = ended ? list.erase(o) : o + 1;
+  }
+  if (list.empty()) owed_.erase(it);
+  return owed_.empty();
 }
 
 void Host::TickStore() {

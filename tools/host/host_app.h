@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -37,6 +38,27 @@ struct HostStats {
   uint64_t connections = 0;     // accepted over the run
   uint64_t stored = 0;          // values committed to the store
   MqttCounters mqtt;
+};
+
+// A run whose requests are all asked once is over when each meter has
+// handed every function's values or said it finally failed.
+class OnceRun {
+ public:
+  // False (and nothing owed) when the run has other work: another method,
+  // a listen-only request, a wildcard or broadcast device, a load profile.
+  bool Plan(const ConfigCheck& check);
+  // Counts a record; true when it was the last one owed.
+  bool Count(const Record& record);
+  bool Owed() const { return !owed_.empty(); }
+  void Forget() { owed_.clear(); }
+
+ private:
+  struct Function {
+    std::string code;    // as configured, as failures name it
+    std::string folded;  // with the rate in it
+    std::string field;   // its values' name
+  };
+  std::map<std::string, std::vector<Function>> owed_;  // by the 12-digit address
 };
 
 class Host final : public PortListener {
@@ -146,6 +168,7 @@ class Host final : public PortListener {
   std::thread job_thread_;
   std::atomic<bool> job_ran_{false};
   std::atomic<int> job_code_{kExitOk};
+  OnceRun once_;  // under out_mutex_
 };
 
 }  // namespace host

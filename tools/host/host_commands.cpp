@@ -3,11 +3,16 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <random>
+#include <stdexcept>
+#include <string_view>
 #include <thread>
 
-#include "config/dialog/options_form.h"
+#include "config/dialog/form_stream.h"
 #include "dlt645/func_types.h"
 #include "host_app.h"
 #include "host_platform.h"
@@ -149,23 +154,63 @@ struct FunctionInfo {
   bool rates = false;
 };
 
+// The layout of a row the host's table knows; the plug-in's own rows, from
+// the tables linked here, are what `read` resolves names against.
+FunctionInfo RowInfo(const TRequestFuncType& row, bool is1997) {
+  FunctionInfo f;
+  char code[12];
+  std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(FuncTypeCode(row)));
+  f.code = code;
+  f.name = std::string(row.DisplayName);
+  f.field = std::string(row.FieldName);
+  f.values = row.ValueCount;
+  f.decimals = row.Format == 0xFF ? 0 : row.Format & 0x0F;
+  f.unit = row.Format == 0xFF ? "record" : UnitOf(row, is1997);
+  f.stamped = row.Format != 0xFF && (row.Format & 0x30) != 0;
+  f.rates = row.RateCount != 0;
+  return f;
+}
+
 std::vector<FunctionInfo> Functions(bool is1997) {
   std::vector<FunctionInfo> out;
-  for (const TRequestFuncType& row : FuncTypeTable(is1997)) {
+  for (const TRequestFuncType& row : FuncTypeTable(is1997))
+    out.push_back(RowInfo(row, is1997));
+  return out;
+}
+
+// What the plug-in offers, completed by the host's table: the exports name
+// the functions and their columns, not the values' decimals and units.
+std::vector<FunctionInfo> Functions(const std::vector<PluginFunction>& offered, bool is1997) {
+  std::vector<FunctionInfo> out;
+  for (const PluginFunction& p : offered) {
+    const uint32_t code = static_cast<uint32_t>(std::strtoul(p.code.c_str(), nullptr, 16));
+    const TRequestFuncType* row = FindFuncType(code & ~kFuncCode1997, is1997);
     FunctionInfo f;
-    char code[12];
-    std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(FuncTypeCode(row)));
-    f.code = code;
-    f.name = std::string(row.DisplayName);
-    f.field = std::string(row.FieldName);
-    f.values = row.ValueCount;
-    f.decimals = row.Format == 0xFF ? 0 : row.Format & 0x0F;
-    f.unit = row.Format == 0xFF ? "record" : UnitOf(row, is1997);
-    f.stamped = row.Format != 0xFF && (row.Format & 0x30) != 0;
-    f.rates = row.RateCount != 0;
+    if (row) {
+      f = RowInfo(*row, is1997);
+    } else {
+      f.values = static_cast<int>(p.columns.size());
+    }
+    f.code = p.code;
+    f.name = p.name;
+    // A load profile's columns are its record's; its own name is the host's.
+    const bool record = !p.columns.empty() && p.columns.front() == "RECORD_TIME";
+    if (p.columns.size() == 1 && !record) {
+      f.field = p.columns.front();
+    } else if (p.columns.size() > 1 && !record && p.columns.front().back() == '1') {
+      // Numbered columns: FIELD1, FIELD2, ...
+      f.field = p.columns.front().substr(0, p.columns.front().size() - 1);
+    } else if (!row) {
+      f.field = p.columns.empty() ? std::string() : p.columns.front();
+    }
     out.push_back(f);
   }
   return out;
+}
+
+std::string Result(ParamsList& params) {
+  const ListItem* item = params.Find("RESULT");
+  return item ? item->value.AsText() : std::string();
 }
 
 std::string JsonText(const std::string& s) {
@@ -177,8 +222,9 @@ std::string JsonText(const std::string& s) {
   return out + "\"";
 }
 
-std::string FunctionsText(const std::string& format, bool is1997) {
-  const std::vector<FunctionInfo> list = Functions(is1997);
+std::string FunctionsText(const std::vector<PluginFunction>& offered, const std::string& format,
+                          bool is1997) {
+  const std::vector<FunctionInfo> list = Functions(offered, is1997);
   std::string out;
   char line[512];
   if (format == "json") {
@@ -233,7 +279,414 @@ size_t EditDistance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
+// The plug-in beside the program, else where an installation puts it.
+std::string LibraryOrDefault(const std::string& library) {
+  if (!library.empty()) return library;
+  const std::filesystem::path program(platform::ProgramFileName());
+  const auto beside = program.parent_path() / DefaultLibraryFile();
+  const auto installed =
+      program.parent_path().parent_path() / "lib" / "dlt645" / DefaultLibraryFile();
+  std::error_code ec;
+  if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec))
+    return installed.string();
+  return beside.string();
+}
+
+// A fresh settings file for a plug-in run of the host's own; removed with
+// its lock when the run ends.
+class ScratchSettings {
+ public:
+  ScratchSettings() {
+    std::error_code ec;
+    auto dir = std::filesystem::temp_directory_path(ec);
+    if (ec) dir = ".";
+    std::random_device rd;
+    path_ = (dir / ("dlt645-host-" + std::to_string(rd()) + ".ini")).string();
+  }
+  ~ScratchSettings() {
+    std::error_code ec;
+    std::filesystem::remove(path_, ec);
+    RemoveSettingsLock(path_);
+  }
+  ScratchSettings(const ScratchSettings&) = delete;
+  ScratchSettings& operator=(const ScratchSettings&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Loads the plug-in as `module` with no request and hands it to `use`.
+bool WithPlugin(const std::string& library, Module module,
+                const std::function<bool(PluginInstance&, std::string*)>& use, std::string* error) {
+  ScratchSettings settings;
+  if (!WriteSettingsFile(settings.Path(), "dlt645-host", "<DL_T645_2007_QUERY/>", error))
+    return false;
+  PluginLibrary lib;
+  if (!lib.Load(library, !UsesWindowMessages(), error)) return false;
+  bool ok = false;
+  {
+    PluginInstance plugin(lib, 1);
+    if (!plugin.Create(error)) {
+      lib.Unload();
+      return false;
+    }
+    ListPtr load = MakeList();
+    load->Put("INI-FILE", Value::Text(settings.Path()));
+    load->Put("INI-SECTION-PREFIX", Value::Text("dlt645-host"));
+    load->Put("HANDLE", kWide ? Value::Int64(static_cast<int64_t>(OwnProgramHandle()))
+                              : Value::Int(static_cast<int32_t>(OwnProgramHandle())));
+    load->Put("CONFIG-ID", Value::Int(static_cast<int32_t>(ConfigIdOf(ModuleName(module)))));
+    const int32_t loaded = plugin.Command("LOAD", *load);
+    if (loaded != 0) {
+      *error = "the plug-in refused \"LOAD\" (" + std::to_string(loaded) + ")";
+    } else {
+      ok = use(plugin, error);
+      ListPtr unload = MakeList();
+      plugin.Command("UNLOAD", *unload);
+    }
+    plugin.Free();
+  }
+  lib.Unload();
+  return ok;
+}
+
+std::vector<std::string> SplitOn(const std::string& text, const std::string& separator) {
+  std::vector<std::string> parts;
+  size_t begin = 0;
+  while (begin <= text.size()) {
+    size_t end = text.find(separator, begin);
+    if (end == std::string::npos) end = text.size();
+    if (end > begin) parts.push_back(text.substr(begin, end - begin));
+    begin = end + separator.size();
+  }
+  return parts;
+}
+
+// Whether a registered column's caption is one of the function's: its
+// name, "k, name" for numbered values, "name: ..." for a record's values.
+bool ColumnOf(const std::string& caption, const std::string& name) {
+  if (caption == name) return true;
+  if (caption.size() > name.size() + 2 && caption.compare(0, name.size() + 2, name + ": ") == 0)
+    return true;
+  const size_t comma = caption.find(", ");
+  return comma != std::string::npos && comma > 0 &&
+         caption.find_first_not_of("0123456789") == comma && caption.substr(comma + 2) == name;
+}
+
+// Inflates one gzip member whose deflate data has stored and fixed-Huffman
+// blocks (what the plug-in's resources hold); false on anything else.
+class Inflater {
+ public:
+  explicit Inflater(std::string_view in) : in_(in) {}
+
+  bool Gunzip(std::string* out) {
+    if (in_.size() < 18 || static_cast<uint8_t>(in_[0]) != 0x1F ||
+        static_cast<uint8_t>(in_[1]) != 0x8B || in_[2] != 8)
+      return false;
+    const uint8_t flags = static_cast<uint8_t>(in_[3]);
+    size_t at = 10;
+    if (flags & 0x04)
+      at += 2 + (static_cast<uint8_t>(in_[at]) | static_cast<uint8_t>(in_[at + 1]) << 8);
+    for (uint8_t flag : {uint8_t{0x08}, uint8_t{0x10}})
+      if (flags & flag) {
+        while (at < in_.size() && in_[at] != '\0')
+          ++at;
+        ++at;
+      }
+    if (flags & 0x02) at += 2;
+    bit_ = at * 8;
+    try {
+      return Inflate(out);
+    } catch (const std::out_of_range&) {
+      return false;
+    }
+  }
+
+ private:
+  uint32_t Bits(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i, ++bit_) {
+      if (bit_ / 8 >= in_.size()) throw std::out_of_range("deflate data truncated");
+      v |= static_cast<uint32_t>((static_cast<uint8_t>(in_[bit_ / 8]) >> (bit_ % 8)) & 1) << i;
+    }
+    return v;
+  }
+  // Huffman codes come most significant bit first.
+  uint32_t Reversed(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i)
+      v = (v << 1) | Bits(1);
+    return v;
+  }
+  int FixedSymbol() {
+    uint32_t code = Reversed(7);
+    if (code <= 0x17) return static_cast<int>(code) + 256;
+    code = (code << 1) | Bits(1);
+    if (code >= 0x30 && code <= 0xBF) return static_cast<int>(code) - 0x30;
+    if (code >= 0xC0 && code <= 0xC7) return static_cast<int>(code) - 0xC0 + 280;
+    code = (code << 1) | Bits(1);
+    return static_cast<int>(code) - 0x190 + 144;
+  }
+  bool Inflate(std::string* out) {
+    static constexpr uint16_t kLengthBase[] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                               15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                               67, 83, 99, 115, 131, 163, 195, 227, 258};
+    static constexpr uint8_t kLengthExtra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                               2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+    static constexpr uint16_t kDistBase[] = {
+        1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+    bool last = false;
+    while (!last) {
+      last = Bits(1) != 0;
+      const uint32_t type = Bits(2);
+      if (type == 0) {
+        bit_ = (bit_ + 7) / 8 * 8;
+        const uint32_t len = Bits(16);
+        Bits(16);
+        if (bit_ / 8 + len > in_.size()) return false;
+        out->append(in_.substr(bit_ / 8, len));
+        bit_ += len * 8;
+        continue;
+      }
+      if (type != 1) return false;
+      for (;;) {
+        const int symbol = FixedSymbol();
+        if (symbol < 256) {
+          *out += static_cast<char>(symbol);
+          continue;
+        }
+        if (symbol == 256) break;
+        if (symbol > 285) return false;
+        const size_t length = kLengthBase[symbol - 257] + Bits(kLengthExtra[symbol - 257]);
+        const uint32_t d = Reversed(5);
+        if (d >= 30) return false;
+        const size_t distance = kDistBase[d] + Bits(d < 4 ? 0 : static_cast<int>(d / 2 - 1));
+        if (distance > out->size()) return false;
+        for (size_t i = 0; i < length; ++i)
+          *out += (*out)[out->size() - distance];
+      }
+    }
+    return true;
+  }
+
+  std::string_view in_;
+  size_t bit_ = 0;
+};
+
+// The texts of the form's menu items: name and caption.
+void ReadMenuItems(TFormStreamReader& r, std::vector<DialogMenuItem>* out) {
+  const std::string class_name = r.ReadShortString();
+  DialogMenuItem item;
+  item.name = r.ReadShortString();
+  while (!r.EndOfList()) {
+    const std::string property = r.ReadShortString();
+    if (property == "Caption") {
+      item.caption = r.ReadString();
+      item.has_caption = true;
+    } else {
+      r.SkipValue();
+    }
+  }
+  const size_t menu_item = class_name.rfind("MenuItem");
+  if (menu_item != std::string::npos && menu_item + 8 == class_name.size()) out->push_back(item);
+  while (!r.EndOfList())
+    ReadMenuItems(r, out);
+}
+
+std::string XmlUnescaped(const std::string& text) {
+  static const std::pair<const char*, char> kEntities[] = {
+      {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&amp;", '&'}};
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    bool replaced = false;
+    for (const auto& [entity, c] : kEntities)
+      if (text.compare(i, std::strlen(entity), entity) == 0) {
+        out += c;
+        i += std::strlen(entity) - 1;
+        replaced = true;
+        break;
+      }
+    if (!replaced) out += text[i];
+  }
+  return out;
+}
+
+// The schema rows are the string constants of the script that read
+// "  Name~@MenuItem~Type[~Params[~Default]]", two spaces a level.
+std::vector<DialogSchemaRow> SchemaRows(const std::string& script_xml) {
+  std::vector<DialogSchemaRow> rows;
+  const std::string mark = "<string ";
+  for (size_t at = script_xml.find(mark); at != std::string::npos;
+       at = script_xml.find(mark, at + 1)) {
+    const size_t text_at = script_xml.find(" text=\"", at);
+    const size_t close = script_xml.find('>', at);
+    if (text_at == std::string::npos || text_at > close) continue;
+    const size_t begin = text_at + 7;
+    const size_t end = script_xml.find('"', begin);
+    if (end == std::string::npos) break;
+    std::string literal = XmlUnescaped(script_xml.substr(begin, end - begin));
+    if (literal.size() < 2 || literal.front() != '\'' || literal.back() != '\'') continue;
+    literal = literal.substr(1, literal.size() - 2);
+    for (size_t q = literal.find("''"); q != std::string::npos; q = literal.find("''", q + 1))
+      literal.erase(q, 1);
+    if (literal.find("~@") == std::string::npos) continue;
+    std::vector<std::string> fields;
+    size_t from = 0;
+    for (size_t tilde = literal.find('~');; tilde = literal.find('~', from)) {
+      fields.push_back(literal.substr(from, tilde == std::string::npos ? tilde : tilde - from));
+      if (tilde == std::string::npos) break;
+      from = tilde + 1;
+    }
+    if (fields.size() < 3 || fields[1].empty() || fields[1][0] != '@') continue;
+    DialogSchemaRow row;
+    const size_t indent = fields[0].find_first_not_of(' ');
+    if (indent == std::string::npos) continue;
+    row.depth = static_cast<int>(indent);
+    row.name = fields[0].substr(indent);
+    row.caption_from = fields[1].substr(1);
+    row.type = fields[2];
+    // A category's parameters are its colours, no range.
+    if (fields.size() > 3 && row.type.rfind("dtCategory", 0) != 0) row.params = fields[3];
+    row.has_default = fields.size() > 4;
+    if (row.has_default) row.default_value = fields[4];
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+uint32_t U32At(const std::string& data, size_t at) {
+  uint32_t v = 0;
+  std::memcpy(&v, data.data() + at, 4);
+  return v;
+}
+
 }  // namespace
+
+bool ReadPluginFunctions(const std::string& library, bool is1997, std::vector<PluginFunction>* out,
+                         std::string* error) {
+  out->clear();
+  return WithPlugin(
+      library, is1997 ? Module::k1997 : Module::k2007,
+      [&](PluginInstance& plugin, std::string* why) {
+        ListPtr list = MakeList();
+        list->Put("EVENT-TYPE", Value::Text("GetFuncTypeList"));
+        list->Put("RESULT", Value::Text(""));
+        ListPtr items = MakeList();
+        items->Put("RESULT", Value::Text(""));
+        if (plugin.Command("EVENT", *list) != 0 || plugin.Command("ITEMS", *items) != 0) {
+          *why = "the plug-in did not describe its functions";
+          return false;
+        }
+        for (const std::string& entry : SplitOn(Result(*list), "||")) {
+          const size_t eq = entry.rfind("==");
+          if (eq == std::string::npos) continue;
+          out->push_back({entry.substr(eq + 2), entry.substr(0, eq), {}});
+        }
+        // "Caption|NAME|Type|Default" lines, the functions' columns in the
+        // functions' order after the columns every record has.
+        std::vector<std::pair<std::string, std::string>> columns;
+        for (const std::string& line : SplitOn(Result(*items), "\r\n")) {
+          const size_t bar = line.find('|');
+          if (bar == std::string::npos) continue;
+          const size_t end = line.find('|', bar + 1);
+          columns.emplace_back(line.substr(0, bar), line.substr(bar + 1, end - bar - 1));
+        }
+        size_t at = 0;
+        if (!out->empty())
+          while (at < columns.size() && !ColumnOf(columns[at].first, out->front().name))
+            ++at;
+        for (PluginFunction& f : *out)
+          while (at < columns.size() && ColumnOf(columns[at].first, f.name))
+            f.columns.push_back(columns[at++].second);
+        if (out->empty()) *why = "the plug-in offers no function";
+        return !out->empty();
+      },
+      error);
+}
+
+bool ReadOptionsDialog(const std::string& library, OptionsDialog* out, std::string* error) {
+  *out = OptionsDialog();
+  return WithPlugin(
+      library, Module::k2007,
+      [&](PluginInstance& plugin, std::string* why) {
+        const std::string package = plugin.OptionsDialog();
+        constexpr size_t kHeader = 24;
+        const auto part = [&](size_t field, std::string* text) {
+          if (package.size() < kHeader) return false;
+          const uint32_t at = U32At(package, field);
+          const uint32_t size = U32At(package, field + 4);
+          if (at > package.size() || size > package.size() - at) return false;
+          *text = package.substr(at, size);
+          return true;
+        };
+        std::string form;
+        std::string script;
+        if (!part(0, &form) || !part(16, &script)) {
+          *why = "the plug-in describes no options dialog";
+          return false;
+        }
+        std::string script_xml;
+        if (!Inflater(script).Gunzip(&script_xml)) script_xml = script;
+        try {
+          TFormStreamReader reader(form);
+          reader.ReadSignature();
+          ReadMenuItems(reader, &out->menu);
+        } catch (const std::exception& e) {
+          *why = std::string("the dialog's form: ") + e.what();
+          return false;
+        }
+        out->schema = SchemaRows(script_xml);
+        if (out->schema.empty()) *why = "the dialog's script has no settings";
+        return !out->schema.empty();
+      },
+      error);
+}
+
+std::string OptionsListing(const OptionsDialog& dialog, bool json) {
+  const auto caption = [&](const std::string& item) -> std::string {
+    for (const DialogMenuItem& m : dialog.menu)
+      if (m.name == item && m.has_caption) return m.caption;
+    return item;
+  };
+  std::string out;
+  char line[1024];
+  if (json) {
+    out = "{\n  \"menu\": [\n";
+    for (size_t i = 0; i < dialog.menu.size(); ++i) {
+      const DialogMenuItem& m = dialog.menu[i];
+      out += "    {\"name\": " + JsonText(m.name) +
+             ", \"caption\": " + (m.has_caption ? JsonText(m.caption) : "null") + "}" +
+             (i + 1 < dialog.menu.size() ? "," : "") + "\n";
+    }
+    out += "  ],\n  \"schema\": [\n";
+    for (size_t i = 0; i < dialog.schema.size(); ++i) {
+      const DialogSchemaRow& r = dialog.schema[i];
+      out += "    {\"depth\": " + std::to_string(r.depth) + ", \"name\": " + JsonText(r.name) +
+             ", \"caption\": " + JsonText(caption(r.caption_from)) +
+             ", \"type\": " + JsonText(r.type) + ", \"range\": " + JsonText(r.params) +
+             ", \"default\": " + (r.has_default ? JsonText(r.default_value) : "null") + "}" +
+             (i + 1 < dialog.schema.size() ? "," : "") + "\n";
+    }
+    return out + "  ]\n}\n";
+  }
+  out = "Menu:\n";
+  for (const DialogMenuItem& m : dialog.menu) {
+    std::snprintf(line, sizeof line, "  %-18s %s\n", m.name.c_str(),
+                  m.has_caption ? m.caption.c_str() : "(filled by the plug-in)");
+    out += line;
+  }
+  out += "\nSettings (element, type, range or values, default):\n";
+  for (const DialogSchemaRow& r : dialog.schema) {
+    std::snprintf(line, sizeof line, "  %s%-*s %-34s %-16s %-12s %s\n",
+                  std::string(static_cast<size_t>(2 * r.depth), ' ').c_str(), 16 - 2 * r.depth,
+                  r.name.c_str(), caption(r.caption_from).c_str(), r.type.c_str(), r.params.c_str(),
+                  r.default_value.c_str());
+    out += line;
+  }
+  return out;
+}
 
 bool ResolveFunction(const std::string& token, bool is1997, std::string* code, std::string* error) {
   const std::string upper = platform::AsciiUpperCase(token);
@@ -274,11 +727,13 @@ bool ResolveFunction(const std::string& token, bool is1997, std::string* code, s
   return false;
 }
 
-std::string FunctionsListing(const std::string& format, bool is1997) {
-  return FunctionsText(format, is1997);
+std::string FunctionsListing(const std::vector<PluginFunction>& offered, const std::string& format,
+                             bool is1997) {
+  return FunctionsText(offered, format, is1997);
 }
 
-std::string FunctionsDocument() {
+std::string FunctionsDocument(const std::vector<PluginFunction>& offered2007,
+                              const std::vector<PluginFunction>& offered1997) {
   return "# Functions\n\n"
          "Every function of the plug-in's tables: the code a `<Function>` element names, the\n"
          "name of its values in the records (with the value's number appended when a\n"
@@ -287,10 +742,10 @@ std::string FunctionsDocument() {
          "`<Rate>`; \"date/time\" a time stamp beside each value (`TIMESTAMP1`, ...).\n"
          "Generated by `dlt645-host functions --format markdown`; do not edit.\n\n"
          "## DL/T 645-2007\n\n" +
-         FunctionsText("markdown", false) +
+         FunctionsText(offered2007, "markdown", false) +
          "\n## DL/T 645-1997\n\n"
          "Codes with bit 31 set (`8000xxxx`) select the 1997 table and its frames.\n\n" +
-         FunctionsText("markdown", true);
+         FunctionsText(offered1997, "markdown", true);
 }
 
 namespace {
@@ -382,51 +837,30 @@ using Job = std::function<int(PluginInstance&)>;
 // Loads the plug-in with no request of its own on the port and runs the job
 // once the port is open; 1 when the port never opened.
 int RunJob(const std::string& name, const RunArgs& a, uint32_t job_ms, const Job& job) {
-  std::error_code ec;
-  auto dir = std::filesystem::temp_directory_path(ec);
-  if (ec) dir = ".";
-  std::random_device rd;
-  const std::string settings = (dir / ("dlt645-host-" + std::to_string(rd()) + ".ini")).string();
+  const ScratchSettings settings;
   std::string error;
-  if (!WriteSettingsFile(settings, "dlt645-host", "<DL_T645_2007_QUERY/>", &error)) {
+  if (!WriteSettingsFile(settings.Path(), "dlt645-host", "<DL_T645_2007_QUERY/>", &error)) {
     std::fprintf(stderr, "dlt645-host %s: %s\n", name.c_str(), error.c_str());
     return kExitFailure;
   }
   HostOptions o;
   o.ports = a.ports;
-  o.settings = settings;
+  o.settings = settings.Path();
   o.module = a.module;
   o.library = a.library;
   o.log_level = a.verbose ? 2 : 0;
   o.verbose = a.verbose;
   o.connect_attempts = 1;
   o.duration_s = job_ms / 1000.0 + 3;
-  std::string library = a.library;
-  if (library.empty())
-    library =
-        (std::filesystem::path(platform::ProgramFileName()).parent_path() / DefaultLibraryFile())
-            .string();
-  int code = kExitFailure;
-  bool ran = false;
-  {
-    Host app(o, stdout, stderr);
-    app.Job = job;
-    code = app.Run(library, settings);
-    ran = app.JobRan();
-  }
-  std::filesystem::remove(settings, ec);
-  RemoveSettingsLock(settings);
-  if (!ran) {
+  Host app(o, stdout, stderr);
+  app.Job = job;
+  const int code = app.Run(LibraryOrDefault(a.library), settings.Path());
+  if (!app.JobRan()) {
     std::fprintf(stderr, "dlt645-host %s: %s did not open in time\n", name.c_str(),
                  a.ports.front().text.c_str());
     return kExitFailure;
   }
   return code;
-}
-
-std::string Result(ParamsList& params) {
-  const ListItem* item = params.Find("RESULT");
-  return item ? item->value.AsText() : std::string();
 }
 
 // "A=1\r\nB=2\r\n" as lines.
@@ -540,6 +974,7 @@ int SyncTime(const std::vector<std::string>& args) {
 
 int FunctionsCommand(const std::vector<std::string>& args) {
   std::string format = "text";
+  std::string library;
   bool is1997 = false;
   bool module_given = false;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -548,9 +983,13 @@ int FunctionsCommand(const std::vector<std::string>& args) {
     } else if (args[i] == "--module" && i + 1 < args.size()) {
       is1997 = args[++i] == "1997";
       module_given = true;
+    } else if (args[i] == "--library" && i + 1 < args.size()) {
+      library = args[++i];
     } else {
-      std::fputs("usage: dlt645-host functions [--module 1997] [--format text|json|markdown]\n",
-                 stderr);
+      std::fputs(
+          "usage: dlt645-host functions [--module 1997] [--format text|json|markdown] "
+          "[--library FILE]\n",
+          stderr);
       return kExitUsage;
     }
   }
@@ -559,63 +998,47 @@ int FunctionsCommand(const std::vector<std::string>& args) {
                  format.c_str());
     return kExitUsage;
   }
+  library = LibraryOrDefault(library);
   // The document covers both tables unless one is asked for.
-  std::fputs(format == "markdown" && !module_given ? FunctionsDocument().c_str()
-                                                   : FunctionsText(format, is1997).c_str(),
+  const bool both = format == "markdown" && !module_given;
+  std::vector<PluginFunction> offered;
+  std::vector<PluginFunction> offered1997;
+  std::string error;
+  if (!ReadPluginFunctions(library, is1997 && !both, &offered, &error) ||
+      (both && !ReadPluginFunctions(library, true, &offered1997, &error))) {
+    std::fprintf(stderr, "dlt645-host functions: %s: %s\n", library.c_str(), error.c_str());
+    return kExitFailure;
+  }
+  std::fputs(both ? FunctionsDocument(offered, offered1997).c_str()
+                  : FunctionsText(offered, format, is1997).c_str(),
              stdout);
   return kExitOk;
 }
 
-// The options dialog as its description gives it: the menu of texts and
+// The options dialog as the plug-in describes it: the menu of texts and
 // the schema rows of the property tree.
 int OptionsCommand(const std::vector<std::string>& args) {
-  const bool json = args.size() == 3 && args[1] == "--format" && args[2] == "json";
-  if (args.size() != 1 && !json &&
-      !(args.size() == 3 && args[1] == "--format" && args[2] == "text")) {
-    std::fputs("usage: dlt645-host options [--format text|json]\n", stderr);
-    return kExitUsage;
-  }
-  const auto caption = [](const char* item) -> std::string {
-    for (size_t i = 0; i < options_form::kMenuItemCount; ++i)
-      if (std::string(options_form::kMenuItems[i].Name) == item &&
-          options_form::kMenuItems[i].Caption)
-        return options_form::kMenuItems[i].Caption;
-    return item;
-  };
-  if (json) {
-    std::printf("{\n  \"menu\": [\n");
-    for (size_t i = 0; i < options_form::kMenuItemCount; ++i) {
-      const auto& m = options_form::kMenuItems[i];
-      std::printf("    {\"name\": %s, \"caption\": %s}%s\n", JsonText(m.Name).c_str(),
-                  m.Caption ? JsonText(m.Caption).c_str() : "null",
-                  i + 1 < options_form::kMenuItemCount ? "," : "");
+  bool json = false;
+  std::string library;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--format" && i + 1 < args.size() &&
+        (args[i + 1] == "text" || args[i + 1] == "json")) {
+      json = args[++i] == "json";
+    } else if (args[i] == "--library" && i + 1 < args.size()) {
+      library = args[++i];
+    } else {
+      std::fputs("usage: dlt645-host options [--format text|json] [--library FILE]\n", stderr);
+      return kExitUsage;
     }
-    std::printf("  ],\n  \"schema\": [\n");
-    for (size_t i = 0; i < options_form::kSchemaCount; ++i) {
-      const auto& r = options_form::kSchema[i];
-      std::printf(
-          "    {\"depth\": %d, \"name\": %s, \"caption\": %s, \"type\": %s, "
-          "\"range\": %s, \"default\": %s}%s\n",
-          r.Depth, JsonText(r.Name).c_str(), JsonText(caption(r.CaptionFrom)).c_str(),
-          JsonText(r.Type).c_str(), JsonText(r.Params).c_str(),
-          r.Default ? JsonText(r.Default).c_str() : "null",
-          i + 1 < options_form::kSchemaCount ? "," : "");
-    }
-    std::printf("  ]\n}\n");
-    return kExitOk;
   }
-  std::printf("Menu:\n");
-  for (size_t i = 0; i < options_form::kMenuItemCount; ++i) {
-    const auto& m = options_form::kMenuItems[i];
-    std::printf("  %-18s %s\n", m.Name, m.Caption ? m.Caption : "(filled by the plug-in)");
+  library = LibraryOrDefault(library);
+  OptionsDialog dialog;
+  std::string error;
+  if (!ReadOptionsDialog(library, &dialog, &error)) {
+    std::fprintf(stderr, "dlt645-host options: %s: %s\n", library.c_str(), error.c_str());
+    return kExitFailure;
   }
-  std::printf("\nSettings (element, type, range or values, default):\n");
-  for (size_t i = 0; i < options_form::kSchemaCount; ++i) {
-    const auto& r = options_form::kSchema[i];
-    std::printf("  %s%-*s %-34s %-16s %-12s %s\n", std::string(2 * r.Depth, ' ').c_str(),
-                16 - 2 * r.Depth, r.Name, caption(r.CaptionFrom).c_str(), r.Type, r.Params,
-                r.Default ? r.Default : "");
-  }
+  std::fputs(OptionsListing(dialog, json).c_str(), stdout);
   return kExitOk;
 }
 

@@ -110,6 +110,26 @@ CallRec PluginInstance::NewRecord() const {
   return rec;
 }
 
+std::string PluginInstance::OptionsDialog() {
+  if (!lib_.GetOptionsDialog) return std::string();
+  constexpr uint8_t kLengthWritten = 2;
+  constexpr uintptr_t kTooSmall = 3;
+  std::string buffer(1024, '\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    CallRec rec = NewRecord();
+    rec.Input.Size = static_cast<uint32_t>(buffer.size());
+    rec.Input.Data = reinterpret_cast<uintptr_t>(buffer.data());
+    lib_.GetOptionsDialog(&rec);
+    if (rec.Output.Kind == kLengthWritten && rec.Output.Data <= buffer.size()) {
+      buffer.resize(rec.Output.Data);
+      return buffer;
+    }
+    if (rec.Output.Data != kTooSmall || rec.Output.Size <= buffer.size()) break;
+    buffer.assign(rec.Output.Size, '\0');
+  }
+  return std::string();
+}
+
 bool PluginInstance::Create(std::string* error) {
   ListPtr params = MakeList();
   CallRec rec = NewRecord();

@@ -80,6 +80,11 @@ class PluginInstance {
   // `results` receives how many results the plug-in says it appended.
   int32_t Process(const Block& block, ParamsList& params, ParamsList& answer, uint32_t* results);
 
+  // GetOptionsDialog into a buffer of the size the plug-in asks for: the
+  // package (offsets and sizes of form, extra text and script, then the
+  // three); empty when there is none or it is refused.
+  std::string OptionsDialog();
+
   // Everything the log holds now.
   std::vector<LogLine> TakeLog();
 
