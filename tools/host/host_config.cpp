@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/str_to_int.h"
 #include "base/trim.h"
 #include "config/store/ini_file.h"
 #include "config/store/value_codec.h"
@@ -233,23 +234,11 @@ bool ReadWholeFile(const std::string& path, std::string* out, bool* too_large) {
   return true;
 }
 
+// The plug-in's own reading of a code: hexadecimal, leading zeros allowed.
 bool ParseFunctionCode(const std::string& text, uint32_t* code) {
-  if (text.empty() || text.size() > 8) return false;
-  uint32_t v = 0;
-  for (char c : text) {
-    int d = 0;
-    if (c >= '0' && c <= '9') {
-      d = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      d = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      d = c - 'A' + 10;
-    } else {
-      return false;
-    }
-    v = v * 16 + static_cast<uint32_t>(d);
-  }
-  *code = v;
+  int32_t v = 0;
+  if (!TryStrToInt("$" + text, &v)) return false;
+  *code = static_cast<uint32_t>(v);
   return true;
 }
 
@@ -478,7 +467,7 @@ void CheckRequest(const TdovXMLNode* request, int position, ConfigCheck* c) {
     uint32_t code = 0;
     // As the plug-in reads it: code 0 is the total combined active energy
     // only when written out as eight zeros.
-    if (!ParseFunctionCode(fn, &code) || (code == 0 && fn != "00000000")) {
+    if (!ParseFunctionCode(fn, &code) || (code == 0 && TrimControls(fn) != "00000000")) {
       c->warnings.push_back(caption + ": function '" + fn + "' is not a function code, skipped");
       continue;
     }

@@ -146,6 +146,17 @@ TEST(HostQueryConfig, EveryDoubtfulEntryIsNamedWithItsRequest) {
                        &quiet, &e));
   EXPECT_EQ(ConfigCheckExit(quiet, false), 0);
   EXPECT_EQ(ConfigCheckExit(quiet, true), 1);
+
+  // A code is read as the plug-in reads it: leading zeros past eight digits
+  // still name the function the plug-in will poll.
+  ConfigCheck padded;
+  ASSERT_TRUE(
+      CheckQueryConfig("<DL_T645_2007_QUERY><Request><Enabled>1</Enabled><Response><Item>"
+                       "<Function>00203FF00</Function></Item></Response></Request>"
+                       "</DL_T645_2007_QUERY>",
+                       &padded, &e));
+  ASSERT_EQ(padded.plan.size(), 1u);
+  EXPECT_EQ(padded.plan[0].functions, (std::vector<std::string>{"00203FF00"}));
 }
 
 TEST(HostQueryConfig, RefusesWhatIsNoQueryConfiguration) {
