@@ -31,9 +31,9 @@ std::string FollowUpRequest(uint32_t id, uint8_t seq) {
 
 class ClientFollowUp : public ClientFixture {
  protected:
-  void Start(RequestSpec spec) {
-    spec.PollInterval = 600000;
-    Load({spec});
+  void Start(RequestSpec request) {
+    request.PollInterval = 600000;
+    Load({request});
     PortEvent(kEventPortOpened);
     RunUntilWrites(2);  // the preamble and the read
   }

@@ -20,17 +20,6 @@ namespace host {
 
 namespace {
 
-const Field* FindField(const Record& record, const char* name) {
-  for (const Field& f : record)
-    if (f.name == name) return &f;
-  return nullptr;
-}
-
-std::string TextOf(const Record& record, const char* name) {
-  const Field* f = FindField(record, name);
-  return f ? FieldText(*f) : std::string();
-}
-
 // A topic level: no wildcards and no level separators inside.
 std::string Level(std::string text) {
   if (text.empty()) return "unknown";
@@ -50,29 +39,29 @@ std::string JsonText(const std::string& text) {
 }  // namespace
 
 std::string MqttTopic(const std::string& prefix, const Record& record) {
-  return prefix + "/" + Level(TextOf(record, "DEVICE_ID")) + "/" +
-         Level(TextOf(record, "DATA_TYPE_ID_STR"));
+  return prefix + "/" + Level(FieldTextOf(record, "DEVICE_ID")) + "/" +
+         Level(FieldTextOf(record, "DATA_TYPE_ID_STR"));
 }
 
 std::string MqttPayload(const Record& record) {
   int64_t ms = 0;
   std::string time;
   RecordStamp(record, &ms, &time);
-  std::string quality = TextOf(record, "QUALITY");
+  std::string quality = FieldTextOf(record, "QUALITY");
   if (quality.empty()) quality = "good";
   Record values;
   for (const Field& f : record)
     if (!IsRecordField(f.name)) values.push_back(f);
   std::string out = "{\"time\":" + JsonText(time);
-  out += ",\"meter\":" + JsonText(TextOf(record, "DEVICE_ID"));
-  out += ",\"function\":" + JsonText(TextOf(record, "DATA_TYPE_ID_STR"));
-  const std::string name = TextOf(record, "DATA_TYPE_NAME");
+  out += ",\"meter\":" + JsonText(FieldTextOf(record, "DEVICE_ID"));
+  out += ",\"function\":" + JsonText(FieldTextOf(record, "DATA_TYPE_ID_STR"));
+  const std::string name = FieldTextOf(record, "DATA_TYPE_NAME");
   if (!name.empty()) out += ",\"name\":" + JsonText(name);
-  out += ",\"port\":" + JsonText(TextOf(record, "DATA_SOURCE_NAME"));
+  out += ",\"port\":" + JsonText(FieldTextOf(record, "DATA_SOURCE_NAME"));
   if (FindField(record, "RECORD_TIME"))
-    out += ",\"record_time\":" + JsonText(TextOf(record, "RECORD_TIME"));
+    out += ",\"record_time\":" + JsonText(FieldTextOf(record, "RECORD_TIME"));
   out += ",\"quality\":" + JsonText(quality);
-  if (FindField(record, "REASON")) out += ",\"reason\":" + JsonText(TextOf(record, "REASON"));
+  if (FindField(record, "REASON")) out += ",\"reason\":" + JsonText(FieldTextOf(record, "REASON"));
   out += ",\"values\":" + RecordWriter::JsonLine(values) + "}";
   return out;
 }

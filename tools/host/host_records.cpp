@@ -267,6 +267,17 @@ std::string FieldText(const Field& field) {
   return text;
 }
 
+const Field* FindField(const Record& record, const char* name) {
+  for (const Field& f : record)
+    if (f.name == name) return &f;
+  return nullptr;
+}
+
+std::string FieldTextOf(const Record& record, const char* name) {
+  const Field* f = FindField(record, name);
+  return f ? FieldText(*f) : std::string();
+}
+
 bool IsRecordField(const std::string& name) {
   static const char* const kOwn[] = {
       "FULL_DATA_PACKET", "DATA_PACKET",      "DATE_TIME_STAMP",
@@ -348,19 +359,14 @@ std::string RecordWriter::TextLine(const Record& record) {
       "FULL_DATA_PACKET", "DATA_PACKET",           "DATE_TIME_STAMP", "DATA_SOURCE_ID",
       "DATA_SOURCE_NAME", "DATA_SOURCE_FULL_NAME", "CLIENTID",        "DEVICE_ID",
       "DATA_TYPE_ID",     "DATA_TYPE_ID_STR"};
-  const auto find = [&record](const char* name) -> const Field* {
-    for (const Field& f : record)
-      if (f.name == name) return &f;
-    return nullptr;
-  };
   std::string line;
   std::string text;
-  if (const Field* t = find("DATE_TIME_STAMP"); t && t->value.get().vt == VT_DATE) {
+  if (const Field* t = FindField(record, "DATE_TIME_STAMP"); t && t->value.get().vt == VT_DATE) {
     const std::string iso = IsoDateTime(t->value.get().date);
     line = iso.substr(11, 8);
   }
   for (const char* name : {"DATA_SOURCE_NAME", "DEVICE_ID", "DATA_TYPE_ID_STR"}) {
-    if (const Field* f = find(name)) {
+    if (const Field* f = FindField(record, name)) {
       Render(f->name, f->value.get(), &text);
       if (!line.empty()) line += ' ';
       line += text;

@@ -26,6 +26,10 @@ std::string HexBytes(const std::string& bytes);
 
 // A field's value as the output formats show it (frames as hexadecimal).
 std::string FieldText(const Field& field);
+// A record's field by name; null when it has none.
+const Field* FindField(const Record& record, const char* name);
+// A field's text by name; empty when the record has none.
+std::string FieldTextOf(const Record& record, const char* name);
 // Whether a field is one of a record's own (time, port, client, device,
 // function, frames) rather than a value.
 bool IsRecordField(const std::string& name);

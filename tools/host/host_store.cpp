@@ -12,16 +12,6 @@
 
 namespace host {
 
-namespace {
-
-const Field* FindField(const Record& record, const char* name) {
-  for (const Field& f : record)
-    if (f.name == name) return &f;
-  return nullptr;
-}
-
-}  // namespace
-
 // Unix milliseconds and the local ISO text with zone of a record's stamp
 // (local days), or of now. An interval record is stamped with its interval.
 void RecordStamp(const Record& record, int64_t* ms, std::string* text) {
@@ -65,17 +55,6 @@ constexpr const char* kInsert =
 
 constexpr auto kRetryAfter = std::chrono::seconds(5);
 constexpr auto kPruneEvery = std::chrono::minutes(10);
-
-const Field* Find(const Record& record, const char* name) {
-  for (const Field& f : record)
-    if (f.name == name) return &f;
-  return nullptr;
-}
-
-std::string Text(const Record& record, const char* name) {
-  const Field* f = Find(record, name);
-  return f ? FieldText(*f) : std::string();
-}
 
 }  // namespace
 
@@ -176,7 +155,7 @@ void RecordStore::SetFunctions(const std::vector<ConfiguredFunction>& functions)
 
 void RecordStore::Add(const Record& record) {
   if (!db_) return;
-  std::string quality = Text(record, "QUALITY");
+  std::string quality = FieldTextOf(record, "QUALITY");
   if (quality.empty()) quality = "good";
   size_t values = 0;
   for (const Field& f : record)
@@ -188,7 +167,7 @@ void RecordStore::Add(const Record& record) {
     if (quality == "good") return;
     Field reason;
     reason.name = "REASON";
-    reason.value = Value::Text(Text(record, "REASON"));
+    reason.value = Value::Text(FieldTextOf(record, "REASON"));
     failed.push_back(std::move(reason));
     values = 1;
   }
@@ -207,11 +186,11 @@ void RecordStore::Add(const Record& record) {
   int64_t ms = 0;
   std::string time;
   RecordStamp(record, &ms, &time);
-  const std::string port = Text(record, "DATA_SOURCE_NAME");
-  const Field* client = Find(record, "CLIENTID");
-  const std::string meter = Text(record, "DEVICE_ID");
-  const std::string function = Text(record, "DATA_TYPE_ID_STR");
-  const std::string function_name = Text(record, "DATA_TYPE_NAME");
+  const std::string port = FieldTextOf(record, "DATA_SOURCE_NAME");
+  const Field* client = FindField(record, "CLIENTID");
+  const std::string meter = FieldTextOf(record, "DEVICE_ID");
+  const std::string function = FieldTextOf(record, "DATA_TYPE_ID_STR");
+  const std::string function_name = FieldTextOf(record, "DATA_TYPE_NAME");
   sqlite3_stmt* st = impl_->insert;
   size_t added = 0;
   for (const Field& f : failed.empty() ? record : failed) {
