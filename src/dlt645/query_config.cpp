@@ -24,27 +24,8 @@ namespace {
 constexpr char kRootName[] = "DL_T645_2007_QUERY";
 constexpr int32_t kDefaultTimeout = 300;
 
-std::vector<std::string> SplitDevices(std::string_view text) {
-  std::vector<std::string> entries;
-  size_t begin = 0;
-  for (;;) {
-    const size_t end = text.find_first_of(";,", begin);
-    entries.emplace_back(text.substr(begin, end == std::string_view::npos ? end : end - begin));
-    if (end == std::string_view::npos) break;
-    begin = end + 1;
-  }
-  return entries;
-}
-
 void LogLoad(const TQueryLog& log, TLogLevel level, const std::string& text) {
   if (log) log(level, text);
-}
-
-// Up to 12 decimal digits: what a meter's address holds (shorter entries
-// are padded with "0").
-bool IsMeterAddress(std::string_view entry) {
-  return !entry.empty() && entry.size() <= 12 &&
-         std::all_of(entry.begin(), entry.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // The devices of one request, filtered. "*" (any device) when "Device" is
@@ -158,6 +139,23 @@ struct SelectedItem {
 };
 
 }  // namespace
+
+std::vector<std::string> SplitDevices(std::string_view text) {
+  std::vector<std::string> entries;
+  size_t begin = 0;
+  for (;;) {
+    const size_t end = text.find_first_of(";,", begin);
+    entries.emplace_back(text.substr(begin, end == std::string_view::npos ? end : end - begin));
+    if (end == std::string_view::npos) break;
+    begin = end + 1;
+  }
+  return entries;
+}
+
+bool IsMeterAddress(std::string_view entry) {
+  return !entry.empty() && entry.size() <= 12 &&
+         std::all_of(entry.begin(), entry.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 std::vector<std::string> NormalizeDeviceList(std::vector<std::string> entries) {
   std::stable_sort(entries.begin(), entries.end(), [](const std::string& a, const std::string& b) {

@@ -53,3 +53,9 @@ struct TQueryLoadState {
 
 void LoadQueryConfig(const TQueryLoadState& state, const TDataSourceCfg* config,
                      TQueueControllerTimer& target, TDataSourceScheduled* source);
+
+// A "Device" text's entries, as written between ';' and ','.
+std::vector<std::string> SplitDevices(std::string_view text);
+// Up to 12 decimal digits: what a meter's address holds (shorter entries
+// are padded with "0").
+bool IsMeterAddress(std::string_view entry);

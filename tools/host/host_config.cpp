@@ -263,21 +263,9 @@ std::string Quoted(const std::string& text) {
 // The devices as the plug-in keeps them; entries it refuses are errors.
 void CheckDevices(const TdovXMLNode* request, const std::string& caption, RequestPlan* plan,
                   ConfigCheck* c) {
-  const std::string text = ReadCfgText(request, "Device", "*");
-  std::vector<std::string> entries;
-  size_t begin = 0;
-  for (;;) {
-    const size_t end = text.find_first_of(";,", begin);
-    entries.push_back(text.substr(begin, end == std::string::npos ? end : end - begin));
-    if (end == std::string::npos) break;
-    begin = end + 1;
-  }
+  const std::vector<std::string> entries = SplitDevices(ReadCfgText(request, "Device", "*"));
   bool special = false;
   bool written = false;
-  const auto is_address = [](std::string_view e) {
-    return !e.empty() && e.size() <= 12 &&
-           std::all_of(e.begin(), e.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
-  };
   for (const std::string& entry : entries) {
     const std::string_view trimmed = TrimControls(entry);
     if (trimmed.empty()) continue;
@@ -286,12 +274,12 @@ void CheckDevices(const TdovXMLNode* request, const std::string& caption, Reques
       special = true;
       continue;
     }
-    if (!is_address(trimmed))
+    if (!IsMeterAddress(trimmed))
       c->errors.push_back(caption + ": device " + Quoted(entry) +
                           " is not a meter address (up to 12 digits); nothing is sent to it");
   }
   for (const std::string& device : NormalizeDeviceList(entries))
-    if (is_address(TrimControls(device))) plan->devices.emplace_back(TrimControls(device));
+    if (IsMeterAddress(TrimControls(device))) plan->devices.emplace_back(TrimControls(device));
   if (plan->devices.empty()) {
     if (!written || special)
       plan->devices.emplace_back("*");
