@@ -17,8 +17,8 @@
 // the handler is reported through platform::DebugOutput and goes no further.
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 
@@ -75,7 +75,10 @@ class TqonTimerEx {
   std::atomic<uint32_t> interval_{1000};
   std::shared_ptr<const TTimerEvent> on_timer_;  // owner thread only
   std::mutex pending_mutex_;
-  std::deque<TTimerEvent> pending_handlers_;  // from other threads, in posting order
+  // From other threads, in posting order. A list: empty, it holds no memory,
+  // where a deque takes half a kilobyte for every timer (a queue's, one per
+  // connection) that never sees a handler posted.
+  std::list<TTimerEvent> pending_handlers_;
   // Only the destructor touches the owning pointer; the procedure and the
   // posting paths use the plain one, which stays valid until the window has
   // been detached from this object.
