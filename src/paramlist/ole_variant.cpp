@@ -261,23 +261,27 @@ OleVariant::OleVariant(std::string_view text) {
   v_.vt = platform::VT_BSTR;
 }
 
-bool OleVariant::IsAsciiText(std::string_view text) const noexcept {
+bool OleVariant::WriteAsciiText(std::string_view text) noexcept {
   if (v_.vt != platform::VT_BSTR || !v_.bstrVal) return false;
   if (platform::SysStringLen(v_.bstrVal) != text.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x80 || v_.bstrVal[i] != c) return false;
-  }
+  for (const char ch : text)
+    if (static_cast<unsigned char>(ch) >= 0x80) return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    v_.bstrVal[i] = static_cast<platform::WChar>(static_cast<unsigned char>(text[i]));
   return true;
 }
 
-bool OleVariant::IsSameString(const OleVariant& other) const noexcept {
-  if (v_.vt != platform::VT_BSTR || other.v_.vt != platform::VT_BSTR || !v_.bstrVal ||
-      !other.v_.bstrVal)
-    return false;
-  const uint32_t n = platform::SysStringLen(v_.bstrVal);
-  return n == platform::SysStringLen(other.v_.bstrVal) &&
-         std::memcmp(v_.bstrVal, other.v_.bstrVal, n * sizeof(platform::WChar)) == 0;
+void OleVariant::CopyFrom(const OleVariant& other) {
+  if (this == &other) return;
+  if (v_.vt == platform::VT_BSTR && other.v_.vt == platform::VT_BSTR && v_.bstrVal &&
+      other.v_.bstrVal) {
+    const uint32_t n = platform::SysStringLen(v_.bstrVal);
+    if (n == platform::SysStringLen(other.v_.bstrVal)) {
+      std::memcpy(v_.bstrVal, other.v_.bstrVal, n * sizeof(platform::WChar));
+      return;
+    }
+  }
+  *this = other;
 }
 
 OleVariant OleVariant::Null() noexcept {

@@ -69,11 +69,16 @@ class OleVariant {
   bool IsNull() const noexcept { return v_.vt == platform::VT_NULL; }
   bool IsEmptyOrNull() const noexcept { return IsEmpty() || IsNull(); }
   bool IsString() const noexcept { return v_.vt == platform::VT_BSTR; }
-  // A string of exactly this ASCII text (false for any other text: the
-  // answer only spares building the same string again).
-  bool IsAsciiText(std::string_view text) const noexcept;
-  // A string of the same length as `other`'s and the same code units.
-  bool IsSameString(const OleVariant& other) const noexcept;
+  // Lists refilled record after record reuse the strings their items held:
+  // - WriteAsciiText: when this holds a string as long as the ASCII text,
+  //   the text is written into it and the answer is true; otherwise (other
+  //   text, another length, no string) nothing changes and it is false.
+  // - CopyFrom: as operator=, but a string as long as `other`'s takes its
+  //   code units in place.
+  // The string is this variant's own (values are deep copies), so nothing
+  // else can see it change.
+  bool WriteAsciiText(std::string_view text) noexcept;
+  void CopyFrom(const OleVariant& other);
 
   // Conversions. The To forms raise EConvertError; the Try forms answer false.
   // Text: integers in decimal, doubles with "." and round-trip precision,

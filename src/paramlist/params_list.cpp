@@ -45,8 +45,11 @@ TqonParamsListItem::~TqonParamsListItem() {
 }
 
 void TqonParamsListItem::Assign(const TqonParamsListItem& source) {
-  Name = source.Name;
-  Key = source.Key;
+  // A recycled item mostly had the name already, and the key follows it.
+  if (Name != source.Name) {
+    Name = source.Name;
+    Key = source.Key;
+  }
   DataType = source.DataType;
   Flags = source.Flags;
 }
@@ -147,7 +150,10 @@ void TqonParamsList::Release(std::unique_ptr<TqonParamsListItem> item) {
 TqonParamsListItem* TqonParamsList::Append(std::unique_ptr<TqonParamsListItem> item, int index) {
   TqonParamsListItem* raw = item.get();
   if (items_.capacity() == 0) items_.reserve(16);
-  items_.insert(items_.begin() + index, std::move(item));
+  if (index == Count())
+    items_.push_back(std::move(item));
+  else
+    items_.insert(items_.begin() + index, std::move(item));
   return raw;
 }
 
@@ -165,7 +171,8 @@ TqonParamsListItem* TqonParamsList::Insert(int index, std::string_view name, Ole
 }
 
 TqonParamsListItem* TqonParamsList::AddString(std::string_view name, std::string_view text) {
-  if (spare_.empty() || !spare_.back()->Value.IsAsciiText(text)) return Add(name, OleVariant(text));
+  if (spare_.empty() || !spare_.back()->Value.WriteAsciiText(text))
+    return Add(name, OleVariant(text));
   CheckSignature();
   if (TrimControls(name).empty()) return nullptr;
   std::unique_ptr<TqonParamsListItem> item = std::move(spare_.back());
@@ -306,7 +313,7 @@ TqonParamsListItem* TqonParamsList::AddItemCopy(const TqonParamsListItem& item) 
     // A spare item takes the copy whole: the source's key is this list's key.
     std::unique_ptr<TqonParamsListItem> copy = std::move(spare_.back());
     spare_.pop_back();
-    if (!copy->Value.IsSameString(item.Value)) copy->Value = item.Value;
+    copy->Value.CopyFrom(item.Value);
     copy->Assign(item);
     return Append(std::move(copy), Count());
   }

@@ -85,8 +85,8 @@ class TqonParamsList {
   TqonParamsListItem* Add(std::string_view name, OleVariant value);
   TqonParamsListItem* Insert(int index, std::string_view name, OleVariant value);
   // Add with a string value (ANSI). A list refilled with the same fields
-  // record after record keeps the string the item held last time when the
-  // text is the same, instead of building it again.
+  // record after record writes ASCII text into the string the item held
+  // last time when that is as long, instead of building another.
   TqonParamsListItem* AddString(std::string_view name, std::string_view text);
 
   int IndexOf(std::string_view name, int from = 0, int to = -1) const;

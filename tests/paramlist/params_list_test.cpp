@@ -252,14 +252,26 @@ TEST(ParamsListRefill, RepeatedStringsAreKeptChangedOnesReplaced) {
   EXPECT_EQ(list.Items(1)->Value.ToString(), "");
   EXPECT_EQ(list.AddString(" ", "x"), nullptr);
 
-  // Copies into a refilled list take the source's strings, the same or not.
+  // A string as long as the last one, written into it, is the new text;
+  // text beyond ASCII is not written over it.
+  list.Clear();
+  list.AddString("DATA_PACKET", "\xE9\xE9");
+  EXPECT_EQ(list.Items(0)->Value.Raw().bstrVal[0], 0xE9);
+
+  // Copies into a refilled list take the source's strings: the same, as
+  // long or not.
+  list.Clear();
+  list.AddString("DATA_PACKET", "112233445566");
+  list.AddString("DEVICE_ID", "");
   TqonParamsList copy;
   copy.AddItems(list);
-  list.Items(0)->Value = "changed";
-  copy.Clear();
-  copy.AddItems(list);
-  EXPECT_EQ(copy.Items(0)->Value.ToString(), "changed");
-  EXPECT_EQ(copy.Items(1)->Value.ToString(), "");
+  for (const char* changed : {"665544332211", "changed"}) {
+    list.Items(0)->Value = changed;
+    copy.Clear();
+    copy.AddItems(list);
+    EXPECT_EQ(copy.Items(0)->Value.ToString(), changed);
+    EXPECT_EQ(copy.Items(1)->Value.ToString(), "");
+  }
 }
 
 TEST(ParamsListRemove, DeleteBounds) {
