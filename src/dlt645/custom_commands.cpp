@@ -159,6 +159,7 @@ int32_t SendBetweenRequests(IParserModule* module, TSerialPortDM& source, uintpt
         if (result >= 0) client->WakeUpSent = false;
         return result;
       }
+      ++client->CustomCommandWaits;
     }
     if (deadline.ElapsedNow()) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));

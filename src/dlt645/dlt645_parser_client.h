@@ -74,6 +74,9 @@ class TDlt645ParserClient : public TCustomParserScheduledClient {
   // A custom command's answer wait: offered every frame first (under the
   // queue's state lock).
   std::shared_ptr<TCustomExchange> CustomExchange;
+  // How often a custom command found the queue busy and waited: a command
+  // thread's progress, which a test can watch instead of the clock.
+  std::atomic<uint32_t> CustomCommandWaits{0};
 
  private:
   class TFrameSearch;

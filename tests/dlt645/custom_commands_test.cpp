@@ -110,7 +110,8 @@ TEST_F(CustomCommand, ReadNowWaitsForTheAwaitedAnswerThenAnswersWithTheValues) {
   // The queue's own request goes out and is awaited.
   ASSERT_TRUE(WaitFor([&] { return writes >= 2; }, 10));
   Start("READ-NOW", {{"DEVICE", "2"}, {"FUNCTION", "02010200"}, {"TIMEOUT", "800"}});
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  // The command has looked at the busy queue a few times, and waited.
+  ASSERT_TRUE(WaitFor([&] { return Client()->CustomCommandWaits >= 3; }));
   EXPECT_EQ(writes, 2) << "sent while an answer was awaited";
   Feed(Answer("000000000001", 0x02010100, {0x01, 0x22}));
   ASSERT_TRUE(WaitFor([&] { return writes >= 4; }));
