@@ -22,16 +22,6 @@ TFIFOStream::~TFIFOStream() {
   UnlockWrite();
 }
 
-uint32_t TFIFOStream::Count() {
-  auto r = ReadLocked();
-  return WritePos - ReadPos;
-}
-
-uint32_t TFIFOStream::FreeSpace() {
-  auto r = ReadLocked();
-  return capacity_ - (WritePos - ReadPos);
-}
-
 void TFIFOStream::Clear() {
   auto w = WriteLocked();
   Release();
@@ -44,7 +34,7 @@ void TFIFOStream::Consume(uint32_t n) {
 }
 
 void TFIFOStream::Discard(uint32_t n) {
-  const uint32_t count = WritePos - ReadPos;
+  const uint32_t count = Count();
   n = std::min(n, count);
   if (n == 0) return;
   if (n == count) {
@@ -52,13 +42,13 @@ void TFIFOStream::Discard(uint32_t n) {
     return;
   }
   std::memmove(Storage.get(), Storage.get() + n, count - n);
-  WritePos = count - n;
+  count_.store(count - n, std::memory_order_release);
 }
 
 void TFIFOStream::Release() {
   Storage.reset();
   allocated_ = 0;
-  WritePos = 0;
+  count_.store(0, std::memory_order_release);
   Guarded = nullptr;
 }
 
@@ -68,7 +58,8 @@ void TFIFOStream::Reserve(uint32_t needed) {
   uint32_t size = allocated_ > capacity_ / 2 ? capacity_ : std::max(allocated_ * 2, kFirstBlock);
   size = std::min(std::max(size, needed), capacity_);
   std::unique_ptr<uint8_t[]> block(new uint8_t[size]);
-  if (WritePos > 0) std::memcpy(block.get(), Storage.get(), WritePos);
+  const uint32_t count = Count();
+  if (count > 0) std::memcpy(block.get(), Storage.get(), count);
   Storage = std::move(block);
   allocated_ = size;
   Guarded = Storage.get();
@@ -78,21 +69,21 @@ void TFIFOStream::Write(const void* data, uint32_t length) {
   if (length == 0) return;
   auto w = WriteLocked();
   const auto* bytes = static_cast<const uint8_t*>(data);
-  const uint32_t count = WritePos - ReadPos;
-  const uint32_t free = capacity_ - count;
+  const uint32_t free = FreeSpace();
   if (length > free) {
     if (!auto_discard_) throw EFIFOStream("Buffer over-run.");
     if (length >= capacity_) {
       // Only the newest Capacity bytes can stay.
       bytes += length - capacity_;
       length = capacity_;
-      WritePos = 0;
+      count_.store(0, std::memory_order_release);
     } else {
       Discard(std::max(length - free, discard_step_));
     }
   }
   if (length == 0) return;
-  Reserve(WritePos + length);
-  std::memmove(Storage.get() + WritePos, bytes, length);
-  WritePos += length;
+  const uint32_t count = Count();
+  Reserve(count + length);
+  std::memmove(Storage.get() + count, bytes, length);
+  count_.store(count + length, std::memory_order_release);
 }

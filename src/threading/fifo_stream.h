@@ -15,6 +15,7 @@
 // idle buffer costs no storage. The pointer to the first byte therefore
 // changes with Write, Clear and a Consume that empties the buffer: read it
 // again (Data(), or a new lock) after those.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -39,9 +40,10 @@ class TFIFOStream : public TThreadGuarded<uint8_t> {
   uint32_t DiscardStep() const { return discard_step_; }
   bool AutoDiscard() const { return auto_discard_; }
 
-  // Bytes stored.
-  uint32_t Count();
-  uint32_t FreeSpace();
+  // Bytes stored, without a lock: a snapshot, as any answer is once the
+  // lock is let go. Bytes counted were stored before they are counted.
+  uint32_t Count() const { return count_.load(std::memory_order_acquire); }
+  uint32_t FreeSpace() const { return capacity_ - Count(); }
   void Clear();
   // Removes n bytes (at most Count()) from the front. Only with AutoDiscard;
   // otherwise it does nothing.
@@ -62,7 +64,7 @@ class TFIFOStream : public TThreadGuarded<uint8_t> {
   uint32_t allocated_ = 0;
   uint32_t capacity_;
   uint32_t discard_step_;
-  uint32_t WritePos = 0;
-  uint32_t ReadPos = 0;  // always 0: the stored bytes start at Storage
+  // Bytes stored (they start at Storage); changed under the write lock.
+  std::atomic<uint32_t> count_{0};
   bool auto_discard_;
 };
