@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/environment.h"
@@ -113,7 +114,17 @@ bool FromHex(std::string_view hex, std::string* out) {
   return true;
 }
 
-bool SameName(const std::string& a, const std::string& b) { return SameTextAscii(a, b); }
+bool SameName(const std::string& a, const std::string& b) {
+  return SameTextAscii(a, b);
+}
+
+// The look-up key of a name by SameName's rule: ASCII letters folded.
+std::string NameKey(const std::string& name) {
+  std::string key = name;
+  for (char& ch : key)
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + ('a' - 'A'));
+  return key;
+}
 
 struct Entry {
   std::string name;
@@ -124,6 +135,7 @@ struct Entry {
 // Lines that do not read back are ignored, so a damaged file loses only them.
 std::vector<Entry> ParseValues(const std::string& text) {
   std::vector<Entry> out;
+  std::unordered_map<std::string, size_t> places;
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
@@ -158,14 +170,13 @@ std::vector<Entry> ParseValues(const std::string& text) {
       default:
         continue;
     }
-    bool replaced = false;
-    for (auto& x : out) {
-      if (SameName(x.name, e.name)) {
-        x = e;
-        replaced = true;
-      }
-    }
-    if (!replaced) out.push_back(std::move(e));
+    // A name written again takes the earlier one's place; looked up by key,
+    // so a file of many names reads in linear time.
+    const auto [it, added] = places.try_emplace(NameKey(e.name), out.size());
+    if (added)
+      out.push_back(std::move(e));
+    else
+      out[it->second] = std::move(e);
   }
   return out;
 }
