@@ -42,7 +42,8 @@ class TimerTable {
   size_t Size() const { return timers_.size(); }
 
   // (Re)starts timer `id` of the owner: first due a period after now.
-  // Returns that due time.
+  // Returns that due time. The period is above 0 (the loop raises shorter
+  // ones to its minimum).
   uint64_t Set(const OwnerPtr& owner, uintptr_t id, uint32_t period, uint64_t now) {
     const Key key{owner.get(), id};
     const uint64_t due = now + period;
@@ -87,11 +88,16 @@ class TimerTable {
     }
   }
 
-  // Re-arms a collected timer; false when it was killed or reset since (a
-  // handler earlier in the pass may have done so), and it must not fire.
+  // Re-arms a collected timer; false when it must not fire: it was killed
+  // or reset since (a handler earlier in the pass may have done so), or it
+  // has ticked for this due time already (in a pass that a handler ran by
+  // pumping messages, which can collect it again after a heap rebuild).
   bool Rearm(const Due& d, uint64_t now) {
     auto it = timers_.find(Key{d.owner.get(), d.id});
     if (it == timers_.end() || it->second.seq != d.seq) return false;
+    // A tick sets base to its time; periods are never 0, so before its tick
+    // for d.due a timer's base is earlier than d.due.
+    if (it->second.base >= d.due) return false;
     // Like the system's timers: no catching up, the next tick is a period after this one.
     it->second.due = now + it->second.period;
     it->second.base = now;
