@@ -62,7 +62,7 @@ sockets() { find "/proc/$1/fd" -lname 'socket:*' 2>/dev/null | wc -l; }
 cpu_ticks() { awk '{print $14+$15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
 
 "${HOST[@]}" --config "$ROOT/examples/dtu-server.xml" --library "$LIB" --module gprs \
-  --output "$WORK/records.jsonl" --log "$WORK/host.log" --log-level 1 \
+  --output "$WORK/records.jsonl" --log "$WORK/host.log" --log-level 1 --max-connections "$DTUS" \
   "listen://127.0.0.1:$PORT" &
 HOST_PID=$!
 sleep 3
