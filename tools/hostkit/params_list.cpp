@@ -147,7 +147,10 @@ HRESULT Answer(const ListItem& item, VARIANT* value) {
 }
 
 std::string KeyOf(std::string_view name) {
-  return platform::AnsiLowerCase(name);
+  // Field names are ASCII: no trip through the character tables for them.
+  for (const char c : name)
+    if (static_cast<unsigned char>(c) >= 0x80) return platform::AnsiLowerCase(name);
+  return platform::AsciiLowerCase(name);
 }
 
 bool BlankName(std::string_view name) {
@@ -181,11 +184,12 @@ class ItemRef final : public IListItemW {
     if (left == 0) delete this;
     return left;
   }
-  void QON_STDCALL SetKey(const char* key) override { key_text_ = key ? key : ""; }
+  void QON_STDCALL SetKey(const char* key) override { key_text_ = std::string(key ? key : ""); }
   void QON_STDCALL SetDataType(int32_t data_type) override { item_->data_type = data_type; }
   void QON_STDCALL SetFlags(uint8_t flags) override { item_->flags = flags; }
   const char* QON_STDCALL GetKey() override {
-    return key_text_.empty() ? nullptr : key_text_.c_str();
+    if (!key_text_) key_text_ = platform::AnsiToUtf8(platform::AsciiLowerCase(item_->name));
+    return key_text_->empty() ? nullptr : key_text_->c_str();
   }
   int32_t QON_STDCALL GetDataType() override { return item_->data_type; }
   uint8_t QON_STDCALL GetFlags() override { return item_->flags; }
@@ -199,7 +203,8 @@ class ItemRef final : public IListItemW {
     }
   }
   const char* QON_STDCALL GetName() override {
-    return item_->name.empty() ? nullptr : name_a_.c_str();
+    if (!name_a_) name_a_ = item_->name;
+    return name_a_->empty() ? nullptr : name_a_->c_str();
   }
   bool QON_STDCALL IsNewRow() override { return item_->IsRowSeparator(); }
   void QON_STDCALL SetNameW(const WChar* name) override {
@@ -210,22 +215,24 @@ class ItemRef final : public IListItemW {
     }
   }
   const WChar* QON_STDCALL GetNameW() override {
-    return item_->name.empty() ? nullptr : name_w_.c_str();
+    if (!name_w_) name_w_ = platform::AnsiToWide(item_->name);
+    return name_w_->empty() ? nullptr : name_w_->c_str();
   }
   HRESULT QON_STDCALL SetValueW(const VARIANT* value) override { return Store(value, true); }
   HRESULT QON_STDCALL GetValueW(VARIANT* value) override { return Fetch(value); }
 
  private:
-  explicit ItemRef(std::shared_ptr<ListItem> item) : item_(std::move(item)) {
-    Refresh();
-    ++item_->handed_out;
-  }
+  explicit ItemRef(std::shared_ptr<ListItem> item) : item_(std::move(item)) { ++item_->handed_out; }
   ~ItemRef() { --item_->handed_out; }
 
+  // The texts a reference answers are made when first asked for (most
+  // references are handed out to set a key and flags, and never read a
+  // name) and kept, so a pointer answered stays valid while it lives. A
+  // new name through this reference makes them again.
   void Refresh() {
-    name_a_ = item_->name;
-    name_w_ = platform::AnsiToWide(item_->name);
-    key_text_ = platform::AnsiToUtf8(platform::AsciiLowerCase(item_->name));
+    name_a_.reset();
+    name_w_.reset();
+    key_text_.reset();
   }
   HRESULT Store(const VARIANT* value, bool wide) {
     try {
@@ -246,9 +253,9 @@ class ItemRef final : public IListItemW {
 
   std::atomic<uint32_t> refs_{1};
   std::shared_ptr<ListItem> item_;
-  std::string name_a_;
-  platform::WString name_w_;
-  std::string key_text_;
+  std::optional<std::string> name_a_;
+  std::optional<platform::WString> name_w_;
+  std::optional<std::string> key_text_;
 };
 
 // Clears an out item first, so that a failed call leaves nothing behind.
