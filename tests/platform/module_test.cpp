@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <cstdint>
 #include <string>
 
@@ -61,5 +66,24 @@ TEST(SafeRead, ReadsWhatIsReadableAndRefusesTheRest) {
   EXPECT_FALSE(platform::SafeReadPointer(reinterpret_cast<const void*>(~uintptr_t{0} - 7), &read));
   EXPECT_EQ(value, 7u);  // untouched on failure
 }
+
+#ifndef _WIN32
+// A child after fork reads its own memory, not its parent's.
+TEST(SafeRead, AForkedChildReadsItself) {
+  volatile uint32_t word = 1;
+  uint32_t value = 0;
+  ASSERT_TRUE(platform::SafeReadU32(const_cast<const uint32_t*>(&word), &value));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    word = 2;
+    const bool ok = platform::SafeReadU32(const_cast<const uint32_t*>(&word), &value);
+    _exit(ok && value == 2 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+#endif
 
 }  // namespace

@@ -1,10 +1,13 @@
+#include <pthread.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/debug.h"
@@ -26,6 +29,24 @@ bool PipeRead(const void* address, void* out, size_t size) {
   return ok;
 }
 
+// This process's id, asked of the system once rather than for every read
+// (each asking is a system call); a child after fork asks again.
+std::atomic<pid_t> g_self{0};
+
+void ForgetSelf() {
+  g_self.store(0, std::memory_order_relaxed);
+}
+
+pid_t Self() {
+  pid_t self = g_self.load(std::memory_order_relaxed);
+  if (self != 0) return self;
+  static std::once_flag once;
+  std::call_once(once, [] { pthread_atfork(nullptr, nullptr, &ForgetSelf); });
+  self = getpid();
+  g_self.store(self, std::memory_order_relaxed);
+  return self;
+}
+
 }  // namespace
 
 namespace detail {
@@ -34,7 +55,7 @@ bool SafeRead(const void* address, void* out, size_t size) {
   if (!address) return false;
   iovec local{out, size};
   iovec remote{const_cast<void*>(address), size};
-  const ssize_t n = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
+  const ssize_t n = process_vm_readv(Self(), &local, 1, &remote, 1, 0);
   if (n == static_cast<ssize_t>(size)) return true;
   if (n < 0 && (errno == ENOSYS || errno == EPERM)) return PipeRead(address, out, size);
   return false;
