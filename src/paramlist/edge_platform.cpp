@@ -33,6 +33,11 @@ bool EdgeReadPointer(const void* address, uintptr_t* value) {
   return platform::SafeReadPointer(address, value);
 }
 
+bool EdgeReadPointers(const void* address, uintptr_t* values, size_t count) {
+  ++t_edge_reads;
+  return platform::SafeReadPointers(address, values, count);
+}
+
 uint64_t EdgeReadCount() {
   return t_edge_reads;
 }

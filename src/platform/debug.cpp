@@ -18,4 +18,8 @@ bool SafeReadPointer(const void* address, uintptr_t* value) {
   return true;
 }
 
+bool SafeReadPointers(const void* address, uintptr_t* values, size_t count) {
+  return values && count > 0 && detail::SafeRead(address, values, count * sizeof(uintptr_t));
+}
+
 }  // namespace platform

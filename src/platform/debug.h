@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -11,5 +12,7 @@ void DebugOutput(std::string_view text);
 bool SafeReadU32(const void* address, uint32_t* value);
 // Same for a pointer-sized value.
 bool SafeReadPointer(const void* address, uintptr_t* value);
+// Same for `count` pointer-sized values in a row, in one read.
+bool SafeReadPointers(const void* address, uintptr_t* values, size_t count);
 
 }  // namespace platform

@@ -28,13 +28,13 @@ void TPluginCallRecIntf::Prepare(TPluginCallRec* rec) {
   rec_ = rec;
 
   if (void* params = reinterpret_cast<void*>(rec->Params)) {
-    if (TqonParamsList* list = AsParamsListObject(params)) {
-      params_ = TqonParamsListWrap::NewIntf(list, true);
+    bool wrapped = false;
+    params_ = ListIntfFromPointer(params, &wrapped);
+    if (wrapped) {
       params_wrapped_ = true;
       rec->Params = reinterpret_cast<uintptr_t>(params_.Address());
     } else {
       rec->Flags = static_cast<uint8_t>(rec->Flags | kFlagParamsIntf);
-      params_ = ReceiveListIntf(params);
     }
   }
   PrepareDesc(rec->Input, input_slot_, input_saved_);

@@ -2,6 +2,11 @@
 // both directions between it and the library.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #include "base/errors.h"
 #include "hostkit/params_list.h"
 #include "paramlist/params_edge.h"
@@ -302,6 +307,21 @@ TEST_F(HostListFixture, AHostVariableIsNotTakenForAListObject) {
   EXPECT_EQ(h->References(), 2u);
   intf.Reset();
   ExpectNoReferencesKept();
+#ifndef _WIN32
+  // A variable in the last word of readable memory is read all the same.
+  const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  void* pages = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(mprotect(static_cast<char*>(pages) + page, page, PROT_NONE), 0);
+  auto* last = reinterpret_cast<void**>(static_cast<char*>(pages) + page - sizeof(void*));
+  *last = variable.intf;
+  intf = ListIntfFromPointer(last, &wrapped);
+  EXPECT_FALSE(wrapped);
+  EXPECT_EQ(static_cast<void*>(intf.get()), variable.intf);
+  intf.Reset();
+  munmap(pages, 2 * page);
+  ExpectNoReferencesKept();
+#endif
   intf = ListIntfFromPointer(ptr, &wrapped);
   EXPECT_FALSE(wrapped);
   ASSERT_TRUE(intf);
