@@ -443,7 +443,9 @@ void CheckRequest(const TdovXMLNode* request, int position, ConfigCheck* c) {
   }
   CheckDevices(request, caption, &plan, c);
 
-  const TdovXMLNode* response = request->FindDescendant("Response");
+  // Found as the plug-in finds it: an entry that is itself a <Response>
+  // is one.
+  const TdovXMLNode* response = ReadCfgNode(request, "Response");
   if (!response) {
     c->warnings.push_back(caption + ": no <Response>, the request is skipped");
     c->plan.push_back(std::move(plan));
