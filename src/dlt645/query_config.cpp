@@ -28,39 +28,16 @@ void LogLoad(const TQueryLog& log, TLogLevel level, const std::string& text) {
   if (log) log(level, text);
 }
 
-// The devices of one request, filtered. "*" (any device) when "Device" is
-// empty or missing, or names only the wildcard or broadcast forms the filter
-// drops. Any other entry that is no meter address is refused and logged,
-// and a request left without devices polls nothing: a mistyped address must
-// never reach another meter.
+// A request's devices, logged as the plug-in loads them.
 std::vector<std::string> RequestDevices(const TdovXMLNode* request, const std::string& caption,
                                         const TQueryLog& log) {
-  const std::vector<std::string> entries = SplitDevices(ReadCfgText(request, "Device", "*"));
-  bool special = false;
-  bool written = false;
-  for (const std::string& entry : entries) {
-    const std::string_view trimmed = TrimControls(entry);
-    if (trimmed.empty()) continue;
-    written = true;
-    if (dlt645::IsWildcardDevice(trimmed) || dlt645::IsBroadcastDevice(trimmed)) {
-      special = true;
-      continue;
-    }
-    if (!IsMeterAddress(trimmed))
-      LogLoad(log, TLogLevel::Error,
-              caption + ": device \"" + entry + "\" is not a meter address; nothing is sent to it");
-  }
-  std::vector<std::string> devices;
-  for (std::string& device : NormalizeDeviceList(entries))
-    if (IsMeterAddress(TrimControls(device))) devices.push_back(std::move(device));
-  if (devices.empty()) {
-    if (!written || special)
-      devices.emplace_back("*");
-    else
-      LogLoad(log, TLogLevel::Error,
-              caption + ": no device left to poll; the request sends nothing");
-  }
-  return devices;
+  TRequestDevices judged = ReadRequestDevices(request);
+  for (const std::string& entry : judged.Refused)
+    LogLoad(log, TLogLevel::Error,
+            caption + ": device \"" + entry + "\" is not a meter address; nothing is sent to it");
+  if (judged.NoneLeft)
+    LogLoad(log, TLogLevel::Error, caption + ": no device left to poll; the request sends nothing");
+  return std::move(judged.Devices);
 }
 
 // The items of one response item for every device, appended device-major by
@@ -150,6 +127,32 @@ std::vector<std::string> SplitDevices(std::string_view text) {
     begin = end + 1;
   }
   return entries;
+}
+
+TRequestDevices ReadRequestDevices(const TdovXMLNode* request) {
+  TRequestDevices judged;
+  const std::vector<std::string> entries = SplitDevices(ReadCfgText(request, "Device", "*"));
+  bool special = false;
+  bool written = false;
+  for (const std::string& entry : entries) {
+    const std::string_view trimmed = TrimControls(entry);
+    if (trimmed.empty()) continue;
+    written = true;
+    if (dlt645::IsWildcardDevice(trimmed) || dlt645::IsBroadcastDevice(trimmed)) {
+      special = true;
+      continue;
+    }
+    if (!IsMeterAddress(trimmed)) judged.Refused.push_back(entry);
+  }
+  for (std::string& device : NormalizeDeviceList(entries))
+    if (IsMeterAddress(TrimControls(device))) judged.Devices.push_back(std::move(device));
+  if (judged.Devices.empty()) {
+    if (!written || special)
+      judged.Devices.emplace_back("*");
+    else
+      judged.NoneLeft = true;
+  }
+  return judged;
 }
 
 bool IsMeterAddress(std::string_view entry) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/object_list.h"
+#include "config/xml/dov_xml_tree.h"
 #include "parser/parser_module.h"
 
 class TBasicRequestItem;
@@ -56,6 +57,18 @@ void LoadQueryConfig(const TQueryLoadState& state, const TDataSourceCfg* config,
 
 // A "Device" text's entries, as written between ';' and ','.
 std::vector<std::string> SplitDevices(std::string_view text);
+
+// The devices of one request, filtered: "*" (any device) when "Device" is
+// empty or missing, or names only the wildcard or broadcast forms the filter
+// drops. Any other entry that is no meter address is refused, and a request
+// left without devices polls nothing: a mistyped address must never reach
+// another meter. Devices keep their entries as written.
+struct TRequestDevices {
+  std::vector<std::string> Devices;
+  std::vector<std::string> Refused;  // as written
+  bool NoneLeft = false;             // entries written, all refused
+};
+TRequestDevices ReadRequestDevices(const TdovXMLNode* request);
 // Up to 12 decimal digits: what a meter's address holds (shorter entries
 // are padded with "0").
 bool IsMeterAddress(std::string_view entry);

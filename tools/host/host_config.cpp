@@ -263,29 +263,14 @@ std::string Quoted(const std::string& text) {
 // The devices as the plug-in keeps them; entries it refuses are errors.
 void CheckDevices(const TdovXMLNode* request, const std::string& caption, RequestPlan* plan,
                   ConfigCheck* c) {
-  const std::vector<std::string> entries = SplitDevices(ReadCfgText(request, "Device", "*"));
-  bool special = false;
-  bool written = false;
-  for (const std::string& entry : entries) {
-    const std::string_view trimmed = TrimControls(entry);
-    if (trimmed.empty()) continue;
-    written = true;
-    if (dlt645::IsWildcardDevice(trimmed) || dlt645::IsBroadcastDevice(trimmed)) {
-      special = true;
-      continue;
-    }
-    if (!IsMeterAddress(trimmed))
-      c->errors.push_back(caption + ": device " + Quoted(entry) +
-                          " is not a meter address (up to 12 digits); nothing is sent to it");
-  }
-  for (const std::string& device : NormalizeDeviceList(entries))
-    if (IsMeterAddress(TrimControls(device))) plan->devices.emplace_back(TrimControls(device));
-  if (plan->devices.empty()) {
-    if (!written || special)
-      plan->devices.emplace_back("*");
-    else
-      c->errors.push_back(caption + ": no device left to poll; the request sends nothing");
-  }
+  const TRequestDevices judged = ReadRequestDevices(request);
+  for (const std::string& entry : judged.Refused)
+    c->errors.push_back(caption + ": device " + Quoted(entry) +
+                        " is not a meter address (up to 12 digits); nothing is sent to it");
+  if (judged.NoneLeft)
+    c->errors.push_back(caption + ": no device left to poll; the request sends nothing");
+  for (const std::string& device : judged.Devices)
+    plan->devices.emplace_back(TrimControls(device));
 }
 
 // The times of day as the plug-in reads them ("h[:m[:s]]", am/pm, ";"
