@@ -7,9 +7,7 @@
 #include "paramlist/params_list.h"
 #include "platform/strings.h"
 
-bool SplitCronParams(std::string_view text, TExportCronParams* params) {
-  // Runs of blanks separate like one blank, so "0 0  12 * * *" keeps its
-  // fields in place.
+std::vector<std::string_view> SplitCronFields(std::string_view text) {
   std::vector<std::string_view> fields;
   size_t i = 0;
   while (i < text.size()) {
@@ -20,6 +18,11 @@ bool SplitCronParams(std::string_view text, TExportCronParams* params) {
       ++i;
     if (i > start) fields.push_back(text.substr(start, i - start));
   }
+  return fields;
+}
+
+bool SplitCronParams(std::string_view text, TExportCronParams* params) {
+  const std::vector<std::string_view> fields = SplitCronFields(text);
   *params = TExportCronParams();
   if (fields.size() < 6) return false;
   for (size_t k = 0; k < 6; ++k)

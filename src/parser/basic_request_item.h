@@ -34,9 +34,11 @@ struct TExportUnchangedMode {
   TExportCronParams CronParams;
 };
 
-// Splits a cron string at runs of blanks. With six fields or more the first
-// six fill params (reversed) and the answer is true; otherwise params is left
-// all empty.
+// A cron string's fields: runs of blanks separate like one blank, so
+// "0 0  12 * * *" keeps its fields in place.
+std::vector<std::string_view> SplitCronFields(std::string_view text);
+// With six fields or more the first six fill params (reversed) and the
+// answer is true; otherwise params is left all empty.
 bool SplitCronParams(std::string_view text, TExportCronParams* params);
 
 // What a descendant keeps in SubItems.

@@ -330,16 +330,7 @@ double CheckCron(const std::string& text, const std::string& caption, ConfigChec
                         " characters");
     return 0;
   }
-  std::vector<std::string> fields;
-  size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && text[i] == ' ')
-      ++i;
-    const size_t start = i;
-    while (i < text.size() && text[i] != ' ')
-      ++i;
-    if (i > start) fields.push_back(text.substr(start, i - start));
-  }
+  const std::vector<std::string_view> fields = SplitCronFields(text);
   if (fields.size() < 6) {
     c->errors.push_back(caption + ": cron " + Quoted(text) + " has " +
                         std::to_string(fields.size()) +
@@ -351,7 +342,7 @@ double CheckCron(const std::string& text, const std::string& caption, ConfigChec
                           ": the fields after the sixth are ignored");
   std::string six;
   for (size_t k = 0; k < 6; ++k)
-    six += fields[k] + " ";
+    six.append(fields[k]).append(" ");
   six += "*";
   try {
     const TChronSchedule entries = ParseCronText(six);
