@@ -184,6 +184,20 @@ std::vector<uint8_t> Preamble() {
   return {dlt645::kWakeUpPreamble.begin(), dlt645::kWakeUpPreamble.end()};
 }
 
+// Sends the frame after the wake-up preamble between the queue's requests,
+// waits up to hold_ms for the exchange's answer, then lets the queue go on.
+// The write's failure (negative), 0 when no answer came, 1 when one did.
+int32_t Ask(IParserModule* module, TSerialPortDM& source, uintptr_t client_id,
+            const std::vector<uint8_t>& frame, const std::shared_ptr<TCustomExchange>& exchange,
+            uint32_t hold_ms) {
+  const int32_t result = SendBetweenRequests(module, source, client_id, {Preamble(), frame},
+                                             exchange, hold_ms, hold_ms + 5000);
+  if (result < 0) return result;
+  const bool answered = exchange->Wait(hold_ms);
+  EndExchange(source, client_id);
+  return answered ? 1 : 0;
+}
+
 TCommandAnswer WriteFailed(int32_t result) {
   if (result == Code(TCallResult::PortNotOpen)) return {result, kPortNotOpenText};
   return Refused("the port refused the write (" + std::to_string(result) + ")");
@@ -242,12 +256,9 @@ TCommandAnswer ReadAddress(IParserModule* module, const std::vector<TSerialPortD
   dlt645::BuildReadAddressFrame(std::span<uint8_t, dlt645::kReadAddressFrameLength>(frame));
   auto exchange = std::make_shared<TCustomExchange>();
   const auto hold = static_cast<uint32_t>(timeout);
-  const int32_t result = SendBetweenRequests(module, source, client_id, {Preamble(), frame},
-                                             exchange, hold, hold + 5000);
-  if (result < 0) return WriteFailed(result);
-  const bool answered = exchange->Wait(hold);
-  EndExchange(source, client_id);
-  if (!answered)
+  const int32_t asked = Ask(module, source, client_id, frame, exchange, hold);
+  if (asked < 0) return WriteFailed(asked);
+  if (asked == 0)
     return Refused("Request timeout: no meter answered " + std::to_string(hold) + " ms");
   const dlt645::TFrameView view{exchange->Frame.data(), exchange->Frame.size(), 0};
   std::string address;
@@ -357,12 +368,9 @@ TCommandAnswer ReadNow(IParserModule* module, const std::vector<TSerialPortDM*>&
   auto exchange =
       std::make_shared<TCustomExchange>(address, any_meter, selection.Id, selection.Is1997);
   const auto hold = static_cast<uint32_t>(timeout);
-  const int32_t result = SendBetweenRequests(module, source, client_id, {Preamble(), frame},
-                                             exchange, hold, hold + 5000);
-  if (result < 0) return WriteFailed(result);
-  const bool answered = exchange->Wait(hold);
-  EndExchange(source, client_id);
-  if (!answered)
+  const int32_t asked = Ask(module, source, client_id, frame, exchange, hold);
+  if (asked < 0) return WriteFailed(asked);
+  if (asked == 0)
     return Refused("[" + address12 + "/" + selection.FuncName + "] Request timeout (" +
                    std::to_string(hold) + " ms)");
   const dlt645::TFrameView view{exchange->Frame.data(), exchange->Frame.size(), 0};
