@@ -29,12 +29,7 @@ using Clock = std::chrono::steady_clock;
 // A record as the plug-in hands it: its own fields and six values.
 Record Reading(int i) {
   Record r;
-  const auto add = [&r](const char* name, Value v) {
-    Field f;
-    f.name = name;
-    f.value = std::move(v);
-    r.push_back(std::move(f));
-  };
+  const auto add = [&r](const char* name, Value v) { r.push_back(Field{name, 0, std::move(v)}); };
   add("DATE_TIME_STAMP", Value::Date(45413.5 + i / 86400.0));
   add("DATA_SOURCE_NAME", Value::Text("listen://0.0.0.0:9100"));
   add("CLIENTID", Value::Int(i % 100));

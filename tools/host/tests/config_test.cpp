@@ -161,9 +161,10 @@ TEST(HostQueryConfig, EveryDoubtfulEntryIsNamedWithItsRequest) {
   // An entry that is itself a <Response> is a request to the plug-in, which
   // reads its items: the check lists them too.
   ConfigCheck bare;
-  ASSERT_TRUE(CheckQueryConfig("<DL_T645_2007_QUERY><Response><Item><Function>00010000"
-                               "</Function></Item></Response></DL_T645_2007_QUERY>",
-                               &bare, &e));
+  ASSERT_TRUE(
+      CheckQueryConfig("<DL_T645_2007_QUERY><Response><Item><Function>00010000"
+                       "</Function></Item></Response></DL_T645_2007_QUERY>",
+                       &bare, &e));
   EXPECT_EQ(bare.requests, 1);
   ASSERT_EQ(bare.plan.size(), 1u);
   EXPECT_EQ(bare.plan[0].functions, (std::vector<std::string>{"00010000"}));

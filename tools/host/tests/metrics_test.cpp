@@ -13,12 +13,7 @@ using namespace host;
 
 Record Of(const char* meter, const char* quality, double days) {
   Record r;
-  const auto add = [&r](const char* name, Value v) {
-    Field f;
-    f.name = name;
-    f.value = std::move(v);
-    r.push_back(std::move(f));
-  };
+  const auto add = [&r](const char* name, Value v) { r.push_back(Field{name, 0, std::move(v)}); };
   add("DATE_TIME_STAMP", Value::Date(days));
   add("DATA_SOURCE_NAME", Value::Text("tcp://a:1"));
   add("DEVICE_ID", Value::Text(meter));

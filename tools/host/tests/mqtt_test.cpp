@@ -446,10 +446,7 @@ namespace {
 TEST(MqttMessage, TopicAndPayloadCarryMeterFunctionQualityAndValues) {
   host::Record r;
   const auto add = [&r](const char* name, host::Value v) {
-    host::Field f;
-    f.name = name;
-    f.value = std::move(v);
-    r.push_back(std::move(f));
+    r.push_back(host::Field{name, 0, std::move(v)});
   };
   add("DATE_TIME_STAMP", host::Value::Date(45413.5));  // 2024-05-01 12:00 local
   add("DATA_SOURCE_NAME", host::Value::Text("tcp://x:1"));

@@ -9,10 +9,7 @@ namespace {
 using namespace host;
 
 Field F(const char* name, Value v) {
-  Field f;
-  f.name = name;
-  f.value = std::move(v);
-  return f;
+  return Field{name, 0, std::move(v)};
 }
 
 // A frame as the plug-in hands it: its bytes as a string value.

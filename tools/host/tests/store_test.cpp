@@ -23,10 +23,7 @@ namespace {
 using namespace host;
 
 Field F(const char* name, Value v) {
-  Field f;
-  f.name = name;
-  f.value = std::move(v);
-  return f;
+  return Field{name, 0, std::move(v)};
 }
 
 // Days of the OLE calendar, local, `ago` before now.
